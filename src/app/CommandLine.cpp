@@ -1,0 +1,42 @@
+#include "app/CommandLine.h"
+
+#include <stdexcept>
+
+namespace brindell {
+
+CommandLine parseCommandLine(const std::vector<std::string>& args) {
+    CommandLine result;
+    if (args.empty()) {
+        return result;
+    }
+    const std::string& first = args.front();
+    if (first == "--help" || first == "-h") {
+        result.mode = CommandLine::Mode::help;
+    } else if (first == "--version") {
+        result.mode = CommandLine::Mode::version;
+    } else if (first == "--callbackbench") {
+        result.mode = CommandLine::Mode::callbackBench;
+    } else {
+        throw std::invalid_argument("unknown option '" + first + "' (see brindell --help)");
+    }
+    if (args.size() > 1) {
+        throw std::invalid_argument("unexpected argument '" + args[1] + "' after " + first);
+    }
+    return result;
+}
+
+std::string helpText() {
+    return "Usage: brindell [OPTION]\n"
+           "Per-application volume, mute and output device for the desktop.\n"
+           "\n"
+           "Without an option, brindell starts in the tray.\n"
+           "\n"
+           "Options:\n"
+           "  --help            show this help and exit\n"
+           "  --version         show the version and exit\n"
+           "\n"
+           "Diagnostics (each writes a log to $TMPDIR, else /tmp, and exits):\n"
+           "  --callbackbench   time the render callback on 512 stereo frames\n";
+}
+
+} // namespace brindell

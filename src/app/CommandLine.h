@@ -1,0 +1,21 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brindell {
+
+// What the command line asks for. Diagnostic switches replace the normal launch.
+struct CommandLine {
+    enum class Mode { launch, help, version, callbackBench };
+    Mode mode = Mode::launch;
+};
+
+// Parses argv (without the program name). Throws std::invalid_argument with a message for the
+// user on an unknown switch or a bad argument.
+CommandLine parseCommandLine(const std::vector<std::string>& args);
+
+std::string helpText();
+
+} // namespace brindell

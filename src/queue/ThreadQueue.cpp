@@ -1,0 +1,148 @@
+#include "queue/ThreadQueue.h"
+
+#include <atomic>
+#include <chrono>
+#include <future>
+
+namespace brindell {
+
+namespace {
+
+class Cancellable final : public WorkItem, public RepeatingTimer {
+public:
+    void cancel() override { cancelled_.store(true, std::memory_order_relaxed); }
+    bool isCancelled() const override { return cancelled_.load(std::memory_order_relaxed); }
+
+private:
+    std::atomic<bool> cancelled_{false};
+};
+
+std::chrono::steady_clock::time_point toTimePoint(Seconds t) {
+    return std::chrono::steady_clock::time_point(
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(t)));
+}
+
+} // namespace
+
+struct ThreadQueue::Timed {
+    std::shared_ptr<Cancellable> handle;
+    std::function<void()> work;
+    Seconds interval = 0; // 0: runs once
+};
+
+ThreadQueue::ThreadQueue(std::string label) : label_(std::move(label)) {
+    thread_ = std::thread([this] { run(); });
+}
+
+ThreadQueue::~ThreadQueue() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (std::this_thread::get_id() == thread_.get_id()) {
+        thread_.detach(); // destroyed from its own work: the thread ends after this work returns
+    } else {
+        thread_.join();
+    }
+}
+
+void ThreadQueue::async(std::function<void()> work) {
+    {
+        std::lock_guard lock(mutex_);
+        ready_.push_back(std::move(work));
+    }
+    wake_.notify_one();
+}
+
+bool ThreadQueue::sync(std::function<void()> work) {
+    if (isCurrent()) {
+        return false;
+    }
+    std::promise<void> done;
+    auto finished = done.get_future();
+    async([&work, &done] {
+        work();
+        done.set_value();
+    });
+    finished.wait();
+    return true;
+}
+
+std::shared_ptr<WorkItem> ThreadQueue::asyncAfter(Seconds delay, std::function<void()> work) {
+    auto timed = std::make_shared<Timed>();
+    timed->handle = std::make_shared<Cancellable>();
+    timed->work = std::move(work);
+    auto handle = timed->handle;
+    {
+        std::lock_guard lock(mutex_);
+        timed_.emplace(std::make_pair(now() + (delay > 0 ? delay : 0), sequence_++),
+                       std::move(timed));
+    }
+    wake_.notify_one();
+    return handle;
+}
+
+std::shared_ptr<RepeatingTimer> ThreadQueue::scheduleTimer(Seconds firstDeadline, Seconds interval,
+                                                           std::function<void()> handler) {
+    auto timed = std::make_shared<Timed>();
+    timed->handle = std::make_shared<Cancellable>();
+    timed->work = std::move(handler);
+    timed->interval = interval > 0 ? interval : 1e-3;
+    auto handle = timed->handle;
+    {
+        std::lock_guard lock(mutex_);
+        timed_.emplace(std::make_pair(firstDeadline, sequence_++), std::move(timed));
+    }
+    wake_.notify_one();
+    return handle;
+}
+
+void ThreadQueue::run() {
+    RunningScope scope(this);
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        if (!ready_.empty()) {
+            auto work = std::move(ready_.front());
+            ready_.pop_front();
+            lock.unlock();
+            work();
+            lock.lock();
+            continue;
+        }
+        if (!timed_.empty()) {
+            auto first = timed_.begin();
+            const Seconds deadline = first->first.first;
+            if (first->second->handle->isCancelled()) {
+                timed_.erase(first);
+                continue;
+            }
+            if (now() >= deadline) {
+                auto timed = std::move(first->second);
+                timed_.erase(first);
+                if (timed->interval > 0) {
+                    // Fixed rate: the next deadline follows the last one; ticks missed while
+                    // the queue was busy are dropped rather than fired back to back.
+                    Seconds next = deadline + timed->interval;
+                    const Seconds current = now();
+                    while (next <= current) {
+                        next += timed->interval;
+                    }
+                    timed_.emplace(std::make_pair(next, sequence_++), timed);
+                }
+                lock.unlock();
+                if (!timed->handle->isCancelled()) {
+                    timed->work();
+                }
+                lock.lock();
+                continue;
+            }
+            wake_.wait_until(lock, toTimePoint(deadline));
+            continue;
+        }
+        wake_.wait(lock);
+    }
+}
+
+} // namespace brindell

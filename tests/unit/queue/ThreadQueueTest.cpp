@@ -1,0 +1,130 @@
+#include "queue/ThreadQueue.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <vector>
+
+namespace brindell {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Waits for a condition with a watchdog, so a broken queue fails the test instead of hanging it.
+template <typename Predicate>
+bool waitFor(Predicate predicate, std::chrono::milliseconds limit = 5000ms) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+TEST(ThreadQueue, RunsWorkSeriallyInOrderFromManyThreads) {
+    ThreadQueue queue("test.serial");
+    std::vector<int> seen; // touched only on the queue: TSan checks that claim
+    std::atomic<int> concurrent{0};
+    std::atomic<bool> overlap{false};
+    std::vector<std::thread> producers;
+    for (int p = 0; p < 4; ++p) {
+        producers.emplace_back([&, p] {
+            for (int i = 0; i < 250; ++i) {
+                queue.async([&, p, i] {
+                    if (concurrent.fetch_add(1) != 0) {
+                        overlap = true;
+                    }
+                    seen.push_back(p * 1000 + i);
+                    concurrent.fetch_sub(1);
+                });
+            }
+        });
+    }
+    for (auto& t : producers) {
+        t.join();
+    }
+    std::size_t count = 0;
+    ASSERT_TRUE(queue.sync([&] { count = seen.size(); }));
+    EXPECT_EQ(count, 1000u);
+    EXPECT_FALSE(overlap);
+    // Each producer's work ran in its own submission order.
+    queue.sync([&] {
+        std::vector<int> last(4, -1);
+        for (int v : seen) {
+            EXPECT_GT(v % 1000, last[static_cast<std::size_t>(v / 1000)]);
+            last[static_cast<std::size_t>(v / 1000)] = v % 1000;
+        }
+    });
+}
+
+TEST(ThreadQueue, SyncRefusesFromItsOwnQueueInsteadOfDeadlocking) {
+    ThreadQueue queue("test.sync");
+    std::promise<bool> result;
+    queue.async([&] { result.set_value(queue.sync([] {})); });
+    auto future = result.get_future();
+    ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
+    EXPECT_FALSE(future.get());
+    EXPECT_FALSE(queue.isCurrent());
+    bool onQueue = false;
+    queue.sync([&] { onQueue = queue.isCurrent(); });
+    EXPECT_TRUE(onQueue);
+}
+
+TEST(ThreadQueue, DelayedWorkRunsAfterItsDelayUnlessCancelled) {
+    ThreadQueue queue("test.after");
+    std::atomic<bool> fired{false};
+    std::atomic<bool> cancelledFired{false};
+    const Seconds start = queue.now();
+    std::atomic<double> firedAt{0};
+    queue.asyncAfter(0.05, [&] {
+        firedAt = queue.now();
+        fired = true;
+    });
+    auto item = queue.asyncAfter(0.02, [&] { cancelledFired = true; });
+    item->cancel();
+    ASSERT_TRUE(waitFor([&] { return fired.load(); }));
+    EXPECT_GE(firedAt.load() - start, 0.05);
+    std::this_thread::sleep_for(30ms);
+    EXPECT_FALSE(cancelledFired);
+    EXPECT_TRUE(item->isCancelled());
+}
+
+TEST(ThreadQueue, RepeatingTimerFiresUntilCancelled) {
+    ThreadQueue queue("test.timer");
+    std::atomic<int> ticks{0};
+    auto timer = queue.scheduleTimer(queue.now() + 0.01, 0.01, [&] { ++ticks; });
+    ASSERT_TRUE(waitFor([&] { return ticks.load() >= 5; }));
+    timer->cancel();
+    queue.sync([] {}); // a tick already running finishes first
+    const int after = ticks.load();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(ticks.load(), after);
+}
+
+TEST(ThreadQueue, ImmediateWorkIsNotStarvedByADueTimer) {
+    ThreadQueue queue("test.fair");
+    std::atomic<int> ticks{0};
+    auto timer = queue.scheduleTimer(queue.now(), 0.001, [&] { ++ticks; });
+    std::atomic<bool> ran{false};
+    queue.async([&] { ran = true; });
+    EXPECT_TRUE(waitFor([&] { return ran.load(); }));
+    timer->cancel();
+}
+
+TEST(ThreadQueue, DestructionDropsPendingWorkAndJoins) {
+    std::atomic<int> runs{0};
+    {
+        ThreadQueue queue("test.drop");
+        queue.asyncAfter(10.0, [&] { ++runs; });
+        queue.sync([&] { ++runs; });
+    }
+    EXPECT_EQ(runs.load(), 1);
+}
+
+} // namespace
+} // namespace brindell

@@ -1,0 +1,14 @@
+#!/bin/sh
+# Installs everything Brindell needs to build, run and test on Debian 12.
+set -eu
+if [ "$(id -u)" -eq 0 ]; then SUDO=; else SUDO=sudo; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends \
+    cmake ninja-build g++ clang clang-format libclang-rt-14-dev pkg-config \
+    qt6-base-dev qt6-svg-dev libgl-dev \
+    libpipewire-0.3-dev libspa-0.2-dev \
+    libx11-dev libcurl4-openssl-dev nlohmann-json3-dev uuid-dev \
+    libgtest-dev libgmock-dev libbenchmark-dev \
+    pipewire pipewire-bin wireplumber pipewire-pulse pulseaudio-utils sox \
+    xvfb xauth dbus dbus-bin
