@@ -7,6 +7,7 @@
 #include "output/SystemAudioControl.h"
 #include "queue/SerialQueue.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
