@@ -247,6 +247,15 @@ void TapSessionManager::warn(std::optional<pid_type> pid, std::string message) {
     send(TapSessionEvent::warning(pid, std::move(message)));
 }
 
+bool TapSessionManager::deviceAlive(const std::string& uid) {
+    // Never throws by contract; an adapter that does anyway must not break a poll.
+    try {
+        return hardware_->isDeviceAlive(uid);
+    } catch (...) {
+        return false;
+    }
+}
+
 std::optional<std::string> TapSessionManager::readDefaultOutput() {
     try {
         return hardware_->defaultOutputDeviceUID();
@@ -386,7 +395,7 @@ void TapSessionManager::start(pid_type pid, const std::optional<std::string>& ou
     }
     std::string resolved;
     if (outputUID) {
-        if (!hardware_->isDeviceAlive(*outputUID)) {
+        if (!deviceAlive(*outputUID)) {
             throw StartError::deviceUnavailable();
         }
         resolved = *outputUID;
@@ -467,7 +476,7 @@ bool TapSessionManager::setOutput(pid_type pid, const std::optional<std::string>
     found->resolvedOutputUID = target;
     found->rebuildFailures = 0;
     found->pollsUntilRetry = 0;
-    if (hardware_->isDeviceAlive(target)) {
+    if (deviceAlive(target)) {
         rebuild(found);
     } else {
         waitForDevice(*found);
@@ -573,15 +582,14 @@ void TapSessionManager::poll() {
             break;
         case TapSessionState::Kind::starting:
         case TapSessionState::Kind::active: {
-            if (!hardware_->isDeviceAlive(s->resolvedOutputUID)) {
+            if (!deviceAlive(s->resolvedOutputUID)) {
                 waitForDevice(*s);
                 break;
             }
             const bool starting = s->state.kind() == TapSessionState::Kind::starting;
             if (!s->requestedOutputUID) {
                 const auto defaultUID = readDefaultOutput();
-                if (defaultUID && *defaultUID != s->resolvedOutputUID &&
-                    hardware_->isDeviceAlive(*defaultUID)) {
+                if (defaultUID && *defaultUID != s->resolvedOutputUID && deviceAlive(*defaultUID)) {
                     s->resolvedOutputUID = *defaultUID;
                     rebuild(s);
                     break;
@@ -599,7 +607,7 @@ void TapSessionManager::poll() {
             } else {
                 target = readDefaultOutput().value_or(s->resolvedOutputUID);
             }
-            if (!hardware_->isDeviceAlive(target)) {
+            if (!deviceAlive(target)) {
                 break; // the countdown runs only while the device is there
             }
             if (s->pollsUntilRetry < 1) {

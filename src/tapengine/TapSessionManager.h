@@ -257,6 +257,7 @@ private:
               std::exception_ptr error);
     void waitForDevice(Session& session);
     void end(const std::shared_ptr<Session>& session, EndReason reason);
+    bool deviceAlive(const std::string& uid);
     // The default output's UID, none when it cannot be read.
     std::optional<std::string> readDefaultOutput();
 

@@ -321,6 +321,11 @@ TEST_F(TapSessionManagerTest, AnExplicitOutputIsWaitedForAndNeverSwappedForTheDe
     EXPECT_EQ(takeEvents(), std::vector{Event::stateChanged(app, State::starting())});
     EXPECT_EQ(session().requestedOutputUID, "headphones");
     EXPECT_EQ(hw->aggregates().at(0).spec.outputDeviceUID, "headphones");
+
+    hw->setDeviceAlive("headphones", false); // lost again while still starting
+    manager->poll();
+    EXPECT_EQ(takeEvents(), std::vector{Event::stateChanged(app, State::waitingForDevice())});
+    expectNothingLeft();
 }
 
 TEST_F(TapSessionManagerTest, ReturnRebuildsRetryOnEveryNinthPollAndGiveUpAfterEight) {
