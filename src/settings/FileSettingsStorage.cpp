@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -22,7 +23,8 @@ std::string describe(const std::string& what, const std::string& path, int error
 }
 
 std::string homeDirectory() {
-    const char* home = std::getenv("HOME");
+    // The program never changes its own environment, so reading it races with nothing.
+    const char* home = std::getenv("HOME"); // NOLINT(concurrency-mt-unsafe)
     if (home != nullptr && home[0] == '/') {
         return home;
     }
@@ -91,7 +93,7 @@ FileSettingsStorage::FileSettingsStorage(std::string directory, std::string key)
 }
 
 std::string FileSettingsStorage::defaultDirectory() {
-    const char* configHome = std::getenv("XDG_CONFIG_HOME");
+    const char* configHome = std::getenv("XDG_CONFIG_HOME"); // NOLINT(concurrency-mt-unsafe)
     if (configHome != nullptr && configHome[0] == '/') {
         return std::string(configHome) + "/brindell";
     }
@@ -120,6 +122,10 @@ std::optional<Blob> FileSettingsStorage::load() {
     }
     if (!S_ISREG(status.st_mode)) {
         lastError_ = path_ + " is not a regular file";
+        return std::nullopt;
+    }
+    if (static_cast<std::uintmax_t>(status.st_size) > maximumSize) {
+        lastError_ = path_ + " is larger than any settings document";
         return std::nullopt;
     }
     // Read to the end rather than trusting st_size: the file may be replaced meanwhile, and a
@@ -178,7 +184,8 @@ void FileSettingsStorage::removeStaleTemporaries() const {
         return;
     }
     const std::string prefix = "." + key_ + ".json.tmp-";
-    while (const dirent* entry = ::readdir(folder)) {
+    // readdir on a stream of our own is safe in glibc; readdir_r is deprecated.
+    while (const dirent* entry = ::readdir(folder)) { // NOLINT(concurrency-mt-unsafe)
         const std::string_view name(entry->d_name);
         if (name.substr(0, prefix.size()) != prefix) {
             continue;

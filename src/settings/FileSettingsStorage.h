@@ -2,6 +2,7 @@
 
 #include "settings/SettingsStorage.h"
 
+#include <cstddef>
 #include <string>
 
 namespace brindell {
@@ -38,7 +39,7 @@ public:
     const std::string& lastError() const { return lastError_; }
 
     // Larger files are not settings this program wrote; reading them would only cost memory.
-    static constexpr std::size_t maximumSize = 16 * 1024 * 1024;
+    static constexpr std::size_t maximumSize = std::size_t{16} * 1024 * 1024;
 
 private:
     bool makeDirectory();

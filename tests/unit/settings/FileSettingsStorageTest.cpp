@@ -102,7 +102,8 @@ TEST_F(FileSettingsStorageTest, SavesOneFilePerKeyInAPrivateFolderAndLoadsItBack
     EXPECT_EQ(perApp.load(), Blob{});
 }
 
-// Sets or clears an environment variable for one scope.
+// Sets or clears an environment variable for one scope. The test is single-threaded.
+// NOLINTBEGIN(concurrency-mt-unsafe)
 class ScopedEnvironment {
 public:
     ScopedEnvironment(const char* name, const char* value) : name_(name) {
@@ -119,6 +120,7 @@ private:
     const char* name_;
     std::optional<std::string> saved_;
 };
+// NOLINTEND(concurrency-mt-unsafe)
 
 TEST_F(FileSettingsStorageTest, FolderFollowsXdgConfigHomeElseHome) {
     ScopedEnvironment home("HOME", root.c_str());
@@ -166,7 +168,7 @@ TEST_F(FileSettingsStorageTest, WhatIsNotARegularReadableFileLoadsAsNone) {
     // Far larger than any document this program writes.
     {
         std::ofstream big(folder / "crashconsent.json", std::ios::binary);
-        const std::string chunk(1024 * 1024, ' ');
+        const std::string chunk(std::size_t{1024} * 1024, ' ');
         for (std::size_t i = 0; i <= FileSettingsStorage::maximumSize / chunk.size(); ++i) {
             big << chunk;
         }
