@@ -1,0 +1,254 @@
+#include "settings/FileSettingsStorage.h"
+
+#include "settings/AppSettingsStore.h"
+#include "settings/SettingsKeys.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace brindell {
+namespace {
+
+namespace fs = std::filesystem;
+
+Blob blobOf(const std::string& text) {
+    return Blob(text.begin(), text.end());
+}
+
+std::string textOf(const std::optional<Blob>& blob) {
+    return blob ? std::string(blob->begin(), blob->end()) : std::string("<none>");
+}
+
+std::string readFile(const fs::path& path) {
+    std::string text(static_cast<std::size_t>(fs::file_size(path)), '\0');
+    std::ifstream(path, std::ios::binary)
+        .read(text.data(), static_cast<std::streamsize>(text.size()));
+    return text;
+}
+
+void writeFile(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// Names in the folder other than the settings files themselves: leftovers of a save.
+std::set<std::string> strayFiles(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.front() == '.') {
+            names.insert(name);
+        }
+    }
+    return names;
+}
+
+// A fresh folder per test, removed afterwards.
+class FileSettingsStorageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "brindell-settings-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        root = pattern;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::permissions(root, fs::perms::owner_all, ignored);
+        fs::remove_all(root, ignored);
+    }
+    fs::path root;
+};
+
+TEST_F(FileSettingsStorageTest, SavesOneFilePerKeyInAPrivateFolderAndLoadsItBack) {
+    const fs::path folder = root / "config" / "brindell";
+    FileSettingsStorage perApp(folder.string(), std::string(settingsKeys::perAppSettings));
+    FileSettingsStorage hotkey(folder.string(), std::string(settingsKeys::hotkey));
+    EXPECT_FALSE(perApp.load()); // absent is none, and not an error
+    EXPECT_EQ(perApp.lastError(), "");
+
+    ASSERT_TRUE(perApp.save(blobOf(R"({"apps":{},"version":1})"))) << perApp.lastError();
+    ASSERT_TRUE(hotkey.save(blobOf("{}")));
+    EXPECT_EQ(perApp.path(), (folder / "perAppSettings.json").string());
+    EXPECT_EQ(readFile(folder / "perAppSettings.json"), R"({"apps":{},"version":1})");
+    EXPECT_EQ(textOf(hotkey.load()), "{}");
+    EXPECT_TRUE(strayFiles(folder).empty());
+
+    struct stat status {};
+    ASSERT_EQ(::stat(perApp.path().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
+    ASSERT_EQ(::stat(folder.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0700u);
+
+    // Replacing keeps the mode even if the file had been opened up, and binary data and the
+    // empty blob round-trip.
+    ::chmod(perApp.path().c_str(), 0644);
+    const Blob binary = {0, 1, 2, 255, '\n', 0};
+    ASSERT_TRUE(perApp.save(binary));
+    EXPECT_EQ(perApp.load(), binary);
+    ASSERT_EQ(::stat(perApp.path().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
+    ASSERT_TRUE(perApp.save({}));
+    EXPECT_EQ(perApp.load(), Blob{});
+}
+
+// Sets or clears an environment variable for one scope. The test is single-threaded.
+// NOLINTBEGIN(concurrency-mt-unsafe)
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            saved_ = old;
+        }
+        value ? ::setenv(name, value, 1) : ::unsetenv(name);
+    }
+    ~ScopedEnvironment() { saved_ ? ::setenv(name_, saved_->c_str(), 1) : ::unsetenv(name_); }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> saved_;
+};
+// NOLINTEND(concurrency-mt-unsafe)
+
+TEST_F(FileSettingsStorageTest, FolderFollowsXdgConfigHomeElseHome) {
+    ScopedEnvironment home("HOME", root.c_str());
+    {
+        ScopedEnvironment config("XDG_CONFIG_HOME", "/somewhere/config");
+        EXPECT_EQ(FileSettingsStorage::defaultDirectory(), "/somewhere/config/brindell");
+    }
+    {
+        ScopedEnvironment config("XDG_CONFIG_HOME", "relative/config"); // not absolute: ignored
+        EXPECT_EQ(FileSettingsStorage::defaultDirectory(), (root / ".config/brindell").string());
+    }
+    ScopedEnvironment config("XDG_CONFIG_HOME", nullptr);
+    EXPECT_TRUE(FileSettingsStorage(std::string(settingsKeys::onboarding)).save(blobOf("x")));
+    EXPECT_EQ(readFile(root / ".config/brindell/onboarding.json"), "x");
+}
+
+TEST_F(FileSettingsStorageTest, KeysMustBePlainFileNames) {
+    for (const char* key : {"", "../escape", "a/b", ".hidden"}) {
+        EXPECT_THROW(FileSettingsStorage(root.string(), key), std::invalid_argument) << key;
+    }
+    for (std::string_view key : settingsKeys::all) {
+        EXPECT_NO_THROW(FileSettingsStorage(root.string(), std::string(key))) << key;
+    }
+}
+
+TEST_F(FileSettingsStorageTest, WhatIsNotARegularReadableFileLoadsAsNone) {
+    const fs::path folder = root / "brindell";
+    fs::create_directories(folder);
+
+    // A folder in the file's place.
+    fs::create_directory(folder / "hotkey.json");
+    FileSettingsStorage hotkey(folder.string(), "hotkey");
+    EXPECT_FALSE(hotkey.load());
+    EXPECT_NE(hotkey.lastError(), "");
+    EXPECT_FALSE(hotkey.save(blobOf("x"))); // nor is it replaced by a file
+    EXPECT_TRUE(fs::is_directory(folder / "hotkey.json"));
+    EXPECT_TRUE(strayFiles(folder).empty());
+
+    // A FIFO must not block the caller.
+    ASSERT_EQ(::mkfifo((folder / "onboarding.json").c_str(), 0600), 0);
+    FileSettingsStorage onboarding(folder.string(), "onboarding");
+    EXPECT_FALSE(onboarding.load());
+    EXPECT_NE(onboarding.lastError(), "");
+
+    // Far larger than any document this program writes.
+    {
+        std::ofstream big(folder / "crashconsent.json", std::ios::binary);
+        const std::string chunk(std::size_t{1024} * 1024, ' ');
+        for (std::size_t i = 0; i <= FileSettingsStorage::maximumSize / chunk.size(); ++i) {
+            big << chunk;
+        }
+    }
+    FileSettingsStorage consent(folder.string(), "crashconsent");
+    EXPECT_FALSE(consent.load());
+    EXPECT_NE(consent.lastError(), "");
+}
+
+TEST_F(FileSettingsStorageTest, AWriteThatFailsHalfWayLeavesThePreviousFileWhole) {
+    const fs::path folder = root / "brindell";
+    FileSettingsStorage storage(folder.string(), "perAppSettings");
+    const std::string previous = R"({"apps":{"a":{"isMuted":true,"volume":0.5}},"version":1})";
+    ASSERT_TRUE(storage.save(blobOf(previous)));
+
+    // A file size limit makes the write stop part way, as a full disk would.
+    struct sigaction ignore {};
+    struct sigaction saved {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &saved), 0);
+    rlimit savedLimit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &savedLimit), 0);
+    rlimit small = savedLimit;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool saved100k = storage.save(Blob(100'000, 'x'));
+    ::setrlimit(RLIMIT_FSIZE, &savedLimit);
+    ::sigaction(SIGXFSZ, &saved, nullptr);
+
+    EXPECT_FALSE(saved100k);
+    EXPECT_NE(storage.lastError().find("cannot write"), std::string::npos) << storage.lastError();
+    EXPECT_EQ(textOf(storage.load()), previous);
+    EXPECT_TRUE(strayFiles(folder).empty());
+    EXPECT_TRUE(storage.save(blobOf("after"))); // and the next save works
+    EXPECT_EQ(storage.lastError(), "");
+}
+
+TEST_F(FileSettingsStorageTest, LeftoversOfDeadWritersAreSweptAndLiveOnesKept) {
+    const fs::path folder = root / "brindell";
+    fs::create_directories(folder);
+    // A pid that cannot be running: past the kernel's largest.
+    const std::string dead = ".perAppSettings.json.tmp-99999999-abcdef";
+    const std::string deadOtherKey = ".hotkey.json.tmp-99999999-abcdef";
+    const std::string live = ".perAppSettings.json.tmp-" + std::to_string(::getppid()) + "-abcdef";
+    const std::string notOurs = ".perAppSettings.json.tmp-notapid";
+    for (const auto& name : {dead, deadOtherKey, live, notOurs}) {
+        writeFile(folder / name, "partial");
+    }
+    FileSettingsStorage storage(folder.string(), "perAppSettings");
+    ASSERT_TRUE(storage.save(blobOf("whole")));
+    EXPECT_EQ(strayFiles(folder), (std::set<std::string>{deadOtherKey, live, notOurs}));
+}
+
+TEST_F(FileSettingsStorageTest, StoreLeavesAnUnreadableDocumentAloneUntilARealChange) {
+    const fs::path file = root / "perAppSettings.json";
+    const std::string damaged = R"({"apps":{"a":{"volume":0.5}},"version":1})";
+    writeFile(file, damaged);
+    AppSettingsStore store(std::make_shared<FileSettingsStorage>(root.string(), "perAppSettings"));
+    store.setVolume(1.0f, "a", true); // the default: no change
+    EXPECT_EQ(readFile(file), damaged);
+    store.setVolume(0.5f, "a", true);
+    AppSettingsStore reopened(
+        std::make_shared<FileSettingsStorage>(root.string(), "perAppSettings"));
+    EXPECT_EQ(reopened.setting("a").volume, 0.5f);
+}
+
+TEST_F(FileSettingsStorageTest, StoreKeepsChangesPendingWhileTheFolderCannotBeWritten) {
+    writeFile(root / "blocker", "");
+    auto storage =
+        std::make_shared<FileSettingsStorage>((root / "blocker").string(), "perAppSettings");
+    AppSettingsStore store(storage);
+    store.setMuted(true, "a", true);
+    EXPECT_TRUE(store.dirty());
+
+    fs::remove(root / "blocker"); // the folder can be made now
+    store.flush();
+    EXPECT_FALSE(store.dirty());
+    EXPECT_EQ(readFile(root / "blocker" / "perAppSettings.json"),
+              R"({"apps":{"a":{"isMuted":true,"volume":1}},"version":1})");
+}
+
+} // namespace
+} // namespace brindell
