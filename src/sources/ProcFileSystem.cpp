@@ -1,10 +1,13 @@
 #include "sources/ProcFileSystem.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace brindell {
 namespace {
@@ -49,21 +52,36 @@ std::string ProcFileSystem::path(pid_type pid, std::string_view leaf) const {
 }
 
 std::optional<std::string> ProcFileSystem::readFile(const std::string& path, std::size_t limit) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    // Only regular files (proc files are): a FIFO or device placed where a desktop entry or a
+    // sandbox description is expected must not block the caller. Non-blocking open, checked
+    // before the first read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    struct ::stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
         return std::nullopt;
     }
     // Proc files report no size: read in chunks up to the limit.
     std::string text;
     char buffer[4096];
-    while (text.size() < limit && file) {
-        file.read(buffer,
-                  static_cast<std::streamsize>(std::min(sizeof buffer, limit - text.size())));
-        text.append(buffer, static_cast<std::size_t>(file.gcount()));
+    while (text.size() < limit) {
+        const ssize_t got = ::read(fd, buffer, std::min(sizeof buffer, limit - text.size()));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (got == 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
     }
-    if (file.bad()) {
-        return std::nullopt;
-    }
+    ::close(fd);
     return text;
 }
 

@@ -5,6 +5,7 @@
 #include "sources/DesktopEntryIndex.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace brindell {
 namespace {
@@ -118,6 +119,8 @@ TEST_F(DesktopEntryIndexTest, HigherDataDirsWinAndHiddenEntriesMaskLowerOnes) {
     tree.write("home/share/applications/org.example.Broken.desktop", "not an entry");
     entry(system, "org.example.Broken", "Name=Fallback\n");
     entry(system, "org.example.Huge", "Name=Huge\nComment=" + std::string(5000, 'x') + "\n");
+    entry(system, "org.example.Fifo", "Name=Fifo below\n");
+    ASSERT_EQ(::mkfifo((home + "/applications/org.example.Fifo.desktop").c_str(), 0600), 0);
     entry(system, "org.example.A", "Name=A\n");
     entry(system, "ORG.EXAMPLE.A", "Name=Other A\n");
 
@@ -128,7 +131,8 @@ TEST_F(DesktopEntryIndexTest, HigherDataDirsWinAndHiddenEntriesMaskLowerOnes) {
     EXPECT_EQ(index->entry("org.example.Gone"), std::nullopt);
     EXPECT_EQ(index->entry("kde4-org.example.Nested")->name, "Nested");
     EXPECT_EQ(index->entry("org.example.Broken")->name, "Fallback");
-    EXPECT_EQ(index->entry("org.example.Huge"), std::nullopt); // too large to be an entry
+    EXPECT_EQ(index->entry("org.example.Huge"), std::nullopt);       // too large to be an entry
+    EXPECT_EQ(index->entry("org.example.Fifo")->name, "Fifo below"); // not read, not waited on
     // Letter case is forgiven when only one entry matches.
     EXPECT_EQ(index->entry("ORG.EXAMPLE.PLAYER")->name, "Home Player");
     EXPECT_EQ(index->entry("Org.Example.A"), std::nullopt);
