@@ -53,7 +53,8 @@ bool isUUID(std::string_view text) {
 
 // A Snap's scope: "snap.<snap>.<app>.<uuid>.scope" or "snap.<snap>.<app>-<uuid>.scope".
 std::optional<std::string> snapApplicationID(std::string_view unit) {
-    if (!unit.starts_with("snap.") || !unit.ends_with(".scope")) {
+    // The prefix and suffix must not overlap ("snap.scope").
+    if (unit.size() <= 11 || !unit.starts_with("snap.") || !unit.ends_with(".scope")) {
         return std::nullopt;
     }
     unit.remove_prefix(5);

@@ -120,6 +120,8 @@ TEST(ApplicationIds, FromTheUnitTheDesktopStartedTheApplicationIn) {
     EXPECT_EQ(id(user + "app-a-b-c-d.scope"), std::nullopt);
     EXPECT_EQ(id(user + "snap.foo.hook.configure-1.scope"), std::nullopt);
     EXPECT_EQ(id(user + "app-gnome-evil\\x2fpath-1.scope"), std::nullopt); // "/" in an id
+    EXPECT_EQ(id("/snap.scope"), std::nullopt);
+    EXPECT_EQ(id("/snap..scope"), std::nullopt);
     EXPECT_EQ(cgroupApplicationID(""), std::nullopt);
     EXPECT_EQ(cgroupApplicationID("garbage\n:::\n0"), std::nullopt);
 
