@@ -1,0 +1,51 @@
+#pragma once
+
+#include "mixer/MixerRecords.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace brindell {
+
+// What the panel's view model drives: the live engine on the audio server, or the preview
+// engine with canned data.
+//
+// Threading: every mutating operation only schedules its work and returns at once; the engine
+// applies it on its own serial queue and then calls the change callback there. snapshot()
+// waits for that queue, so it must not be called from it. All operations may be called from
+// the main thread.
+class MixerEngine {
+public:
+    using ChangeCallback = std::function<void()>;
+
+    virtual ~MixerEngine() = default;
+
+    // Called, on the engine's queue, after every change of anything a snapshot shows. The
+    // callback should hold its target weakly. Set it before the engine starts.
+    virtual void setOnChange(ChangeCallback callback) = 0;
+
+    // The current state, complete. Waits for the engine's queue.
+    virtual MixerSnapshot snapshot() = 0;
+
+    virtual void setVolume(pid_type pid, float volume) = 0;
+    virtual void setMuted(pid_type pid, bool muted) = 0;
+    // none: follow the system default output.
+    virtual void setOutput(pid_type pid, std::optional<std::string> uid) = 0;
+    virtual void setMasterVolume(float volume) = 0;
+    virtual void setMasterMuted(bool muted) = 0;
+    // Makes the device the system default output.
+    virtual void setDefaultOutput(std::string uid) = 0;
+    // The user started dragging this row's slider; the visible list keeps its order until
+    // endInteraction.
+    virtual void beginInteraction(pid_type pid) = 0;
+    virtual void endInteraction() = 0;
+    // Forgets the remembered volume, mute and output of one application, and returns its
+    // running sessions to volume 1, unmuted, default output.
+    virtual void forgetSettings(std::string bundleID) = 0;
+    virtual void forgetAllSettings() = 0;
+    // Forgets the permission verdict and tries every active source again.
+    virtual void recheckPermission() = 0;
+};
+
+} // namespace brindell
