@@ -11,4 +11,4 @@ $SUDO apt-get install -y -q --no-install-recommends \
     libx11-dev libcurl4-openssl-dev nlohmann-json3-dev uuid-dev \
     libgtest-dev libgmock-dev libbenchmark-dev \
     pipewire pipewire-bin wireplumber pipewire-pulse pulseaudio-utils sox \
-    xvfb xauth dbus dbus-bin
+    xvfb xauth xdotool dbus dbus-bin

@@ -1,0 +1,236 @@
+#include "login/AutostartLoginItem.h"
+
+#include "login/LaunchAtLoginModel.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace brindell {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const fs::path& path, const std::string& text) {
+    std::ofstream(path) << text;
+}
+
+// Reads an Exec value back the way a launcher does: first the string escapes of the entry
+// format, then the argument quoting. Independent of the writer on purpose.
+std::vector<std::string> execArguments(const std::string& value) {
+    std::string unescaped;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\' && i + 1 < value.size()) {
+            const char next = value[++i];
+            unescaped += next == 's' ? ' ' : next == 'n' ? '\n' : next == 't' ? '\t' : next;
+        } else {
+            unescaped += value[i];
+        }
+    }
+    std::vector<std::string> args;
+    std::string current;
+    bool quoted = false;
+    bool inArg = false;
+    for (std::size_t i = 0; i < unescaped.size(); ++i) {
+        const char c = unescaped[i];
+        if (quoted) {
+            if (c == '\\' && i + 1 < unescaped.size()) {
+                current += unescaped[++i];
+            } else if (c == '"') {
+                quoted = false;
+            } else if (c == '%' && i + 1 < unescaped.size() && unescaped[i + 1] == '%') {
+                current += '%';
+                ++i;
+            } else {
+                current += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+            inArg = true;
+        } else if (c == ' ') {
+            if (inArg) {
+                args.push_back(current);
+            }
+            current.clear();
+            inArg = false;
+        } else {
+            current += c;
+            inArg = true;
+        }
+    }
+    if (inArg) {
+        args.push_back(current);
+    }
+    return args;
+}
+
+std::string execValue(const std::string& entry) {
+    std::istringstream lines(entry);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.starts_with("Exec=")) {
+            return line.substr(5);
+        }
+    }
+    return {};
+}
+
+class AutostartLoginItemTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "brindell-autostart-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        root = pattern;
+        configHome = root / "config";
+    }
+    void TearDown() override { fs::remove_all(root); }
+
+    fs::path entry() const { return configHome / "autostart" / AutostartLoginItem::entryFileName; }
+
+    fs::path root;
+    fs::path configHome;
+    const std::string exe = "/opt/Brindell Beta/bin/brindell";
+};
+
+TEST_F(AutostartLoginItemTest, TurningOnAndOffWritesAndRemovesTheEntry) {
+    auto item = std::make_shared<AutostartLoginItem>(configHome.string(), exe);
+    LaunchAtLoginModel model(item);
+    EXPECT_EQ(model.status(), LoginItemStatus::notRegistered);
+
+    model.set(true); // creates the missing folders too
+    EXPECT_EQ(model.status(), LoginItemStatus::enabled);
+    EXPECT_FALSE(model.message());
+    ASSERT_TRUE(fs::is_regular_file(entry()));
+    const std::string text = readFile(entry());
+    EXPECT_TRUE(text.starts_with("[Desktop Entry]\nType=Application\nName=Brindell\n")) << text;
+    EXPECT_EQ(execArguments(execValue(text)), std::vector<std::string>{exe});
+    struct stat info {};
+    ASSERT_EQ(stat(entry().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644U);
+    EXPECT_EQ(
+        std::distance(fs::directory_iterator(entry().parent_path()), fs::directory_iterator()),
+        1); // no temp file left behind
+
+    model.set(false);
+    EXPECT_EQ(model.status(), LoginItemStatus::notRegistered);
+    EXPECT_FALSE(model.message());
+    EXPECT_FALSE(fs::exists(entry()));
+    model.set(false); // already off
+    EXPECT_FALSE(model.message());
+}
+
+TEST_F(AutostartLoginItemTest, AFailingWriteReportsWhyAndLeavesTheDiskAlone) {
+    // A file where the autostart folder belongs (permission bits would not stop root).
+    fs::create_directories(configHome);
+    writeFile(configHome / "autostart", "not a folder");
+    LaunchAtLoginModel model(std::make_shared<AutostartLoginItem>(configHome.string(), exe));
+    model.set(true);
+    EXPECT_EQ(model.status(), LoginItemStatus::notRegistered);
+    ASSERT_TRUE(model.message());
+    EXPECT_TRUE(model.message()->starts_with("Could not turn on opening at login: the folder " +
+                                             (configHome / "autostart").string() +
+                                             " could not be created ("))
+        << *model.message();
+    EXPECT_EQ(readFile(configHome / "autostart"), "not a folder");
+}
+
+TEST_F(AutostartLoginItemTest, AFailingRemovalReportsWhy) {
+    fs::create_directories(entry() / "inside"); // a folder in the entry's place cannot be unlinked
+    LaunchAtLoginModel model(std::make_shared<AutostartLoginItem>(configHome.string(), exe));
+    model.set(false);
+    ASSERT_TRUE(model.message());
+    EXPECT_TRUE(model.message()->starts_with("Could not turn off opening at login: the entry " +
+                                             entry().string() + " could not be removed ("))
+        << *model.message();
+    EXPECT_EQ(model.status(), LoginItemStatus::notRegistered);
+}
+
+TEST_F(AutostartLoginItemTest, AHiddenEntryIsOffAndTurningOnReplacesIt) {
+    fs::create_directories(entry().parent_path());
+    writeFile(entry(), "[Desktop Entry]\nType=Application\nExec=brindell\nHidden = true\n");
+    auto item = std::make_shared<AutostartLoginItem>(configHome.string(), exe);
+    EXPECT_EQ(item->status(), 0);
+    // Hidden in another group does not count.
+    writeFile(entry(), "[Desktop Entry]\nExec=brindell\n[Desktop Action x]\nHidden=true\n");
+    EXPECT_EQ(item->status(), 1);
+
+    writeFile(entry(), "[Desktop Entry]\nHidden=true\n");
+    LaunchAtLoginModel model(item);
+    model.set(true);
+    EXPECT_EQ(model.status(), LoginItemStatus::enabled);
+    EXPECT_EQ(readFile(entry()).find("Hidden"), std::string::npos);
+}
+
+TEST_F(AutostartLoginItemTest, UnusablePathsAreRefusedBeforeAnythingIsWritten) {
+    LaunchAtLoginModel model(
+        std::make_shared<AutostartLoginItem>(configHome.string(), "/tmp/a\nExec=/bin/evil"));
+    model.set(true);
+    EXPECT_EQ(model.message(), "Could not turn on opening at login: the program's path contains "
+                               "a line break or control character");
+    EXPECT_FALSE(fs::exists(configHome));
+
+    LaunchAtLoginModel unknown(std::make_shared<AutostartLoginItem>("", exe));
+    EXPECT_EQ(unknown.status(), LoginItemStatus::notRegistered);
+    unknown.set(true);
+    EXPECT_TRUE(unknown.message()->starts_with("Could not turn on opening at login: the "
+                                               "configuration folder is unknown"));
+}
+
+TEST(DesktopExecArgument, AnyPrintablePathSurvivesTheLauncherRoundTrip) {
+    for (const std::string path : {
+             "/usr/bin/brindell",
+             "/opt/My Apps/brindell",
+             "/home/a\"b/brindell",
+             "/home/$HOME/`id`/brindell",
+             "/home/back\\slash/brindell",
+             "/home/100%/%f/brindell",
+             "/home/'single' ;&|<>*?#()~/brindell",
+             "/home/J\u00fcrgen/\u97f3\u91cf/brindell",
+         }) {
+        EXPECT_EQ(execArguments(desktopExecArgument(path)), std::vector<std::string>{path})
+            << desktopExecArgument(path);
+    }
+    EXPECT_EQ(desktopExecArgument("/a b/c"), "\"/a b/c\"");
+    EXPECT_EQ(desktopExecArgument("/a\\b"), "\"/a\\\\\\\\b\"");
+    EXPECT_THROW(desktopExecArgument(""), LoginItemError);
+    EXPECT_THROW(desktopExecArgument("/a\tb"), LoginItemError);
+    EXPECT_THROW(desktopExecArgument("/a\xff/b"), LoginItemError);
+    EXPECT_THROW(desktopExecArgument("/a\xc3"), LoginItemError);     // cut-off sequence
+    EXPECT_THROW(desktopExecArgument("/a\xc0\xaf"), LoginItemError); // overlong '/'
+}
+
+TEST(UserConfigHome, FollowsXdgRulesAndIgnoresARelativeSetting) {
+    const char* savedXdg = std::getenv("XDG_CONFIG_HOME");
+    const std::string xdg = savedXdg != nullptr ? savedXdg : "";
+    const char* savedHome = std::getenv("HOME");
+    const std::string home = savedHome != nullptr ? savedHome : "";
+
+    setenv("HOME", "/home/tester", 1);
+    setenv("XDG_CONFIG_HOME", "/custom/config", 1);
+    EXPECT_EQ(userConfigHome(), "/custom/config");
+    setenv("XDG_CONFIG_HOME", "relative/config", 1);
+    EXPECT_EQ(userConfigHome(), "/home/tester/.config");
+    unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(userConfigHome(), "/home/tester/.config");
+
+    savedXdg != nullptr ? setenv("XDG_CONFIG_HOME", xdg.c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
+    savedHome != nullptr ? setenv("HOME", home.c_str(), 1) : unsetenv("HOME");
+}
+
+TEST(RunningExecutablePath, NamesThisTestProgram) {
+    const std::string path = runningExecutablePath();
+    EXPECT_TRUE(path.ends_with("/unit_login")) << path;
+}
+
+} // namespace
+} // namespace brindell
