@@ -61,8 +61,9 @@ int crashNow() {
              "crashing on purpose; the diagnostic goes to " +
                  CrashDiagnosticStore::defaultDirectory().string() + "\n",
              false);
-    *reinterpret_cast<volatile int*>(unmappedAddress) = 1;
-    return 1; // not reached
+    // A crash by design: the address is unmapped.
+    *reinterpret_cast<volatile int*>(unmappedAddress) = 1; // NOLINT(performance-no-int-to-ptr)
+    return 1;                                              // not reached
 }
 
 int showStored() {

@@ -29,11 +29,12 @@ bool endsWith(std::string_view text, std::string_view end) {
 CrashDiagnosticStore::CrashDiagnosticStore(fs::path directory) : directory_(std::move(directory)) {}
 
 fs::path CrashDiagnosticStore::defaultDirectory() {
-    const char* state = std::getenv("XDG_STATE_HOME");
+    // getenv races only with setenv, which the program does not call once threads run.
+    const char* state = std::getenv("XDG_STATE_HOME"); // NOLINT(concurrency-mt-unsafe)
     if (state != nullptr && state[0] == '/') {
         return fs::path(state) / "brindell" / "crashes";
     }
-    const char* home = std::getenv("HOME");
+    const char* home = std::getenv("HOME"); // NOLINT(concurrency-mt-unsafe)
     if (home != nullptr && home[0] == '/') {
         return fs::path(home) / ".local" / "state" / "brindell" / "crashes";
     }

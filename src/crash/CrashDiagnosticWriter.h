@@ -33,7 +33,7 @@ struct CapturedCrash {
 
 // Room for the largest diagnostic: 64 frames with 64-character names and a 4096-byte path,
 // every byte of which may need six to escape.
-inline constexpr std::size_t crashDiagnosticCapacity = 64 * 1024;
+inline constexpr std::size_t crashDiagnosticCapacity = std::size_t{64} * 1024;
 
 // The exception type number a signal stands for: SEGV and BUS 1, ILL 2, FPE 3, TRAP 6, ABRT 10;
 // 0 for other signals.

@@ -77,7 +77,7 @@ HttpsTestServer::HttpsTestServer(const std::filesystem::path& folder, std::chron
     X509_set_version(certificate, 2);
     ASN1_INTEGER_set(X509_get_serialNumber(certificate), static_cast<long>(time(nullptr)));
     X509_gmtime_adj(X509_getm_notBefore(certificate), -60);
-    X509_gmtime_adj(X509_getm_notAfter(certificate), 24 * 3600);
+    X509_gmtime_adj(X509_getm_notAfter(certificate), 24L * 3600);
     X509_set_pubkey(certificate, tls_->key);
     X509_NAME* name = X509_get_subject_name(certificate);
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,

@@ -30,6 +30,17 @@ TempFolder::~TempFolder() {
     fs::remove_all(path_, error);
 }
 
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        poll(nullptr, 0, 5);
+    }
+    return true;
+}
+
 ChildResult runChild(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                      std::chrono::milliseconds limit) {
     std::vector<std::string> environment;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,6 +30,11 @@ struct ChildResult {
     std::string output;    // its standard output
     int pid = 0;
 };
+
+// Polls the condition until it holds (true) or the limit passes (false): for state another
+// thread or process changes without telling.
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 // Runs a program with extra environment variables (NAME=value, overriding), collects its
 // standard output and waits for it, killing it if it outlives the limit.

@@ -57,15 +57,17 @@ void CurlCrashSender::send(const Blob& body) {
     if (!easy) {
         throw CrashTransportError("libcurl could not start a request");
     }
-    std::unique_ptr<curl_slist, ListDeleter> headers;
+    // "Expect:" keeps libcurl from waiting for a 100 Continue before larger bodies.
+    curl_slist* list = nullptr;
     for (const char* header : {"Content-Type: application/json", "Expect:"}) {
-        curl_slist* appended = curl_slist_append(headers.get(), header);
+        curl_slist* appended = curl_slist_append(list, header);
         if (appended == nullptr) {
+            curl_slist_free_all(list);
             throw CrashTransportError("out of memory");
         }
-        headers.release();
-        headers.reset(appended);
+        list = appended;
     }
+    const std::unique_ptr<curl_slist, ListDeleter> headers(list);
     CURL* h = easy.get();
     char error[CURL_ERROR_SIZE] = {};
     // The cookie engine stays off (no COOKIEFILE), libcurl has no cache, and without

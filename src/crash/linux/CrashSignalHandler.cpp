@@ -123,8 +123,10 @@ int describeImage(dl_phdr_info* info, std::size_t, void* data) {
         if (segment.p_type != PT_NOTE) {
             continue;
         }
+        // The loader's addresses are integers; the notes are mapped there.
         const auto* notes =
-            reinterpret_cast<const std::uint8_t*>(info->dlpi_addr + segment.p_vaddr);
+            reinterpret_cast<const std::uint8_t*>( // NOLINT(performance-no-int-to-ptr)
+                info->dlpi_addr + segment.p_vaddr);
         const auto id = findGnuBuildId(notes, segment.p_memsz, segment.p_align);
         if (!id.empty()) {
             formatBuildIdUUID(id, frame.uuid);

@@ -47,7 +47,7 @@ struct CrashControllerFake : ::testing::Test {
     std::vector<std::int64_t> submitted;
     std::vector<bool> published;
 
-    std::shared_ptr<CrashController> make(std::optional<std::string> configured = endpoint) {
+    std::shared_ptr<CrashController> make(const std::optional<std::string>& configured = endpoint) {
         CrashController::Environment environment;
         environment.makeSender = [this](const std::string& url) {
             senderEndpoint = url;
@@ -64,7 +64,7 @@ struct CrashControllerFake : ::testing::Test {
 };
 
 TEST_F(CrashControllerFake, WithoutAnHttpsEndpointTheSwitchStaysOffAndNothingIsWritten) {
-    for (std::optional<std::string> configured :
+    for (const std::optional<std::string>& configured :
          {std::optional<std::string>(), std::optional<std::string>("http://x.org/v1/crash"),
           std::optional<std::string>("not a url")}) {
         auto controller = make(configured);
