@@ -16,6 +16,16 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         result.mode = CommandLine::Mode::version;
     } else if (first == "--callbackbench") {
         result.mode = CommandLine::Mode::callbackBench;
+    } else if (first == "--crashtest") {
+        result.mode = CommandLine::Mode::crashTest;
+        if (args.size() > 1 && args[1] != "crash") {
+            throw std::invalid_argument("--crashtest takes no argument or 'crash', not '" +
+                                        args[1] + "'");
+        }
+        if (args.size() == 2) {
+            result.crashTestAction = args[1];
+            return result;
+        }
     } else {
         throw std::invalid_argument("unknown option '" + first + "' (see brindell --help)");
     }
@@ -36,7 +46,9 @@ std::string helpText() {
            "  --version         show the version and exit\n"
            "\n"
            "Diagnostics (each writes a log to $TMPDIR, else /tmp, and exits):\n"
-           "  --callbackbench   time the render callback on 512 stereo frames\n";
+           "  --callbackbench   time the render callback on 512 stereo frames\n"
+           "  --crashtest       show stored crash diagnostics and the reports they make\n"
+           "  --crashtest crash crash on purpose, leaving a diagnostic for the next start\n";
 }
 
 } // namespace brindell

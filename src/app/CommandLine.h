@@ -8,8 +8,9 @@ namespace brindell {
 
 // What the command line asks for. Diagnostic switches replace the normal launch.
 struct CommandLine {
-    enum class Mode { launch, help, version, callbackBench };
+    enum class Mode { launch, help, version, callbackBench, crashTest };
     Mode mode = Mode::launch;
+    std::string crashTestAction; // --crashtest: "" (show stored crashes) or "crash"
 };
 
 // Parses argv (without the program name). Throws std::invalid_argument with a message for the

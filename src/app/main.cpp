@@ -1,5 +1,6 @@
 #include "app/CallbackBench.h"
 #include "app/CommandLine.h"
+#include "app/CrashReporting.h"
 
 #include <cstdio>
 #include <stdexcept>
@@ -26,9 +27,13 @@ int main(int argc, char** argv) {
         return 0;
     case CommandLine::Mode::callbackBench:
         return brindell::callbackBenchMain();
+    case CommandLine::Mode::crashTest:
+        return brindell::crashTestMain(commandLine.crashTestAction);
     case CommandLine::Mode::launch:
         break;
     }
+    // Before anything else starts a thread: crashes from here on are recorded for the next start.
+    brindell::installCrashHandler();
     std::fputs("brindell: this build has no desktop shell yet; see brindell --help\n", stderr);
     return 1;
 }

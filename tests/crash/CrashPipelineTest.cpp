@@ -1,0 +1,234 @@
+// The crash pipeline end to end: a program that installs the handler crashes and leaves a
+// diagnostic; the next start delivers it, the controller turns it into a report and a local
+// HTTPS server receives exactly the sanitised JSON.
+#include "HttpsTestServer.h"
+#include "TestSupport.h"
+#include "crash/CrashController.h"
+#include "crash/CrashDiagnostics.h"
+#include "crash/CrashReport.h"
+#include "crash/curl/CurlCrashSender.h"
+#include "queue/ThreadQueue.h"
+#include "settings/fake/MemorySettingsStorage.h"
+
+#include <csignal>
+#include <fstream>
+#include <future>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <pwd.h>
+#include <sstream>
+#include <unistd.h>
+
+#ifndef CRASH_PROBE
+#error "CRASH_PROBE names the crashing test program"
+#endif
+
+namespace brindell {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using nlohmann::json;
+
+// The build-id the probe is linked with (tests/crash/CMakeLists.txt), as a UUID.
+const char* const probeUUID = "01234567-89AB-CDEF-0123-456789ABCDEF";
+
+// How far into its function the probe's crash may lie: a few instructions, more in the
+// sanitizer build, where every access is checked first.
+constexpr std::uint64_t siteReach = 256;
+
+struct Crash {
+    test::ChildResult child;
+    std::uint64_t site = 0; // offset of the crashing function in the probe
+};
+
+struct CrashPipeline : ::testing::Test {
+    test::TempFolder folder;
+    fs::path state = folder.path() / "state";
+    fs::path crashes = state / "brindell" / "crashes";
+
+    Crash crash(const std::string& how) {
+        Crash result;
+        result.child =
+            test::runChild({CRASH_PROBE, how}, {"XDG_STATE_HOME=" + state.string(),
+                                                "HOME=" + (folder.path() / "home").string()});
+        std::istringstream output(result.child.output);
+        std::string word;
+        output >> word >> result.site;
+        EXPECT_EQ(word, "crashSite") << result.child.output;
+        return result;
+    }
+
+    std::vector<CrashDiagnosticStore::Entry> stored() const {
+        return CrashDiagnosticStore(crashes).list();
+    }
+    std::string read(const CrashDiagnosticStore::Entry& entry) const {
+        const auto blob = CrashDiagnosticStore(crashes).read(entry);
+        return blob ? std::string(blob->begin(), blob->end()) : std::string();
+    }
+};
+
+// The frame where the crash happened is the innermost: the last, as frames run outermost first.
+void expectCrashSiteInProbe(const CrashReport& report, std::uint64_t site) {
+    ASSERT_FALSE(report.frames.empty());
+    const auto& innermost = report.frames.back();
+    EXPECT_EQ(innermost.image, fs::path(CRASH_PROBE).filename().string());
+    EXPECT_EQ(innermost.uuid, probeUUID);
+    EXPECT_GE(innermost.offset, site);
+    EXPECT_LT(innermost.offset, site + siteReach) << "the crash is in the crashing function";
+}
+
+TEST_F(CrashPipeline, ACrashLeavesADiagnosticThatMakesAReportNamingTheProgram) {
+    const Crash segv = crash("segv");
+    ASSERT_FALSE(segv.child.timedOut);
+    EXPECT_EQ(segv.child.signal, SIGSEGV) << "the handler lets the signal end the process";
+    const auto entries = stored();
+    ASSERT_EQ(entries.size(), 1u);
+    const std::string diagnostic = read(entries[0]);
+    // The diagnostic holds the local facts the report must not carry.
+    const json parsed = json::parse(diagnostic);
+    EXPECT_EQ(parsed["diagnosticMetaData"]["pid"], segv.child.pid);
+    EXPECT_EQ(parsed["diagnosticMetaData"]["executablePath"], fs::canonical(CRASH_PROBE).string());
+    EXPECT_EQ((fs::status(crashes).permissions() & fs::perms::all), fs::perms::owner_all);
+    EXPECT_EQ((fs::status(entries[0].path).permissions() & fs::perms::all),
+              fs::perms::owner_read | fs::perms::owner_write);
+
+    const auto report = CrashReport::make(diagnostic);
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->version, "3.1.4");
+    EXPECT_EQ(report->build, "2718");
+    EXPECT_EQ(report->exceptionType, "EXC_BAD_ACCESS");
+    EXPECT_EQ(report->signal, SIGSEGV);
+    EXPECT_EQ(report->exceptionCode, 1); // SEGV_MAPERR
+    EXPECT_EQ(report->termination, "Namespace SIGNAL, Code 11");
+    EXPECT_FALSE(report->os.empty());
+    expectCrashSiteInProbe(*report, segv.site);
+    // main called the crashing function: the probe appears again further out.
+    ASSERT_GE(report->frames.size(), 2u);
+    EXPECT_EQ(report->frames[report->frames.size() - 2].image, report->frames.back().image);
+}
+
+TEST_F(CrashPipeline, AbortAndStackOverflowAreCaughtToo) {
+    const Crash aborted = crash("abort");
+    EXPECT_EQ(aborted.child.signal, SIGABRT);
+    const Crash overflow = crash("overflow");
+    EXPECT_EQ(overflow.child.signal, SIGSEGV);
+    const auto entries = stored();
+    ASSERT_EQ(entries.size(), 2u);
+
+    const auto abortReport = CrashReport::make(read(entries[0]));
+    ASSERT_TRUE(abortReport);
+    EXPECT_EQ(abortReport->exceptionType, "EXC_CRASH");
+    EXPECT_EQ(abortReport->signal, SIGABRT);
+    // The crash site is in the C library; the probe's abortNow called it.
+    bool probeFrame = false;
+    for (const auto& frame : abortReport->frames) {
+        probeFrame = probeFrame || (frame.uuid == probeUUID && frame.offset >= aborted.site &&
+                                    frame.offset < aborted.site + siteReach);
+    }
+    EXPECT_TRUE(probeFrame);
+
+    // The overflowed stack is far deeper than a report: the 64 innermost frames are kept.
+    const auto overflowReport = CrashReport::make(read(entries[1]));
+    ASSERT_TRUE(overflowReport);
+    EXPECT_EQ(overflowReport->frames.size(), CrashReport::maxFrames);
+    for (const auto& frame : overflowReport->frames) {
+        EXPECT_EQ(frame.uuid, probeUUID);
+    }
+}
+
+// Every number and string of a sent report, for checks that no local fact slipped through.
+void collect(const json& value, std::vector<std::string>& strings, std::vector<double>& numbers) {
+    if (value.is_string()) {
+        strings.push_back(value.get<std::string>());
+    } else if (value.is_number()) {
+        numbers.push_back(value.get<double>());
+    } else {
+        for (const auto& item : value) {
+            collect(item, strings, numbers);
+        }
+    }
+}
+
+TEST_F(CrashPipeline, TheNextStartSendsExactlyTheSanitisedReports) {
+    const Seconds consentGiven = systemReferenceTime() - 60;
+    const Crash first = crash("segv");
+    const Crash second = crash("segv");
+    const auto entries = stored();
+    ASSERT_EQ(entries.size(), 2u);
+    std::vector<std::string> expected;
+    for (const auto& entry : entries) {
+        expected.push_back([&] {
+            const Blob body = CrashReport::make(read(entry)).value().encoded();
+            return std::string(body.begin(), body.end());
+        }());
+    }
+
+    // The next start: consent was given before the crashes; the endpoint refuses the second.
+    test::HttpsTestServer server(folder.path());
+    server.script({201, 500});
+    auto storage = std::make_shared<MemorySettingsStorage>();
+    storage->set(CrashConsent::encode({1, consentGiven}));
+    auto diagnostics = CrashDiagnostics::create(
+        CrashDiagnosticStore(crashes), std::make_shared<ThreadQueue>("test.crash-delivery"));
+    std::promise<std::int64_t> submitted;
+    CrashController::Environment environment;
+    environment.makeSender = [&](const std::string& url) {
+        return std::make_shared<CurlCrashSender>(
+            CurlCrashSender::Options{url, server.caFile().string(), 60, 20});
+    };
+    environment.diagnostics = diagnostics;
+    environment.onSubmitted = [&](std::int64_t accepted) { submitted.set_value(accepted); };
+    auto controller = CrashController::create(server.url(), storage, environment);
+    ASSERT_TRUE(controller->isOn());
+    controller->start();
+
+    auto result = submitted.get_future();
+    ASSERT_EQ(result.wait_for(30s), std::future_status::ready); // watchdog
+    EXPECT_EQ(result.get(), 1) << "the report answered 500 is not counted";
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].body, expected[0]);
+    EXPECT_EQ(requests[1].body, expected[1]);
+    // Deleted on the delivery thread once handed over; the upload may finish first.
+    EXPECT_TRUE(test::waitUntil([&] { return stored().empty(); }))
+        << "delivered diagnostics are deleted";
+
+    const passwd* user = getpwuid(getuid());
+    const std::string userName = user != nullptr ? user->pw_name : "";
+    const Crash* probes[] = {&first, &second};
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        const json sent = json::parse(requests[i].body);
+        std::vector<std::string> keys;
+        for (const auto& item : sent.items()) {
+            keys.push_back(item.key());
+        }
+        EXPECT_EQ(keys, (std::vector<std::string>{"app", "arch", "build", "exceptionCode",
+                                                  "exceptionType", "frames", "os", "signal",
+                                                  "termination", "v", "version"}));
+        for (const auto& frame : sent["frames"]) {
+            EXPECT_EQ(frame.size(), 3u);
+        }
+        std::vector<std::string> strings;
+        std::vector<double> numbers;
+        collect(sent, strings, numbers);
+        for (const auto& text : strings) {
+            EXPECT_EQ(text.find('/'), std::string::npos) << text;
+            if (userName.size() >= 4) {
+                EXPECT_EQ(text.find(userName), std::string::npos) << text;
+            }
+        }
+        const double crashTime = entries[i].crashTime;
+        // Outside the frames (whose offsets may equal any number) no value is the pid.
+        for (const char* key : {"v", "exceptionCode", "signal"}) {
+            EXPECT_NE(sent[key].get<double>(), probes[i]->child.pid) << key;
+        }
+        for (double number : numbers) {
+            EXPECT_GT(std::abs(number - crashTime), 86400.0) << "a time stamp";
+            EXPECT_GT(std::abs(number - (crashTime - referenceDateOffset)), 86400.0);
+        }
+    }
+}
+
+} // namespace
+} // namespace brindell

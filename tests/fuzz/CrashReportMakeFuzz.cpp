@@ -1,0 +1,69 @@
+// Feeds arbitrary bytes to CrashReport::make. Beyond not crashing, a report it makes must obey
+// the limits, encode, and pass through make again unchanged: sanitising is idempotent.
+#include "crash/CrashReport.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <string_view>
+
+namespace {
+
+void require(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+nlohmann::json asDiagnostic(const brindell::CrashReport& report) {
+    nlohmann::json metadata = {{"appVersion", report.version},
+                               {"appBuildVersion", report.build},
+                               {"osVersion", report.os},
+                               {"platformArchitecture", report.arch}};
+    if (report.exceptionType) {
+        metadata["exceptionType"] = *report.exceptionType;
+    }
+    if (report.exceptionCode) {
+        metadata["exceptionCode"] = *report.exceptionCode;
+    }
+    if (report.signal) {
+        metadata["signal"] = *report.signal;
+    }
+    if (report.termination) {
+        metadata["terminationReason"] = *report.termination;
+    }
+    nlohmann::json frames = nlohmann::json::array();
+    for (const auto& frame : report.frames) {
+        frames.push_back({{"binaryName", frame.image},
+                          {"binaryUUID", frame.uuid},
+                          {"offsetIntoBinaryTextSegment", frame.offset}});
+    }
+    return {{"diagnosticMetaData", metadata},
+            {"callStackTree",
+             {{"callStacks", {{{"threadAttributed", true}, {"callStackRootFrames", frames}}}}}}};
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const auto report =
+        brindell::CrashReport::make(std::string_view(reinterpret_cast<const char*>(data), size));
+    if (!report) {
+        return 0;
+    }
+    require(report->v == 1 && report->app == "brindell");
+    require(report->arch == "arm64" || report->arch == "x86_64");
+    require(report->frames.size() <= brindell::CrashReport::maxFrames);
+    for (const auto& frame : report->frames) {
+        require(frame.offset <= brindell::CrashReport::maxOffset);
+        require(frame.image.find('/') == std::string::npos);
+    }
+    if (report->signal) {
+        require(*report->signal >= 0 && *report->signal <= 64);
+    }
+    const auto encoded = report->encoded();
+    require(!encoded.empty());
+    require(nlohmann::json::accept(encoded.begin(), encoded.end()));
+    require(brindell::CrashReport::make(asDiagnostic(*report).dump()) == report);
+    return 0;
+}

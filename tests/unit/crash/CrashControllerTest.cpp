@@ -1,0 +1,201 @@
+#include "crash/CrashController.h"
+
+#include "crash/fake/FakeCrashSender.h"
+#include "crash/fake/FakeDiagnosticPayloadService.h"
+#include "queue/DeterministicQueue.h"
+#include "queue/ThreadQueue.h"
+#include "settings/fake/MemorySettingsStorage.h"
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+namespace brindell {
+namespace {
+
+Blob diagnosticBlob(const std::string& version, const std::string& image = "brindell") {
+    const nlohmann::json j = {{"diagnosticMetaData",
+                               {{"appVersion", version},
+                                {"appBuildVersion", "7"},
+                                {"osVersion", "12"},
+                                {"platformArchitecture", "x86_64"}}},
+                              {"callStackTree",
+                               {{"callStacks",
+                                 {{{"threadAttributed", true},
+                                   {"callStackRootFrames",
+                                    {{{"binaryName", image},
+                                      {"binaryUUID", "01234567-89ab-cdef-0123-456789abcdef"},
+                                      {"offsetIntoBinaryTextSegment", 64}}}}}}}}}};
+    const std::string text = j.dump();
+    return Blob(text.begin(), text.end());
+}
+
+const std::string endpoint = "https://crash.example.org/v1/crash";
+
+struct CrashControllerFake : ::testing::Test {
+    DeterministicScheduler scheduler;
+    std::shared_ptr<DeterministicQueue> uploads = scheduler.makeQueue("uploads");
+    std::shared_ptr<MemorySettingsStorage> storage = std::make_shared<MemorySettingsStorage>();
+    std::shared_ptr<FakeCrashSender> sender = std::make_shared<FakeCrashSender>();
+    std::shared_ptr<FakeDiagnosticPayloadService> service =
+        std::make_shared<FakeDiagnosticPayloadService>();
+    Seconds clock = 700000000.0;
+    std::string senderEndpoint;
+    std::vector<std::int64_t> submitted;
+    std::vector<bool> published;
+
+    std::shared_ptr<CrashController> make(const std::optional<std::string>& configured = endpoint) {
+        CrashController::Environment environment;
+        environment.makeSender = [this](const std::string& url) {
+            senderEndpoint = url;
+            return sender;
+        };
+        environment.diagnostics = service;
+        environment.now = [this] { return clock; };
+        environment.uploadQueue = uploads;
+        environment.onSubmitted = [this](std::int64_t n) { submitted.push_back(n); };
+        auto controller = CrashController::create(configured, storage, environment);
+        controller->setOnChange([this](bool on) { published.push_back(on); });
+        return controller;
+    }
+};
+
+TEST_F(CrashControllerFake, WithoutAnHttpsEndpointTheSwitchStaysOffAndNothingIsWritten) {
+    for (const std::optional<std::string>& configured :
+         {std::optional<std::string>(), std::optional<std::string>("http://x.org/v1/crash"),
+          std::optional<std::string>("not a url")}) {
+        auto controller = make(configured);
+        EXPECT_FALSE(controller->isAvailable());
+        controller->setIsOn(true);
+        controller->start();
+        EXPECT_FALSE(controller->isOn());
+    }
+    EXPECT_EQ(storage->saves, 0);
+    EXPECT_EQ(service->adds, 0);
+    EXPECT_TRUE(published.empty());
+    EXPECT_TRUE(senderEndpoint.empty());
+}
+
+TEST_F(CrashControllerFake, TheSwitchWritesConsentPublishesAndFollowsWithTheSubscription) {
+    auto controller = make();
+    EXPECT_TRUE(controller->isAvailable());
+    EXPECT_EQ(senderEndpoint, endpoint);
+    EXPECT_FALSE(controller->isOn());
+    controller->setIsOn(true);
+    EXPECT_TRUE(controller->isOn());
+    EXPECT_EQ(storage->text(), R"({"since":700000000.0,"version":1})");
+    EXPECT_EQ(service->subscriberCount(), 1u);
+    controller->setIsOn(true); // unchanged: nothing happens
+    EXPECT_EQ(storage->saves, 1);
+    controller->setIsOn(false);
+    EXPECT_FALSE(controller->isOn());
+    EXPECT_EQ(storage->text(), R"({"version":1})");
+    EXPECT_EQ(service->subscriberCount(), 0u);
+    EXPECT_EQ(published, (std::vector<bool>{true, false}));
+}
+
+TEST_F(CrashControllerFake, StartsFromTheStoredConsentAndSubscribesOnlyWhenItIsOn) {
+    make()->start();
+    EXPECT_EQ(service->adds, 0);
+    storage->set(CrashConsent::encode({1, 5.0}));
+    auto controller = make();
+    EXPECT_TRUE(controller->isOn());
+    controller->start();
+    EXPECT_EQ(service->subscriberCount(), 1u);
+}
+
+TEST_F(CrashControllerFake, AFailedConsentWriteIsNotShownAsSuccess) {
+    auto controller = make();
+    storage->failWrites = true;
+    controller->setIsOn(true);
+    EXPECT_FALSE(controller->isOn());
+    EXPECT_TRUE(published.empty());
+    EXPECT_EQ(service->subscriberCount(), 0u);
+}
+
+TEST_F(CrashControllerFake, SendsOnlyCrashesFromConsentOnOnTheUploadQueue) {
+    auto controller = make();
+    controller->setIsOn(true);
+    service->deliver({{clock - 1, {diagnosticBlob("1.0.1")}},
+                      {clock, {diagnosticBlob("1.0.2"), diagnosticBlob("1.0.3")}},
+                      {clock + 50, {}}});
+    EXPECT_TRUE(sender->bodies().empty()); // nothing leaves the delivery thread itself
+    scheduler.runPending();
+    const auto bodies = sender->bodies();
+    ASSERT_EQ(bodies.size(), 2u);
+    EXPECT_NE(bodies[0].find(R"("version":"1.0.2")"), std::string::npos);
+    EXPECT_NE(bodies[1].find(R"("version":"1.0.3")"), std::string::npos);
+    EXPECT_EQ(submitted, std::vector<std::int64_t>{2});
+}
+
+TEST_F(CrashControllerFake, WithdrawnConsentStopsDeliveryAndPendingSubmissions) {
+    auto controller = make();
+    controller->setIsOn(true);
+    service->deliver({{clock, {diagnosticBlob("1.0.0")}}}); // queued, not yet run
+    controller->setIsOn(false);
+    scheduler.runPending();
+    EXPECT_TRUE(sender->bodies().empty());
+    EXPECT_EQ(submitted, std::vector<std::int64_t>{0});
+    // Delivered directly after withdrawal (as a late platform callback would): ignored.
+    controller->didReceive({{clock, {diagnosticBlob("1.0.0")}}});
+    EXPECT_EQ(scheduler.runPending(), 0u);
+}
+
+TEST_F(CrashControllerFake, SubmitCountsOnlyReportsTheEndpointAccepted) {
+    auto controller = make();
+    controller->setIsOn(true);
+    // The second diagnostic makes no report; the third is answered 500.
+    sender->script({201, 500});
+    controller->didReceive(
+        {{clock, {diagnosticBlob("1.0.0"), diagnosticBlob("1.0-beta"), diagnosticBlob("3")}}});
+    scheduler.runPending();
+    EXPECT_EQ(sender->bodies().size(), 2u);
+    EXPECT_EQ(submitted, std::vector<std::int64_t>{1});
+    // A transport failure and a 404 are dropped too; later reports still go out.
+    sender->script({std::nullopt, 404, 299});
+    controller->didReceive(
+        {{clock, {diagnosticBlob("4"), diagnosticBlob("5"), diagnosticBlob("6")}}});
+    scheduler.runPending();
+    EXPECT_EQ(sender->bodies().size(), 5u);
+    EXPECT_EQ(submitted, (std::vector<std::int64_t>{1, 1}));
+}
+
+TEST_F(CrashControllerFake, DestructionCancelsTheSenderAndUnsubscribes) {
+    auto controller = make();
+    controller->setIsOn(true);
+    controller.reset();
+    EXPECT_TRUE(sender->cancelled());
+    EXPECT_EQ(service->subscriberCount(), 0u);
+    EXPECT_EQ(service->deliver({{clock, {diagnosticBlob("1.0.0")}}}), 0);
+}
+
+// With its own upload thread, as in the application: delivery on one thread, the upload on
+// another and the switch on the test's thread share the consent storage.
+TEST(CrashControllerThreads, DeliversFromAnotherThreadWhileTheSwitchMoves) {
+    auto storage = std::make_shared<MemorySettingsStorage>();
+    auto sender = std::make_shared<FakeCrashSender>();
+    auto service = std::make_shared<FakeDiagnosticPayloadService>();
+    std::promise<std::int64_t> done;
+    CrashController::Environment environment;
+    environment.makeSender = [&](const std::string&) { return sender; };
+    environment.diagnostics = service;
+    environment.now = [] { return 100.0; };
+    environment.onSubmitted = [&done](std::int64_t n) { done.set_value(n); };
+    auto controller = CrashController::create(endpoint, storage, environment);
+    controller->setIsOn(true);
+    std::thread delivery([&] { service->deliver({{100.0, {diagnosticBlob("2.0")}}}); });
+    for (int i = 0; i < 50; ++i) {
+        EXPECT_TRUE(controller->consent().isOn()); // reads race with the upload task's reads
+    }
+    delivery.join();
+    auto result = done.get_future();
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready); // watchdog
+    EXPECT_EQ(result.get(), 1);
+    EXPECT_EQ(sender->bodies().size(), 1u);
+}
+
+} // namespace
+} // namespace brindell
