@@ -123,6 +123,7 @@ TEST_F(GraphMirrorTest, DevicesListInCreationOrderWithNamesChannelsAndAliveness)
 TEST_F(GraphMirrorTest, OutputChannelsComeFromTheChannelCountThePositionsOrThePorts) {
     sink(1, "counted", {{"audio.channels", "6"}, {"audio.position", "FL,FR"}});
     sink(2, "positioned", {{"audio.position", "FL,FR,FC,LFE"}});
+    sink(5, "listed", {{"audio.position", "[ FL FR ]"}});
     sink(3, "ported");
     port(30, 3, 0, "in", "FL");
     port(31, 3, 1, "in", "FR");
@@ -130,11 +131,12 @@ TEST_F(GraphMirrorTest, OutputChannelsComeFromTheChannelCountThePositionsOrThePo
     sink(4, "unreadable", {{"audio.channels", "many"}});
 
     const auto devices = mirror.devices();
-    ASSERT_EQ(devices.size(), 4u);
+    ASSERT_EQ(devices.size(), 5u);
     EXPECT_EQ(devices[0].outputChannels, 6);
     EXPECT_EQ(devices[1].outputChannels, 4);
     EXPECT_EQ(devices[2].outputChannels, 2);
-    EXPECT_EQ(devices[3].outputChannels, 0);
+    EXPECT_EQ(devices[3].outputChannels, 2);
+    EXPECT_EQ(devices[4].outputChannels, 0);
 }
 
 TEST_F(GraphMirrorTest, PerAppSinksListAsAggregatesAndAreNeverPreferred) {

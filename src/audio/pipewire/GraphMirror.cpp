@@ -58,12 +58,18 @@ DeviceRole deviceRole(const GraphMirror::Object& object) {
     return DeviceRole::none;
 }
 
-// Comma-separated channel positions, "FL,FR" -> 2.
+// Channel positions, "FL,FR" or "[ FL FR ]" -> 2.
 std::int64_t positionCount(std::string_view positions) {
-    if (positions.empty()) {
-        return 0;
+    std::int64_t count = 0;
+    bool inToken = false;
+    for (char c : positions) {
+        const bool separator = c == ',' || c == '[' || c == ']' || c == ' ' || c == '\t';
+        if (!separator && !inToken) {
+            ++count;
+        }
+        inToken = !separator;
     }
-    return static_cast<std::int64_t>(std::count(positions.begin(), positions.end(), ',')) + 1;
+    return count;
 }
 
 } // namespace

@@ -48,6 +48,10 @@ public:
     // session manager recreates ports when it restarts, and devices come back with new ids.
     // Does not wait. Loop lock held.
     void reconcile();
+    // Drops every link of the route (reconcile makes them again). Loop lock held.
+    void dropLinks() { links_.clear(); }
+    // The device the route plays to.
+    const std::string& deviceUID() const { return deviceUID_; }
     // Waits until every link of the route is confirmed by the server. 0 or a negative errno
     // (-ENODEV when the route has no link to make).
     int waitUntilLinked(double seconds);

@@ -6,6 +6,7 @@
 
 #include <pipewire/extensions/metadata.h>
 #include <pipewire/pipewire.h>
+#include <spa/node/command.h>
 
 namespace brindell::pwcall {
 
@@ -65,6 +66,15 @@ inline int loopUpdateTimer(struct pw_loop* loop, struct spa_source* source,
 
 inline void loopDestroySource(struct pw_loop* loop, struct spa_source* source) {
     pw_loop_destroy_source(loop, source);
+}
+
+#pragma GCC diagnostic ignored "-Wpedantic"
+
+// Suspends a node: it stops and drops its configured format, as the session manager does with
+// idle nodes.
+inline int nodeSuspend(struct pw_proxy* node) {
+    struct spa_command command = SPA_NODE_COMMAND_INIT(SPA_NODE_COMMAND_Suspend);
+    return pw_node_send_command(reinterpret_cast<struct pw_node*>(node), &command);
 }
 
 #pragma GCC diagnostic pop

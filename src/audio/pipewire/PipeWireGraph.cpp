@@ -187,6 +187,8 @@ PipeWireGraph::PipeWireGraph(std::string remote, ChangeHandler handler)
     }
     reconnectSource_ =
         pwcall::loopAddTimer(pw_thread_loop_get_loop(loop_), &PipeWireGraph::reconnectTimer, this);
+    ownerTimer_ =
+        pwcall::loopAddTimer(pw_thread_loop_get_loop(loop_), &PipeWireGraph::ownerTimer, this);
 }
 
 void PipeWireGraph::start() {
@@ -211,6 +213,10 @@ PipeWireGraph::~PipeWireGraph() {
         if (reconnectSource_ != nullptr) {
             pwcall::loopDestroySource(pw_thread_loop_get_loop(loop_), reconnectSource_);
             reconnectSource_ = nullptr;
+        }
+        if (ownerTimer_ != nullptr) {
+            pwcall::loopDestroySource(pw_thread_loop_get_loop(loop_), ownerTimer_);
+            ownerTimer_ = nullptr;
         }
     }
     pw_thread_loop_stop(loop_);
@@ -309,6 +315,15 @@ int PipeWireGraph::setMetadata(std::uint32_t subject, const char* key, const cha
     return 0;
 }
 
+int PipeWireGraph::suspendNode(std::uint32_t id) {
+    auto it = bound_.find(id);
+    if (it == bound_.end() || it->second->kind != GraphMirror::Kind::node ||
+        it->second->proxy == nullptr) {
+        return -ENOENT;
+    }
+    return pwcall::nodeSuspend(it->second->proxy);
+}
+
 void PipeWireGraph::emit(const GraphChange& change) {
     signal();
     if (handler_) {
@@ -390,6 +405,20 @@ void PipeWireGraph::scheduleReconnect() {
     }
     struct timespec value = toTimespec(reconnectInterval);
     pwcall::loopUpdateTimer(pw_thread_loop_get_loop(loop_), reconnectSource_, &value);
+}
+
+void PipeWireGraph::armTimer(double seconds) {
+    if (ownerTimer_ == nullptr) {
+        return;
+    }
+    struct timespec value = toTimespec(seconds);
+    pwcall::loopUpdateTimer(pw_thread_loop_get_loop(loop_), ownerTimer_, &value);
+}
+
+void PipeWireGraph::ownerTimer(void* data, std::uint64_t /*expirations*/) {
+    GraphChange change;
+    change.what = GraphChange::What::timer;
+    static_cast<PipeWireGraph*>(data)->emit(change);
 }
 
 void PipeWireGraph::reconnectTimer(void* data, std::uint64_t /*expirations*/) {

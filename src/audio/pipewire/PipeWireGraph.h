@@ -26,6 +26,7 @@ struct GraphChange {
         metadataLost,  // the "default" metadata object vanished (the session manager quit)
         connected,     // the connection (re)started and the registry is in
         disconnected,  // the connection to the server was lost
+        timer,         // the timer set with armTimer expired
     };
     What what = What::added;
     GraphMirror::Kind kind = GraphMirror::Kind::node;
@@ -123,10 +124,14 @@ public:
     // errno (-ENOENT without the metadata object).
     int setMetadata(std::uint32_t subject, const char* key, const char* type, const char* value);
     bool hasDefaultMetadata() const { return metadata_ != nullptr; }
+    // Sends a node the suspend command. 0 or a negative errno (-ENOENT for an unknown node).
+    int suspendNode(std::uint32_t id);
     // Connected, and the registry's and the metadata's first contents are in.
     bool isSettled() const { return core_ != nullptr && syncSeq_ == -1 && metadataSeq_ == -1; }
     // Wakes the threads waiting in waitFor (loop thread).
     void signal();
+    // Sends one timer change to the handler after `seconds`; a later call replaces it.
+    void armTimer(double seconds);
 
     // --- from any thread -----------------------------------------------------------------
     template <typename F> auto read(F&& f) const {
@@ -159,12 +164,14 @@ private:
     static int metadataProperty(void* data, std::uint32_t subject, const char* key,
                                 const char* type, const char* value);
     static void reconnectTimer(void* data, std::uint64_t expirations);
+    static void ownerTimer(void* data, std::uint64_t expirations);
 
     const std::string remote_;
     const ChangeHandler handler_;
     struct pw_thread_loop* loop_ = nullptr;
     struct pw_context* context_ = nullptr;
     struct spa_source* reconnectSource_ = nullptr;
+    struct spa_source* ownerTimer_ = nullptr;
 
     // Loop-lock state of the current connection.
     struct pw_core* core_ = nullptr;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <map>
 #include <set>
 #include <unistd.h>
@@ -20,6 +21,9 @@ constexpr const char* targetObjectKey = "target.object";
 constexpr const char* targetNodeKey = "target.node";
 constexpr const char* defaultSinkKey = "default.audio.sink";
 constexpr const char* configuredSinkKey = "default.configured.audio.sink";
+
+// How long after a restarted session manager appears our links wait for it to link something.
+constexpr double sessionManagerGrace = 5.0;
 
 bool startsWith(std::string_view text, std::string_view prefix) {
     return !prefix.empty() && text.substr(0, prefix.size()) == prefix;
@@ -97,6 +101,9 @@ struct PipeWireHardware::Impl {
     std::map<AudioObjectID, Aggregate> aggregates;
     AudioObjectID nextTapID = firstTapID;
     std::string lastRealDefault;
+    // While the session manager is away our links are dropped, and they come back only once it
+    // has taken charge of the graph again (see holdLinksForSessionManager).
+    bool holdLinks = false;
 
     std::mutex procedureMutex;
     std::map<std::uint64_t, Procedure> procedures;
@@ -120,6 +127,10 @@ struct PipeWireHardware::Impl {
     void guardDefault();
     void sweepStaleTargets();
     void dropConnectionObjects();
+    void holdLinksForSessionManager();
+    void releaseLinks();
+    bool isSessionManagerLink(const GraphMirror& mirror, std::uint32_t link) const;
+    bool isOwnIONode(const GraphMirror& mirror, std::uint32_t node) const;
     bool isBrindellSinkName(const GraphMirror& mirror, const std::string& name) const;
 
     // --- control side -----------------------------------------------------------------------
@@ -137,6 +148,11 @@ void PipeWireHardware::Impl::onGraphChange(const GraphChange& change) {
         if (change.kind == GraphMirror::Kind::node) {
             devicesChanged =
                 graph->read([&](const GraphMirror& m) { return m.isDevice(change.id); });
+        }
+        if (change.kind == GraphMirror::Kind::link && holdLinks && graph->hasDefaultMetadata() &&
+            graph->read([&](const GraphMirror& m) { return isSessionManagerLink(m, change.id); })) {
+            // It links again, so it has set up every node it found: ours may join now.
+            releaseLinks();
         }
         if (change.kind == GraphMirror::Kind::node || change.kind == GraphMirror::Kind::port) {
             reconcileTaps();
@@ -183,13 +199,20 @@ void PipeWireHardware::Impl::onGraphChange(const GraphChange& change) {
         sweepStaleTargets();
         guardDefault();
         reconcileTaps();
+        if (holdLinks) {
+            // Should it link nothing (no stream plays), do not wait for it for ever.
+            graph->armTimer(sessionManagerGrace);
+        }
         devicesChanged = true;
         break;
     case GraphChange::What::metadataLost:
-        for (auto& [id, tap] : taps) {
-            tap.moved.clear();
-        }
+        holdLinksForSessionManager();
         devicesChanged = true;
+        break;
+    case GraphChange::What::timer:
+        if (holdLinks && graph->hasDefaultMetadata()) {
+            releaseLinks();
+        }
         break;
     case GraphChange::What::connected:
         devicesChanged = true;
@@ -233,6 +256,100 @@ void PipeWireHardware::Impl::dropConnectionObjects() {
     }
 }
 
+void PipeWireHardware::Impl::holdLinksForSessionManager() {
+    // WirePlumber (0.4) sets the format of every device node when it starts, and waits for ever
+    // on a node that is busy or still holds a format: it then links nothing at all. So when it
+    // goes, our links go too, and the sinks we made or played to are suspended, as it would have
+    // done itself with idle nodes (a device others still link to is left alone). The moves went
+    // with its metadata.
+    holdLinks = true;
+    std::set<std::string> devices;
+    for (auto& [id, tap] : taps) {
+        tap.moved.clear();
+        tap.links.clear();
+    }
+    {
+        std::lock_guard lock(procedureMutex);
+        for (auto& [token, procedure] : procedures) {
+            procedure.node->dropLinks();
+            devices.insert(procedure.node->deviceUID());
+        }
+    }
+    std::set<std::uint32_t> suspend;
+    for (const auto& [id, aggregate] : aggregates) {
+        if (aggregate.proxy) {
+            suspend.insert(id);
+        }
+    }
+    graph->read([&](const GraphMirror& m) {
+        std::set<std::uint32_t> ours = suspend;
+        std::vector<std::uint32_t> deviceIDs;
+        for (const auto& uid : devices) {
+            if (auto id = m.deviceID(uid)) {
+                deviceIDs.push_back(*id);
+            }
+        }
+        const auto links = m.links();
+        for (std::uint32_t device : deviceIDs) {
+            const bool othersUseIt =
+                std::any_of(links.begin(), links.end(), [&](const GraphMirror::Link& link) {
+                    if (link.inputNode != device && link.outputNode != device) {
+                        return false;
+                    }
+                    const std::uint32_t peer =
+                        link.inputNode == device ? link.outputNode : link.inputNode;
+                    return !ours.contains(peer) && !isOwnIONode(m, peer) &&
+                           !isSessionManagerLink(m, link.id);
+                });
+            if (!othersUseIt) {
+                suspend.insert(device);
+            }
+        }
+        return 0;
+    });
+    for (std::uint32_t node : suspend) {
+        graph->suspendNode(node);
+    }
+}
+
+void PipeWireHardware::Impl::releaseLinks() {
+    holdLinks = false;
+    reconcileTaps();
+    reconcileProcedures();
+    graph->signal();
+}
+
+bool PipeWireHardware::Impl::isSessionManagerLink(const GraphMirror& m, std::uint32_t link) const {
+    const auto* object = m.find(link);
+    if (object == nullptr) {
+        return false;
+    }
+    auto clientID = object->props.find("client.id");
+    if (clientID == object->props.end()) {
+        return false;
+    }
+    std::uint32_t id = 0;
+    const std::string& text = clientID->second;
+    if (std::from_chars(text.data(), text.data() + text.size(), id).ec != std::errc{}) {
+        return false;
+    }
+    const auto* client = m.find(id);
+    if (client == nullptr || client->kind != GraphMirror::Kind::client) {
+        return false;
+    }
+    auto name = client->props.find("application.name");
+    return name != client->props.end() && startsWith(name->second, "WirePlumber");
+}
+
+bool PipeWireHardware::Impl::isOwnIONode(const GraphMirror& m, std::uint32_t node) const {
+    const auto* object = m.find(node);
+    if (object == nullptr) {
+        return false;
+    }
+    auto name = object->props.find("node.name");
+    return name != object->props.end() && startsWith(name->second, options.ownNamePrefix);
+}
+
 void PipeWireHardware::Impl::reconcileTaps() {
     for (auto& [id, tap] : taps) {
         auto aggregate = aggregates.find(tap.aggregate);
@@ -250,6 +367,9 @@ void PipeWireHardware::Impl::reconcileTaps() {
 }
 
 void PipeWireHardware::Impl::reconcileProcedures() {
+    if (holdLinks) {
+        return;
+    }
     std::lock_guard lock(procedureMutex);
     for (auto& [token, procedure] : procedures) {
         procedure.node->reconcile();
@@ -280,6 +400,9 @@ void PipeWireHardware::Impl::reconcileMoved(Tap& tap, const Aggregate& aggregate
 
 void PipeWireHardware::Impl::reconcileLinks(Tap& tap, std::uint32_t sink,
                                             const std::vector<std::uint32_t>& streams) {
+    if (holdLinks) {
+        return;
+    }
     struct Wanted {
         std::uint32_t outputNode;
         std::uint32_t outputPort;
@@ -681,6 +804,10 @@ IOHandle PipeWireHardware::startIO(AudioObjectID aggregateID, IOBlock block) {
         throw AudioHardwareError::status("CreateIOProcIDWithBlock", -ENOTCONN);
     }
     const Impl::Aggregate& aggregate = it->second;
+    // Not while the session manager sets the graph up after a restart (see holdLinks).
+    if (!impl.graph->waitFor([&] { return !impl.holdLinks; }, impl.options.timeout)) {
+        throwStatus("AudioDeviceStart", -EAGAIN);
+    }
 
     struct Plan {
         std::vector<std::string> inputs;
