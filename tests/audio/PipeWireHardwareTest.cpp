@@ -87,6 +87,19 @@ protected:
 
     // WirePlumber saves its stream state a second after a change; wait until it has written
     // after `since`, then check that it names nothing of Brindell's.
+    // The adapter's view of the default output, which follows the session's a moment later.
+    bool defaultIs(const std::string& uid) {
+        return AudioSession::waitUntil(
+            [&] {
+                try {
+                    return hw->defaultOutputDeviceUID() == uid;
+                } catch (const AudioHardwareError&) {
+                    return false;
+                }
+            },
+            5s);
+    }
+
     ::testing::AssertionResult streamStateIsClean(std::filesystem::file_time_type since) {
         const std::string path = session.folder() + "/state/wireplumber/restore-stream";
         AudioSession::waitUntil(
@@ -386,10 +399,10 @@ TEST_F(PipeWireHardwareTest, APerAppSinkNeverBecomesTheDefault) {
         },
         10s))
         << "the move is not made again";
-    EXPECT_EQ(hw->defaultOutputDeviceUID(), speakers);
+    EXPECT_TRUE(defaultIs(speakers));
     ASSERT_EQ(session.runToEnd({"pactl", "unload-module", *module}), 0);
     ASSERT_TRUE(AudioSession::waitUntil([&] { return !hw->isDeviceAlive("test-usb"); }, 5s));
-    EXPECT_EQ(hw->defaultOutputDeviceUID(), speakers);
+    EXPECT_TRUE(defaultIs(speakers));
     for (const auto& name : watcher.seen()) {
         EXPECT_FALSE(mentionsBrindell(name)) << name << " became the default";
     }
@@ -407,7 +420,7 @@ TEST_F(PipeWireHardwareTest, APerAppSinkNeverBecomesTheDefault) {
         },
         5s))
         << "default " << session.defaultSink().value_or("none");
-    EXPECT_EQ(hw->defaultOutputDeviceUID(), speakers);
+    EXPECT_TRUE(defaultIs(speakers));
     unroute(chain);
     EXPECT_TRUE(graphIsClean());
 }

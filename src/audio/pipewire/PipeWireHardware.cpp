@@ -192,10 +192,8 @@ void PipeWireHardware::Impl::onGraphChange(const GraphChange& change) {
         }
         break;
     case GraphChange::What::metadataBound:
-        // A (restarted) session manager: our moves lived in the metadata it dropped.
-        for (auto& [id, tap] : taps) {
-            tap.moved.clear();
-        }
+        // A (restarted) session manager: our moves went with the metadata it dropped (forgotten
+        // when it went) and are made again now.
         sweepStaleTargets();
         guardDefault();
         reconcileTaps();
@@ -386,8 +384,12 @@ void PipeWireHardware::Impl::reconcileMoved(Tap& tap, const Aggregate& aggregate
             continue;
         }
         Tap::Prior prior = graph->read([&](const GraphMirror& m) {
-            return Tap::Prior{m.metadata(stream, targetObjectKey),
-                              m.metadata(stream, targetNodeKey)};
+            Tap::Prior p{m.metadata(stream, targetObjectKey), m.metadata(stream, targetNodeKey)};
+            // A move of ours is no target of the stream's own to go back to.
+            if (p.object && startsWith(p.object->value, options.ownNamePrefix)) {
+                p.object.reset();
+            }
+            return p;
         });
         // The sink's node.name, not its serial: WirePlumber's restore-stream remembers a target
         // only when it can resolve it as a serial, so it never stores a Brindell sink.
@@ -494,26 +496,28 @@ bool PipeWireHardware::Impl::isBrindellSinkName(const GraphMirror& mirror,
 void PipeWireHardware::Impl::guardDefault() {
     struct Decision {
         bool fixDefault = false;
+        bool fixConfigured = false;
         std::optional<std::string> fallback;
-        bool clearConfigured = false;
     };
     const Decision decision = graph->read([&](const GraphMirror& m) {
         Decision d;
         if (auto name = m.defaultSinkName()) {
             if (isBrindellSinkName(m, *name)) {
                 d.fixDefault = true;
-                if (!lastRealDefault.empty() && m.isDeviceAlive(lastRealDefault) &&
-                    !isBrindellSinkName(m, lastRealDefault)) {
-                    d.fallback = lastRealDefault;
-                } else {
-                    d.fallback = m.preferredSink();
-                }
             } else {
                 lastRealDefault = *name;
             }
         }
         if (auto configured = m.configuredSinkName()) {
-            d.clearConfigured = isBrindellSinkName(m, *configured);
+            d.fixConfigured = isBrindellSinkName(m, *configured);
+        }
+        if (d.fixDefault || d.fixConfigured) {
+            if (!lastRealDefault.empty() && m.isDeviceAlive(lastRealDefault) &&
+                !isBrindellSinkName(m, lastRealDefault)) {
+                d.fallback = lastRealDefault;
+            } else {
+                d.fallback = m.preferredSink();
+            }
         }
         return d;
     });
@@ -526,8 +530,15 @@ void PipeWireHardware::Impl::guardDefault() {
             graph->setMetadata(0, defaultSinkKey, nullptr, nullptr);
         }
     }
-    if (decision.clearConfigured) {
-        graph->setMetadata(0, configuredSinkKey, nullptr, nullptr);
+    // Someone chose a per-app sink. WirePlumber also ranks the sinks chosen before, so only a new
+    // choice outranks this one: the real sink that was the default before it.
+    if (decision.fixConfigured) {
+        if (decision.fallback) {
+            graph->setMetadata(0, configuredSinkKey, "Spa:String:JSON",
+                               nodeNameValue(*decision.fallback).c_str());
+        } else {
+            graph->setMetadata(0, configuredSinkKey, nullptr, nullptr);
+        }
     }
 }
 
