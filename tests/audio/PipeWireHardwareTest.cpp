@@ -221,6 +221,44 @@ TEST_F(PipeWireHardwareTest, StreamsTheAppOpensLaterAreTappedTooButNotItsChildre
     unroute(chain);
 }
 
+// Where the clicks of an impulse recording lie: (position, height) of each sample above 0.05.
+std::vector<std::pair<std::size_t, float>> clicks(const std::vector<float>& samples) {
+    std::vector<std::pair<std::size_t, float>> result;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (std::abs(samples[i]) > 0.05f) {
+            result.emplace_back(i, samples[i]);
+        }
+    }
+    return result;
+}
+
+TEST_F(PipeWireHardwareTest, TheTappedCopyPlaysInTheSameGraphCycleAsTheApp) {
+    // A click every half second; the app stays on its own route (unmuted tap) and the copy
+    // plays at half height beside it. In the same cycle both land on one sample: 0.4 + 0.2.
+    // A copy a cycle late would stand apart at 0.2, one quantum after the click.
+    auto player = session.tonePlayer({"1000:0.4"}, speakers, true);
+    LevelMeter meter(session, speakers);
+    auto heightsAre = [&](float height) {
+        const auto found = clicks(meter.record(48000, 10s));
+        if (found.size() < 2) {
+            return ::testing::AssertionFailure() << found.size() << " clicks in a second";
+        }
+        for (const auto& [position, h] : found) {
+            if (std::abs(h - height) > 0.01f) {
+                return ::testing::AssertionFailure() << "a click of " << h << " at " << position;
+            }
+        }
+        return ::testing::AssertionSuccess();
+    };
+    ASSERT_TRUE(AudioSession::waitUntil([&] { return heightsAre(0.4f); }, 10s)) << heightsAre(0.4f);
+
+    Chain chain = route(pidOf(*player), false, speakers, 0.5f, true);
+    ASSERT_TRUE(AudioSession::waitUntil(
+        [&] { return chain.state->memory()->nonzeroBuffers.load() >= 1; }, 10s));
+    EXPECT_TRUE(heightsAre(0.6f));
+    unroute(chain);
+}
+
 TEST_F(PipeWireHardwareTest, TeardownPutsTheAppBackAndLeavesNothingBehind) {
     auto player = session.tonePlayer({"440:0.5"}, speakers);
     LevelMeter meter(session, speakers);
