@@ -62,16 +62,15 @@ void latency(AudioSession& session) {
     state.memory()->passthrough.store(1);
     static std::atomic<std::uint32_t> quantum{0};
     IOBlock render = makeTapIOBlock(state.memory());
-    const auto io = hw.startIO(aggregate, [render](const AudioTimeStamp& now,
-                                                   const AudioBufferList& in,
-                                                   const AudioTimeStamp& inTime,
-                                                   AudioBufferList& out,
-                                                   const AudioTimeStamp& outTime) {
-        if (out.numberBuffers > 0) {
-            quantum.store(out.buffers[0].dataByteSize / (4 * out.buffers[0].numberChannels));
-        }
-        render(now, in, inTime, out, outTime);
-    });
+    const auto io =
+        hw.startIO(aggregate, [render](const AudioTimeStamp& now, const AudioBufferList& in,
+                                       const AudioTimeStamp& inTime, AudioBufferList& out,
+                                       const AudioTimeStamp& outTime) {
+            if (out.numberBuffers > 0) {
+                quantum.store(out.buffers[0].dataByteSize / (4 * out.buffers[0].numberChannels));
+            }
+            render(now, in, inTime, out, outTime);
+        });
     AudioSession::waitUntil([&] { return state.memory()->nonzeroBuffers.load() >= 2; }, 10s);
 
     // Direct clicks are 0.4 high, tapped copies 0.2; together on one sample they make 0.6.

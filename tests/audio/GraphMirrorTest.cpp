@@ -82,6 +82,20 @@ TEST_F(GraphMirrorTest, AStreamsOwnPidWinsAndTheServersPidIsTheLastResort) {
     EXPECT_EQ(mirror.outputStreams(302), std::vector<std::uint32_t>{22});
 }
 
+TEST_F(GraphMirrorTest, PlayingProcessesAreThoseWithARunningPlaybackStream) {
+    add(Kind::node, 30, {{"media.class", "Stream/Output/Audio"}, {"application.process.id", "9"}});
+    add(Kind::node, 31, {{"media.class", "Stream/Output/Audio"}, {"application.process.id", "8"}});
+    add(Kind::node, 32, {{"media.class", "Stream/Input/Audio"}, {"application.process.id", "7"}});
+    add(Kind::node, 33, {{"media.class", "Stream/Output/Audio"}, {"application.process.id", "9"}});
+    EXPECT_TRUE(mirror.playingProcesses().empty()) << "paused streams play nothing";
+    for (std::uint32_t id : {31u, 32u, 33u, 30u}) {
+        mirror.setRunning(id, true);
+    }
+    EXPECT_EQ(mirror.playingProcesses(), (std::vector<pid_type>{9, 8}));
+    mirror.setRunning(30, false);
+    EXPECT_EQ(mirror.playingProcesses(), (std::vector<pid_type>{8, 9}));
+}
+
 TEST_F(GraphMirrorTest, EventsForUnknownObjectsChangeNothing) {
     mirror.remove(77);
     mirror.updateProperties(77, {{"application.process.id", "5"}});

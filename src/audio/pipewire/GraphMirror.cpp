@@ -106,6 +106,13 @@ void GraphMirror::setFailed(std::uint32_t id, bool failed) {
     }
 }
 
+void GraphMirror::setRunning(std::uint32_t id, bool running) {
+    auto it = objects_.find(id);
+    if (it != objects_.end()) {
+        it->second.running = running;
+    }
+}
+
 void GraphMirror::remove(std::uint32_t id) {
     auto it = objects_.find(id);
     if (it == objects_.end()) {
@@ -390,6 +397,26 @@ std::optional<pid_type> GraphMirror::nodePid(std::uint32_t node) const {
 bool GraphMirror::isOutputStream(std::uint32_t node) const {
     const Object* object = findKind(node, Kind::node);
     return object != nullptr && prop(object->props, "media.class") == "Stream/Output/Audio";
+}
+
+std::vector<pid_type> GraphMirror::playingProcesses() const {
+    std::vector<const Object*> streams;
+    for (const auto& [id, object] : objects_) {
+        if (object.running && isOutputStream(id)) {
+            streams.push_back(&object);
+        }
+    }
+    std::sort(streams.begin(), streams.end(), [](const Object* a, const Object* b) {
+        return std::tie(a->serial, a->id) < std::tie(b->serial, b->id);
+    });
+    std::vector<pid_type> pids;
+    for (const Object* stream : streams) {
+        auto pid = pidOf(*stream);
+        if (pid && std::find(pids.begin(), pids.end(), *pid) == pids.end()) {
+            pids.push_back(*pid);
+        }
+    }
+    return pids;
 }
 
 std::vector<std::uint32_t> GraphMirror::outputStreams(pid_type pid) const {

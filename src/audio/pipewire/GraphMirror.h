@@ -36,7 +36,8 @@ public:
         std::uint32_t id = 0;
         std::uint64_t serial = 0;
         Properties props;
-        bool failed = false; // a node that reported the error state
+        bool failed = false;  // a node that reported the error state
+        bool running = false; // a node that reported the running state
     };
 
     struct Port {
@@ -72,6 +73,7 @@ public:
     // Unknown ids are ignored: the removal came first.
     void updateProperties(std::uint32_t id, const Properties& props);
     void setFailed(std::uint32_t id, bool failed);
+    void setRunning(std::uint32_t id, bool running);
     void remove(std::uint32_t id);
     // One property of the "default" metadata; no value removes it. An empty key removes every
     // key of the subject, as a metadata clear does.
@@ -115,6 +117,8 @@ public:
     // The playback stream nodes of a pid, in creation order.
     std::vector<std::uint32_t> outputStreams(pid_type pid) const;
     bool isOutputStream(std::uint32_t node) const;
+    // The pids whose playback streams run now, by the streams' creation order, each once.
+    std::vector<pid_type> playingProcesses() const;
 
 private:
     const Object* findKind(std::uint32_t id, Kind kind) const;

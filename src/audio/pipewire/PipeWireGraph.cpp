@@ -149,22 +149,24 @@ struct PipeWireGraph::Bound {
     static void nodeInfo(void* data, const struct pw_node_info* info) {
         auto* self = static_cast<Bound*>(data);
         std::optional<bool> failed;
+        std::optional<bool> running;
         if ((info->change_mask & PW_NODE_CHANGE_MASK_STATE) != 0) {
             failed = info->state == PW_NODE_STATE_ERROR;
+            running = info->state == PW_NODE_STATE_RUNNING;
         }
         const bool propsChanged = (info->change_mask & PW_NODE_CHANGE_MASK_PROPS) != 0;
-        self->graph->onInfo(*self, propsChanged ? info->props : nullptr, failed);
+        self->graph->onInfo(*self, propsChanged ? info->props : nullptr, failed, running);
     }
     static void clientInfo(void* data, const struct pw_client_info* info) {
         auto* self = static_cast<Bound*>(data);
         if ((info->change_mask & PW_CLIENT_CHANGE_MASK_PROPS) != 0) {
-            self->graph->onInfo(*self, info->props, std::nullopt);
+            self->graph->onInfo(*self, info->props, std::nullopt, std::nullopt);
         }
     }
     static void deviceInfo(void* data, const struct pw_device_info* info) {
         auto* self = static_cast<Bound*>(data);
         if ((info->change_mask & PW_DEVICE_CHANGE_MASK_PROPS) != 0) {
-            self->graph->onInfo(*self, info->props, std::nullopt);
+            self->graph->onInfo(*self, info->props, std::nullopt, std::nullopt);
         }
     }
 };
@@ -621,7 +623,8 @@ void PipeWireGraph::onGlobalRemove(std::uint32_t id) {
     emit(change);
 }
 
-void PipeWireGraph::onInfo(Bound& bound, const struct spa_dict* props, std::optional<bool> failed) {
+void PipeWireGraph::onInfo(Bound& bound, const struct spa_dict* props, std::optional<bool> failed,
+                           std::optional<bool> running) {
     GraphChange change;
     change.what = GraphChange::What::info;
     change.kind = bound.kind;
@@ -630,6 +633,9 @@ void PipeWireGraph::onInfo(Bound& bound, const struct spa_dict* props, std::opti
         std::lock_guard lock(mirrorMutex_);
         if (props != nullptr) {
             mirror_.updateProperties(bound.id, toProperties(props));
+        }
+        if (running) {
+            mirror_.setRunning(bound.id, *running);
         }
         if (failed && failed != bound.failed) {
             change.failedChanged = bound.failed.has_value() || *failed;

@@ -150,7 +150,8 @@ private:
     void onGlobal(std::uint32_t id, const char* type, std::uint32_t version,
                   const struct spa_dict* props);
     void onGlobalRemove(std::uint32_t id);
-    void onInfo(Bound& bound, const struct spa_dict* props, std::optional<bool> failed);
+    void onInfo(Bound& bound, const struct spa_dict* props, std::optional<bool> failed,
+                std::optional<bool> running);
     void onMetadataProperty(std::uint32_t subject, const char* key, const char* type,
                             const char* value);
     void emit(const GraphChange& change);

@@ -974,6 +974,10 @@ std::optional<AudioObjectID> PipeWireHardware::deviceID(const std::string& uid) 
     return impl_->graph->read([&](const GraphMirror& m) { return m.deviceID(uid); });
 }
 
+std::vector<pid_type> PipeWireHardware::playingProcesses() const {
+    return impl_->graph->read([](const GraphMirror& m) { return m.playingProcesses(); });
+}
+
 bool PipeWireHardware::isConnected() const {
     PipeWireGraph::Lock lock(*impl_->graph);
     return impl_->graph->isSettled() && impl_->graph->connectionError() == 0;

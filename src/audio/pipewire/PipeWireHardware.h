@@ -64,6 +64,9 @@ public:
     // The device node of a UID; absent when no device has it or the graph is not known.
     std::optional<AudioObjectID> deviceID(const std::string& uid) const;
 
+    // The pids whose playback streams run now, oldest stream first (the proof's default target).
+    std::vector<pid_type> playingProcesses() const;
+
     // Whether the connection is up and the graph mirrored.
     bool isConnected() const;
 

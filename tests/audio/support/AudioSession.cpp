@@ -288,13 +288,16 @@ std::string AudioSession::logs() const {
 }
 
 std::unique_ptr<ChildProcess> AudioSession::run(std::vector<std::string> argv, bool pipeStdout,
-                                                bool pipeStdin) {
+                                                bool pipeStdin, const Environment& extra) {
     if (!argv.empty() && argv[0].find('/') == std::string::npos) {
         argv[0] = findProgram(argv[0]);
     }
     ChildProcess::Options options;
     options.argv = std::move(argv);
     options.environment = environment_;
+    for (const auto& [key, value] : extra) {
+        options.environment[key] = value;
+    }
     options.logFile = folder_ + "/client-" + std::to_string(++runs_) + ".log";
     options.pipeStdout = pipeStdout;
     options.pipeStdin = pipeStdin;

@@ -44,9 +44,10 @@ public:
     // pw-play / paplay playing a 440 Hz tone at amplitude 0.5 (a 60 s file made once).
     std::unique_ptr<ChildProcess> pwPlay(const std::string& target = {});
     std::unique_ptr<ChildProcess> paplay();
-    // Any program, with the session's environment and a log in the folder.
+    // Any program, with the session's environment (and extra variables) and a log in the
+    // folder.
     std::unique_ptr<ChildProcess> run(std::vector<std::string> argv, bool pipeStdout = false,
-                                      bool pipeStdin = false);
+                                      bool pipeStdin = false, const Environment& extra = {});
     // Runs a program to its end (bounded by timeout); its exit status, or none on time-out.
     std::optional<int> runToEnd(std::vector<std::string> argv,
                                 std::chrono::milliseconds timeout = 10s);
