@@ -2,6 +2,7 @@
 // the figures (not a test: nothing here passes or fails on a number).
 //   - added latency of the tapped path against the direct path, with an impulse, in samples and
 //     graph quanta;
+// With --quantum N the graph runs at N frames per cycle (clock.force-quantum) in both.
 //   - CPU time of a process that owns the adapter while one app is tapped and playing for 10 s
 //     (by default brindell-tap-holder; with --process PROGRAM ARGS..., any program given the
 //     app's pid in place of the word PID, for example: --process build/default/brindell
@@ -144,18 +145,29 @@ void cpu(AudioSession& session, std::vector<std::string> process) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> process;
+    std::string quantum;
     for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "--process") {
+        if (std::string(argv[i]) == "--quantum" && i + 1 < argc) {
+            quantum = argv[++i];
+        } else if (std::string(argv[i]) == "--process") {
             process.assign(argv + i + 1, argv + argc);
             break;
         }
     }
+    auto force = [&](AudioSession& session) {
+        if (!quantum.empty()) {
+            session.runToEnd(
+                {"pw-metadata", "-n", "settings", "0", "clock.force-quantum", quantum});
+        }
+    };
     try {
         {
             AudioSession session;
+            force(session);
             latency(session);
         }
         AudioSession session;
+        force(session);
         cpu(session, process);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "audio_figures: %s\n", e.what());
