@@ -28,6 +28,11 @@ struct Ending {
     bool givePid;
 };
 
+void PrintTo(const Ending& ending, std::ostream* out) {
+    *out << (ending.signo == SIGTERM ? "SIGTERM" : "SIGINT")
+         << (ending.givePid ? " with a pid" : " without a pid");
+}
+
 class AutoProofTest : public ::testing::TestWithParam<Ending> {};
 
 // brindell --autoproof in a private session: it finds the app, passes it through its chain at

@@ -88,16 +88,24 @@ protected:
     // WirePlumber saves its stream state a second after a change; wait until it has written
     // after `since`, then check that it names nothing of Brindell's.
     // The adapter's view of the default output, which follows the session's a moment later.
-    bool defaultIs(const std::string& uid) {
-        return AudioSession::waitUntil(
+    ::testing::AssertionResult defaultIs(const std::string& uid) {
+        std::string seen;
+        const bool ok = AudioSession::waitUntil(
             [&] {
                 try {
-                    return hw->defaultOutputDeviceUID() == uid;
-                } catch (const AudioHardwareError&) {
-                    return false;
+                    seen = hw->defaultOutputDeviceUID();
+                } catch (const AudioHardwareError& e) {
+                    seen = e.text();
                 }
+                return seen == uid;
             },
-            5s);
+            10s);
+        if (ok) {
+            return ::testing::AssertionSuccess();
+        }
+        return ::testing::AssertionFailure()
+               << "the adapter's default is " << seen << ", the session's "
+               << session.defaultSink().value_or("none");
     }
 
     ::testing::AssertionResult streamStateIsClean(std::filesystem::file_time_type since) {
@@ -142,8 +150,14 @@ TEST_F(PipeWireHardwareTest, MutedTapPlaysTheAppOnlyThroughTheGainStage) {
     ASSERT_TRUE(meter.waitForPeak(0.48, 0.52, 10s)) << meter.recent();
 
     Chain chain = route(pidOf(*player), true, speakers, 0.5f, true);
-    // 0.25 and nothing else: a direct copy on top would read 0.75.
-    EXPECT_TRUE(meter.waitForPeak(0.23, 0.27, 10s, 10)) << meter.recent();
+    // 0.25 and nothing else: a direct copy on top would read 0.75. A sine of 0.25 has an RMS
+    // of 0.25 / sqrt(2).
+    EXPECT_TRUE(meter.waitFor(
+        [](const LevelMeter::Window& w) {
+            return std::abs(w.peak - 0.25) < 0.02 && std::abs(w.rms - 0.1768) < 0.01;
+        },
+        10s, 10))
+        << meter.recent();
     EXPECT_EQ(session.linkedTargetsOf(pidOf(*player)),
               std::vector<std::string>{"com.quorvel.Brindell.agg.test-1"});
 
@@ -459,6 +473,37 @@ TEST_F(PipeWireHardwareTest, APerAppSinkNeverBecomesTheDefault) {
         5s))
         << "default " << session.defaultSink().value_or("none");
     EXPECT_TRUE(defaultIs(speakers));
+    unroute(chain);
+    EXPECT_TRUE(graphIsClean());
+}
+
+TEST_F(PipeWireHardwareTest, ItReconnectsAfterTheServerRestartsAndOldHandlesStillGo) {
+    auto player = session.tonePlayer({"440:0.5"}, speakers);
+    Chain old = route(pidOf(*player), false, speakers, 1.0f, false);
+    DeviceChanges changes(*hw);
+    player.reset();
+    session.restartServer();
+    ASSERT_TRUE(AudioSession::waitUntil(
+        [&] {
+            try {
+                return hw->isConnected() && hw->outputDevices().size() == 2;
+            } catch (const AudioHardwareError&) {
+                return false;
+            }
+        },
+        15s));
+    EXPECT_GT(changes.count(), 0);
+    EXPECT_TRUE(defaultIs(speakers));
+
+    // The old chain went with the old server; taking it down still works.
+    unroute(old);
+    EXPECT_TRUE(hw->listTaps().empty());
+
+    // A new chain works on the new server.
+    player = session.tonePlayer({"440:0.5"}, speakers);
+    LevelMeter meter(session, speakers);
+    Chain chain = route(pidOf(*player), true, speakers, 0.5f, true);
+    EXPECT_TRUE(meter.waitForPeak(0.23, 0.27, 10s, 5)) << meter.recent();
     unroute(chain);
     EXPECT_TRUE(graphIsClean());
 }

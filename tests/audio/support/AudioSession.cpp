@@ -174,15 +174,7 @@ AudioSession::AudioSession() {
         }
         unsetenv("PIPEWIRE_REMOTE");
 
-        pipewire_ = startDaemon("pipewire");
-        if (!waitUntil([&] { return fs::exists(runtime + "/pipewire-0"); }, 10s)) {
-            throw std::runtime_error("pipewire did not open its socket");
-        }
-        startWirePlumber();
-        pulse_ = startDaemon("pipewire-pulse");
-        if (!waitUntil([&] { return fs::exists(runtime + "/pulse/native"); }, 10s)) {
-            throw std::runtime_error("pipewire-pulse did not open its socket");
-        }
+        startServer();
     } catch (const std::exception& e) {
         const std::string message = std::string(e.what()) + "\n" + logs();
         pulse_.reset();
@@ -257,9 +249,31 @@ std::unique_ptr<ChildProcess> AudioSession::startDaemon(const std::string& progr
     return std::make_unique<ChildProcess>(options);
 }
 
-void AudioSession::stopWirePlumber() {
-    wireplumber_.reset();
+void AudioSession::startServer() {
+    const std::string runtime = folder_ + "/run";
+    pipewire_ = startDaemon("pipewire");
+    if (!waitUntil([&] { return fs::exists(runtime + "/pipewire-0"); }, 10s)) {
+        throw std::runtime_error("pipewire did not open its socket");
+    }
+    startWirePlumber();
+    pulse_ = startDaemon("pipewire-pulse");
+    if (!waitUntil([&] { return fs::exists(runtime + "/pulse/native"); }, 10s)) {
+        throw std::runtime_error("pipewire-pulse did not open its socket");
+    }
 }
+
+void AudioSession::restartServer() {
+    pulse_.reset();
+    wireplumber_.reset();
+    pipewire_.reset();
+    // The old sockets stay behind as files; the new daemons replace them.
+    std::error_code ignored;
+    fs::remove(folder_ + "/run/pipewire-0", ignored);
+    fs::remove(folder_ + "/run/pulse/native", ignored);
+    startServer();
+}
+
+void AudioSession::stopWirePlumber() { wireplumber_.reset(); }
 
 void AudioSession::startWirePlumber() {
     wireplumber_ = startDaemon("wireplumber");

@@ -72,6 +72,8 @@ public:
     // --- the session itself -----------------------------------------------------------------
     void stopWirePlumber();
     void startWirePlumber(); // and wait until it chose a default again
+    // Stops pipewire, wireplumber and pipewire-pulse and starts them again.
+    void restartServer();
     // The daemons' logs, for failure messages.
     std::string logs() const;
 
@@ -79,6 +81,7 @@ private:
     std::unique_ptr<ChildProcess> startDaemon(const std::string& program,
                                               std::vector<std::string> args = {});
     void writeConfiguration();
+    void startServer();
     std::string toneFile();
 
     std::string folder_;
