@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include <charconv>
 #include <stdexcept>
 
 namespace brindell {
@@ -26,6 +27,21 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             result.crashTestAction = args[1];
             return result;
         }
+    } else if (first == "--autoproof") {
+        result.mode = CommandLine::Mode::autoProof;
+        if (args.size() > 1) {
+            const std::string& text = args[1];
+            std::int32_t pid = 0;
+            auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), pid);
+            if (error != std::errc{} || end != text.data() + text.size() || pid <= 0) {
+                throw std::invalid_argument("bad process id '" + text + "' after --autoproof");
+            }
+            result.proofPid = pid;
+        }
+        if (args.size() > 2) {
+            throw std::invalid_argument("unexpected argument '" + args[2] + "' after " + args[1]);
+        }
+        return result;
     } else {
         throw std::invalid_argument("unknown option '" + first + "' (see brindell --help)");
     }
@@ -48,7 +64,9 @@ std::string helpText() {
            "Diagnostics (each writes a log to $TMPDIR, else /tmp, and exits):\n"
            "  --callbackbench   time the render callback on 512 stereo frames\n"
            "  --crashtest       show stored crash diagnostics and the reports they make\n"
-           "  --crashtest crash crash on purpose, leaving a diagnostic for the next start\n";
+           "  --crashtest crash crash on purpose, leaving a diagnostic for the next start\n"
+           "  --autoproof [PID] prove that an app's audio can be tapped and played through\n"
+           "                    (PID, else the first other app playing); autoproof.log\n";
 }
 
 } // namespace brindell

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,9 +9,11 @@ namespace brindell {
 
 // What the command line asks for. Diagnostic switches replace the normal launch.
 struct CommandLine {
-    enum class Mode { launch, help, version, callbackBench, crashTest };
+    enum class Mode { launch, help, version, callbackBench, crashTest, autoProof };
     Mode mode = Mode::launch;
     std::string crashTestAction; // --crashtest: "" (show stored crashes) or "crash"
+    // --autoproof: the process to prove on; none picks the first other process playing audio.
+    std::optional<std::int32_t> proofPid;
 };
 
 // Parses argv (without the program name). Throws std::invalid_argument with a message for the

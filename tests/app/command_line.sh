@@ -9,3 +9,19 @@ code=$?
 set -e
 [ "$code" -eq 2 ] || { echo "exit $code for a bad switch"; exit 1; }
 echo "$err" | grep -q "unknown option '--no-such-switch'"
+# --autoproof takes one optional process id, and nothing that is not one.
+"$brindell" --help | grep -q -- '--autoproof \[PID\]'
+for bad in "x" "0" "-5" "12abc" "99999999999"; do
+    set +e
+    err=$("$brindell" --autoproof "$bad" 2>&1 >/dev/null)
+    code=$?
+    set -e
+    [ "$code" -eq 2 ] || { echo "exit $code for --autoproof $bad"; exit 1; }
+    echo "$err" | grep -q "bad process id '$bad' after --autoproof"
+done
+set +e
+err=$("$brindell" --autoproof 12 13 2>&1 >/dev/null)
+code=$?
+set -e
+[ "$code" -eq 2 ] || { echo "exit $code for two process ids"; exit 1; }
+echo "$err" | grep -q "unexpected argument '13' after 12"

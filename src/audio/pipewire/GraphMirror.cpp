@@ -1,0 +1,510 @@
+#include "audio/pipewire/GraphMirror.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <nlohmann/json.hpp>
+#include <set>
+
+namespace brindell {
+
+namespace {
+
+std::string_view prop(const GraphMirror::Properties& props, std::string_view key) {
+    auto it = props.find(key);
+    return it == props.end() ? std::string_view{} : std::string_view{it->second};
+}
+
+template <typename Int> std::optional<Int> parseInt(std::string_view text) {
+    Int value{};
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || text.empty()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+std::string lower(std::string_view text) {
+    std::string result(text);
+    std::transform(result.begin(), result.end(), result.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return result;
+}
+
+bool isTrue(std::string_view value) {
+    return value == "true" || value == "1";
+}
+
+enum class DeviceRole { none, sink, source, duplex };
+
+DeviceRole deviceRole(const GraphMirror::Object& object) {
+    if (object.kind != GraphMirror::Kind::node) {
+        return DeviceRole::none;
+    }
+    const std::string_view mediaClass = prop(object.props, "media.class");
+    if (startsWith(mediaClass, "Audio/Sink")) {
+        return DeviceRole::sink;
+    }
+    if (startsWith(mediaClass, "Audio/Duplex")) {
+        return DeviceRole::duplex;
+    }
+    if (startsWith(mediaClass, "Audio/Source")) {
+        return DeviceRole::source;
+    }
+    return DeviceRole::none;
+}
+
+// Channel positions, "FL,FR" or "[ FL FR ]" -> 2.
+std::int64_t positionCount(std::string_view positions) {
+    std::int64_t count = 0;
+    bool inToken = false;
+    for (char c : positions) {
+        const bool separator = c == ',' || c == '[' || c == ']' || c == ' ' || c == '\t';
+        if (!separator && !inToken) {
+            ++count;
+        }
+        inToken = !separator;
+    }
+    return count;
+}
+
+} // namespace
+
+void GraphMirror::add(Kind kind, std::uint32_t id, Properties props) {
+    Object object;
+    object.kind = kind;
+    object.id = id;
+    object.serial = parseInt<std::uint64_t>(prop(props, "object.serial")).value_or(0);
+    object.props = std::move(props);
+    objects_[id] = std::move(object);
+    if (kind == Kind::node || kind == Kind::client) {
+        recountProcesses();
+    }
+}
+
+void GraphMirror::updateProperties(std::uint32_t id, const Properties& props) {
+    auto it = objects_.find(id);
+    if (it == objects_.end()) {
+        return;
+    }
+    for (const auto& [key, value] : props) {
+        it->second.props[key] = value;
+    }
+    if (it->second.kind == Kind::node || it->second.kind == Kind::client) {
+        recountProcesses();
+    }
+}
+
+void GraphMirror::setFailed(std::uint32_t id, bool failed) {
+    auto it = objects_.find(id);
+    if (it != objects_.end()) {
+        it->second.failed = failed;
+    }
+}
+
+void GraphMirror::setRunning(std::uint32_t id, bool running) {
+    auto it = objects_.find(id);
+    if (it != objects_.end()) {
+        it->second.running = running;
+    }
+}
+
+void GraphMirror::remove(std::uint32_t id) {
+    auto it = objects_.find(id);
+    if (it == objects_.end()) {
+        return;
+    }
+    const Kind kind = it->second.kind;
+    objects_.erase(it);
+    // Metadata about a node dies with it; the server drops it the same way.
+    std::erase_if(metadata_, [id](const auto& entry) { return entry.first.first == id; });
+    if (kind == Kind::node || kind == Kind::client) {
+        recountProcesses();
+    }
+}
+
+void GraphMirror::setMetadata(std::uint32_t subject, const std::string& key,
+                              const std::string& type, std::optional<std::string> value) {
+    if (key.empty()) {
+        std::erase_if(metadata_,
+                      [subject](const auto& entry) { return entry.first.first == subject; });
+        return;
+    }
+    if (!value) {
+        metadata_.erase({subject, key});
+        return;
+    }
+    metadata_[{subject, key}] = {type, std::move(*value)};
+}
+
+void GraphMirror::clearMetadata() {
+    metadata_.clear();
+}
+
+void GraphMirror::clear() {
+    objects_.clear();
+    metadata_.clear();
+    processes_.clear();
+}
+
+const GraphMirror::Object* GraphMirror::find(std::uint32_t id) const {
+    auto it = objects_.find(id);
+    return it == objects_.end() ? nullptr : &it->second;
+}
+
+const GraphMirror::Object* GraphMirror::findKind(std::uint32_t id, Kind kind) const {
+    const Object* object = find(id);
+    return object != nullptr && object->kind == kind ? object : nullptr;
+}
+
+std::optional<std::uint32_t> GraphMirror::nodeByName(std::string_view name) const {
+    for (const auto& [id, object] : objects_) {
+        if (object.kind == Kind::node && prop(object.props, "node.name") == name) {
+            return id;
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<GraphMirror::Port> GraphMirror::ports(std::uint32_t node) const {
+    std::vector<Port> result;
+    for (const auto& [id, object] : objects_) {
+        if (object.kind != Kind::port) {
+            continue;
+        }
+        auto owner = parseInt<std::uint32_t>(prop(object.props, "node.id"));
+        if (!owner || *owner != node) {
+            continue;
+        }
+        Port port;
+        port.id = id;
+        port.node = node;
+        port.portID = parseInt<std::uint32_t>(prop(object.props, "port.id")).value_or(0);
+        port.name = std::string(prop(object.props, "port.name"));
+        port.channel = std::string(prop(object.props, "audio.channel"));
+        port.output = prop(object.props, "port.direction") == "out";
+        port.monitor = isTrue(prop(object.props, "port.monitor"));
+        result.push_back(std::move(port));
+    }
+    std::sort(result.begin(), result.end(), [](const Port& a, const Port& b) {
+        return std::tie(a.output, a.portID, a.id) < std::tie(b.output, b.portID, b.id);
+    });
+    return result;
+}
+
+std::vector<GraphMirror::Link> GraphMirror::links() const {
+    std::vector<Link> result;
+    for (const auto& [id, object] : objects_) {
+        if (object.kind != Kind::link) {
+            continue;
+        }
+        Link link;
+        link.id = id;
+        link.outputNode =
+            parseInt<std::uint32_t>(prop(object.props, "link.output.node")).value_or(0);
+        link.outputPort =
+            parseInt<std::uint32_t>(prop(object.props, "link.output.port")).value_or(0);
+        link.inputNode = parseInt<std::uint32_t>(prop(object.props, "link.input.node")).value_or(0);
+        link.inputPort = parseInt<std::uint32_t>(prop(object.props, "link.input.port")).value_or(0);
+        result.push_back(link);
+    }
+    return result;
+}
+
+std::optional<GraphMirror::MetadataEntry> GraphMirror::metadata(std::uint32_t subject,
+                                                                std::string_view key) const {
+    auto it = metadata_.find({subject, std::string(key)});
+    if (it == metadata_.end()) {
+        return std::nullopt;
+    }
+    return MetadataEntry{subject, it->first.second, it->second.first, it->second.second};
+}
+
+std::vector<GraphMirror::MetadataEntry> GraphMirror::metadataEntries() const {
+    std::vector<MetadataEntry> result;
+    for (const auto& [key, value] : metadata_) {
+        result.push_back({key.first, key.second, value.first, value.second});
+    }
+    return result;
+}
+
+std::vector<AudioDeviceInfo> GraphMirror::devices() const {
+    std::vector<const Object*> nodes;
+    for (const auto& [id, object] : objects_) {
+        if (deviceRole(object) != DeviceRole::none && !prop(object.props, "node.name").empty()) {
+            nodes.push_back(&object);
+        }
+    }
+    std::sort(nodes.begin(), nodes.end(), [](const Object* a, const Object* b) {
+        return std::tie(a->serial, a->id) < std::tie(b->serial, b->id);
+    });
+
+    std::vector<AudioDeviceInfo> result;
+    for (const Object* node : nodes) {
+        AudioDeviceInfo info;
+        info.objectID = node->id;
+        info.uid = std::string(prop(node->props, "node.name"));
+        info.name = std::string(prop(node->props, "node.description"));
+        if (info.name.empty()) {
+            info.name = std::string(prop(node->props, "node.nick"));
+        }
+        const Object* device = nullptr;
+        if (auto deviceID = parseInt<std::uint32_t>(prop(node->props, "device.id"))) {
+            device = findKind(*deviceID, Kind::device);
+        }
+        info.transport = transportOf(node->props, device != nullptr ? &device->props : nullptr);
+        info.isPrivateAggregate = info.transport == DeviceTransport::aggregate;
+        if (deviceRole(*node) != DeviceRole::source) {
+            if (auto channels = parseInt<std::int64_t>(prop(node->props, "audio.channels"));
+                channels && *channels > 0) {
+                info.outputChannels = *channels;
+            } else if (auto count = positionCount(prop(node->props, "audio.position"))) {
+                info.outputChannels = count;
+            } else {
+                for (const Port& port : ports(node->id)) {
+                    info.outputChannels += (!port.output && !port.monitor) ? 1 : 0;
+                }
+            }
+        }
+        result.push_back(std::move(info));
+    }
+    return result;
+}
+
+std::optional<std::uint32_t> GraphMirror::deviceID(std::string_view uid) const {
+    if (uid.empty()) {
+        return std::nullopt;
+    }
+    for (const auto& [id, object] : objects_) {
+        if (deviceRole(object) != DeviceRole::none && prop(object.props, "node.name") == uid) {
+            return id;
+        }
+    }
+    return std::nullopt;
+}
+
+bool GraphMirror::isDeviceAlive(std::string_view uid) const {
+    auto id = deviceID(uid);
+    return id && !objects_.at(*id).failed;
+}
+
+bool GraphMirror::isPerAppSink(std::uint32_t node) const {
+    const Object* object = findKind(node, Kind::node);
+    return object != nullptr && isTrue(prop(object->props, perAppSinkMarker));
+}
+
+std::optional<std::string> GraphMirror::defaultSinkName() const {
+    auto entry = metadata(0, "default.audio.sink");
+    return entry ? parseNodeNameValue(entry->value) : std::nullopt;
+}
+
+std::optional<std::string> GraphMirror::configuredSinkName() const {
+    auto entry = metadata(0, "default.configured.audio.sink");
+    return entry ? parseNodeNameValue(entry->value) : std::nullopt;
+}
+
+bool GraphMirror::isDevice(std::uint32_t node) const {
+    const Object* object = find(node);
+    return object != nullptr && deviceRole(*object) != DeviceRole::none;
+}
+
+std::optional<std::string> GraphMirror::preferredSink() const {
+    std::optional<std::string> best;
+    std::int64_t bestPriority = 0;
+    for (const auto& [id, object] : objects_) {
+        if (deviceRole(object) != DeviceRole::sink || object.failed || isPerAppSink(id)) {
+            continue;
+        }
+        const std::string_view name = prop(object.props, "node.name");
+        const auto priority =
+            parseInt<std::int64_t>(prop(object.props, "priority.session")).value_or(0);
+        if (!name.empty() && (!best || priority > bestPriority)) {
+            best = std::string(name);
+            bestPriority = priority;
+        }
+    }
+    return best;
+}
+
+std::optional<pid_type> GraphMirror::pidOf(const Object& object) const {
+    if (object.kind == Kind::client) {
+        if (auto pid = parseInt<pid_type>(prop(object.props, "application.process.id"))) {
+            return pid;
+        }
+        // The server's own record of the peer, for clients that do not say who they are.
+        return parseInt<pid_type>(prop(object.props, "pipewire.sec.pid"));
+    }
+    if (object.kind == Kind::node) {
+        if (auto pid = parseInt<pid_type>(prop(object.props, "application.process.id"))) {
+            return pid;
+        }
+        if (auto clientID = parseInt<std::uint32_t>(prop(object.props, "client.id"))) {
+            if (const Object* client = findKind(*clientID, Kind::client)) {
+                return pidOf(*client);
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+void GraphMirror::recountProcesses() {
+    std::set<pid_type> present;
+    for (const auto& [id, object] : objects_) {
+        const bool holds =
+            object.kind == Kind::client ||
+            (object.kind == Kind::node && startsWith(prop(object.props, "media.class"), "Stream/"));
+        if (!holds) {
+            continue;
+        }
+        if (auto pid = pidOf(object); pid && *pid > 0) {
+            present.insert(*pid);
+        }
+    }
+    std::erase_if(processes_, [&](const auto& entry) { return !present.contains(entry.first); });
+    for (pid_type pid : present) {
+        if (!processes_.contains(pid)) {
+            processes_[pid] = nextProcessObject_++;
+        }
+    }
+}
+
+std::optional<AudioObjectID> GraphMirror::processObject(pid_type pid) const {
+    auto it = processes_.find(pid);
+    if (it == processes_.end()) {
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+std::optional<pid_type> GraphMirror::pidOfProcessObject(AudioObjectID processObject) const {
+    for (const auto& [pid, objectID] : processes_) {
+        if (objectID == processObject) {
+            return pid;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<pid_type> GraphMirror::nodePid(std::uint32_t node) const {
+    const Object* object = findKind(node, Kind::node);
+    return object != nullptr ? pidOf(*object) : std::nullopt;
+}
+
+bool GraphMirror::isOutputStream(std::uint32_t node) const {
+    const Object* object = findKind(node, Kind::node);
+    return object != nullptr && prop(object->props, "media.class") == "Stream/Output/Audio";
+}
+
+std::vector<pid_type> GraphMirror::playingProcesses() const {
+    std::vector<const Object*> streams;
+    for (const auto& [id, object] : objects_) {
+        if (object.running && isOutputStream(id)) {
+            streams.push_back(&object);
+        }
+    }
+    std::sort(streams.begin(), streams.end(), [](const Object* a, const Object* b) {
+        return std::tie(a->serial, a->id) < std::tie(b->serial, b->id);
+    });
+    std::vector<pid_type> pids;
+    for (const Object* stream : streams) {
+        auto pid = pidOf(*stream);
+        if (pid && std::find(pids.begin(), pids.end(), *pid) == pids.end()) {
+            pids.push_back(*pid);
+        }
+    }
+    return pids;
+}
+
+std::vector<std::uint32_t> GraphMirror::outputStreams(pid_type pid) const {
+    std::vector<const Object*> streams;
+    for (const auto& [id, object] : objects_) {
+        if (object.kind == Kind::node && isOutputStream(id) && pidOf(object) == pid) {
+            streams.push_back(&object);
+        }
+    }
+    std::sort(streams.begin(), streams.end(), [](const Object* a, const Object* b) {
+        return std::tie(a->serial, a->id) < std::tie(b->serial, b->id);
+    });
+    std::vector<std::uint32_t> result;
+    for (const Object* stream : streams) {
+        result.push_back(stream->id);
+    }
+    return result;
+}
+
+DeviceTransport transportOf(const GraphMirror::Properties& node,
+                            const GraphMirror::Properties* device) {
+    auto either = [&](std::string_view key) {
+        std::string_view value = prop(node, key);
+        if (value.empty() && device != nullptr) {
+            value = prop(*device, key);
+        }
+        return value;
+    };
+    auto hasKeyPrefix = [&](std::string_view prefix) {
+        auto it = node.lower_bound(prefix);
+        return it != node.end() && startsWith(it->first, prefix);
+    };
+
+    if (isTrue(prop(node, perAppSinkMarker)) || hasKeyPrefix("combine.") ||
+        lower(prop(node, "node.name")).find("combine") != std::string::npos) {
+        return DeviceTransport::aggregate;
+    }
+    const std::string api = lower(either("device.api"));
+    const std::string bus = lower(either("device.bus"));
+    if (api == "bluez5" || bus == "bluetooth") {
+        return DeviceTransport::bluetooth;
+    }
+    if (hasKeyPrefix("raop.")) {
+        return DeviceTransport::airPlay;
+    }
+    std::string names;
+    for (std::string_view key : {"node.name", "device.profile.name", "device.profile.description",
+                                 "node.description", "api.alsa.path"}) {
+        names += lower(prop(node, key));
+        names += ' ';
+    }
+    if (names.find("hdmi") != std::string::npos) {
+        return DeviceTransport::hdmi;
+    }
+    if (names.find("displayport") != std::string::npos) {
+        return DeviceTransport::displayPort;
+    }
+    if (bus == "usb") {
+        return DeviceTransport::usb;
+    }
+    if (prop(node, "factory.name") == "support.null-audio-sink" ||
+        isTrue(prop(node, "node.virtual")) ||
+        prop(node, "media.class").find("Virtual") != std::string_view::npos) {
+        return DeviceTransport::virtual_;
+    }
+    if (api == "alsa" && (bus == "pci" || bus == "platform" || bus == "isa" ||
+                          lower(either("device.form-factor")) == "internal")) {
+        return DeviceTransport::builtIn;
+    }
+    return DeviceTransport::other;
+}
+
+std::optional<std::string> parseNodeNameValue(std::string_view json) {
+    const auto parsed = nlohmann::json::parse(json, nullptr, false);
+    if (parsed.is_discarded() || !parsed.is_object()) {
+        return std::nullopt;
+    }
+    auto name = parsed.find("name");
+    if (name == parsed.end() || !name->is_string()) {
+        return std::nullopt;
+    }
+    return name->get<std::string>();
+}
+
+std::string nodeNameValue(std::string_view name) {
+    // Names are the server's bytes; invalid UTF-8 must not throw.
+    return nlohmann::json{{"name", std::string(name)}}.dump(
+        -1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+} // namespace brindell

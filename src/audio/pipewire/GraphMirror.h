@@ -1,0 +1,143 @@
+#pragma once
+
+#include "audio/AudioRecords.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brindell {
+
+// Marks the per-app sinks Brindell creates (value "true"), so that any run can tell them from
+// the user's sinks: they list as aggregates and must never become the default output.
+inline constexpr const char* perAppSinkMarker = "brindell.per-app-sink";
+
+// The PipeWire object ids the adapter hands out itself (process objects, taps) start here, far
+// above the graph's own ids, which PipeWire keeps small by reusing them.
+inline constexpr AudioObjectID firstAdapterObjectID = 1u << 24;
+
+// A plain-record copy of the parts of the PipeWire graph the adapter reads: nodes, ports, links,
+// clients, devices and the "default" metadata, as property dictionaries. The adapter feeds it
+// from registry, info and metadata events on its loop thread; every lookup of the adapter is
+// answered from here, without a round trip to the server.
+//
+// It knows PipeWire only by property names, so it builds and is tested without libpipewire.
+// Not thread-safe: the owner guards it.
+class GraphMirror {
+public:
+    using Properties = std::map<std::string, std::string, std::less<>>;
+    enum class Kind { node, port, link, client, device };
+
+    struct Object {
+        Kind kind = Kind::node;
+        std::uint32_t id = 0;
+        std::uint64_t serial = 0;
+        Properties props;
+        bool failed = false;  // a node that reported the error state
+        bool running = false; // a node that reported the running state
+    };
+
+    struct Port {
+        std::uint32_t id = 0;
+        std::uint32_t node = 0;
+        std::uint32_t portID = 0; // the port's index on its node
+        std::string name;
+        std::string channel; // audio.channel, for example "FL"
+        bool output = false;
+        bool monitor = false;
+    };
+
+    struct Link {
+        std::uint32_t id = 0;
+        std::uint32_t outputNode = 0;
+        std::uint32_t outputPort = 0;
+        std::uint32_t inputNode = 0;
+        std::uint32_t inputPort = 0;
+    };
+
+    struct MetadataEntry {
+        std::uint32_t subject = 0;
+        std::string key;
+        std::string type;
+        std::string value;
+    };
+
+    // --- feeding --------------------------------------------------------------------------
+    // A global appeared. An id that is still present is replaced (PipeWire reuses ids only after
+    // the removal, but a lost removal must not leave a stale object behind).
+    void add(Kind kind, std::uint32_t id, Properties props);
+    // The object's full properties arrived (info event); they are merged over the global's.
+    // Unknown ids are ignored: the removal came first.
+    void updateProperties(std::uint32_t id, const Properties& props);
+    void setFailed(std::uint32_t id, bool failed);
+    void setRunning(std::uint32_t id, bool running);
+    void remove(std::uint32_t id);
+    // One property of the "default" metadata; no value removes it. An empty key removes every
+    // key of the subject, as a metadata clear does.
+    void setMetadata(std::uint32_t subject, const std::string& key, const std::string& type,
+                     std::optional<std::string> value);
+    void clearMetadata();
+    // Forgets the whole graph, as after a lost connection. Process object ids are not reused.
+    void clear();
+
+    // --- objects --------------------------------------------------------------------------
+    const Object* find(std::uint32_t id) const;
+    std::optional<std::uint32_t> nodeByName(std::string_view name) const;
+    std::vector<Port> ports(std::uint32_t node) const; // ordered by direction, then index
+    std::vector<Link> links() const;
+    std::optional<MetadataEntry> metadata(std::uint32_t subject, std::string_view key) const;
+    std::vector<MetadataEntry> metadataEntries() const;
+
+    // --- devices --------------------------------------------------------------------------
+    // Audio sink, source and duplex nodes in creation order.
+    std::vector<AudioDeviceInfo> devices() const;
+    // The device node whose node.name is uid.
+    std::optional<std::uint32_t> deviceID(std::string_view uid) const;
+    // The device exists and is not in error.
+    bool isDeviceAlive(std::string_view uid) const;
+    bool isDevice(std::uint32_t node) const;
+    bool isPerAppSink(std::uint32_t node) const;
+    // The sink WirePlumber would pick by priority among the ones that are neither per-app sinks
+    // nor in error, by node.name; none when there is no such sink.
+    std::optional<std::string> preferredSink() const;
+    // node.name of default.audio.sink / default.configured.audio.sink, when set and readable.
+    std::optional<std::string> defaultSinkName() const;
+    std::optional<std::string> configuredSinkName() const;
+
+    // --- processes ------------------------------------------------------------------------
+    // The process object of a pid with at least one client or stream node; assigned when the
+    // pid first appears and kept while it stays.
+    std::optional<AudioObjectID> processObject(pid_type pid) const;
+    std::optional<pid_type> pidOfProcessObject(AudioObjectID processObject) const;
+    // The pid a node belongs to: its own application.process.id, else its client's.
+    std::optional<pid_type> nodePid(std::uint32_t node) const;
+    // The playback stream nodes of a pid, in creation order.
+    std::vector<std::uint32_t> outputStreams(pid_type pid) const;
+    bool isOutputStream(std::uint32_t node) const;
+    // The pids whose playback streams run now, by the streams' creation order, each once.
+    std::vector<pid_type> playingProcesses() const;
+
+private:
+    const Object* findKind(std::uint32_t id, Kind kind) const;
+    std::optional<pid_type> pidOf(const Object& object) const;
+    void recountProcesses();
+
+    std::map<std::uint32_t, Object> objects_;
+    std::map<std::pair<std::uint32_t, std::string>, std::pair<std::string, std::string>> metadata_;
+    std::map<pid_type, AudioObjectID> processes_;
+    AudioObjectID nextProcessObject_ = firstAdapterObjectID;
+};
+
+// How a device node is connected, from its own and its device's properties.
+DeviceTransport transportOf(const GraphMirror::Properties& node,
+                            const GraphMirror::Properties* device);
+
+// The value WirePlumber stores for a default node, {"name": "..."}, and back. Bad JSON or a
+// missing name gives none.
+std::optional<std::string> parseNodeNameValue(std::string_view json);
+std::string nodeNameValue(std::string_view name);
+
+} // namespace brindell

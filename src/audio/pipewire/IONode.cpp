@@ -1,0 +1,324 @@
+#include "audio/pipewire/IONode.h"
+
+#include <algorithm>
+#include <cerrno>
+
+namespace brindell {
+
+IONode::IONode(PipeWireGraph& graph, std::string nodeName, std::string description,
+               std::vector<std::string> inputChannels, std::vector<std::string> outputChannels,
+               IOBlock block)
+    : graph_(graph), nodeName_(std::move(nodeName)), description_(std::move(description)),
+      inputChannels_(std::move(inputChannels)), outputChannels_(std::move(outputChannels)),
+      block_(std::move(block)) {
+    input_.assign(std::size_t{maxFrames} * std::max<std::size_t>(inputChannels_.size(), 1), 0.0f);
+    output_.assign(std::size_t{maxFrames} * std::max<std::size_t>(outputChannels_.size(), 1), 0.0f);
+}
+
+IONode::~IONode() {
+    destroy();
+}
+
+int IONode::create() {
+    if (graph_.core() == nullptr) {
+        return graph_.connectionError() != 0 ? graph_.connectionError() : -ENOTCONN;
+    }
+    // No media class: the session manager leaves the node alone, and only our links feed it.
+    struct pw_properties* props = pw_properties_new(
+        PW_KEY_NODE_NAME, nodeName_.c_str(), PW_KEY_NODE_DESCRIPTION, description_.c_str(),
+        PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Filter", PW_KEY_NODE_AUTOCONNECT,
+        "false", PW_KEY_NODE_ALWAYS_PROCESS, "true", nullptr);
+    filter_ = pw_filter_new(graph_.core(), nodeName_.c_str(), props);
+    if (filter_ == nullptr) {
+        return errno != 0 ? -errno : -ENOMEM;
+    }
+    static const struct pw_filter_events events = {
+        .version = PW_VERSION_FILTER_EVENTS,
+        .destroy = nullptr,
+        .state_changed = &IONode::onStateChanged,
+        .io_changed = nullptr,
+        .param_changed = nullptr,
+        .add_buffer = nullptr,
+        .remove_buffer = nullptr,
+        .process = &IONode::onProcess,
+        .drained = nullptr,
+        .command = nullptr,
+    };
+    pw_filter_add_listener(filter_, &listener_, &events, this);
+
+    auto addPort = [&](enum spa_direction direction, const std::string& channel) -> void* {
+        const std::string name =
+            (direction == SPA_DIRECTION_INPUT ? "input_" : "output_") + channel;
+        struct pw_properties* portProps =
+            pw_properties_new(PW_KEY_FORMAT_DSP, "32 bit float mono audio", PW_KEY_PORT_NAME,
+                              name.c_str(), PW_KEY_AUDIO_CHANNEL, channel.c_str(), nullptr);
+        return pw_filter_add_port(filter_, direction, PW_FILTER_PORT_FLAG_MAP_BUFFERS, 0, portProps,
+                                  nullptr, 0);
+    };
+    for (const std::string& channel : inputChannels_) {
+        void* port = addPort(SPA_DIRECTION_INPUT, channel);
+        if (port == nullptr) {
+            return -ENOMEM;
+        }
+        inputs_.push_back(port);
+    }
+    for (const std::string& channel : outputChannels_) {
+        void* port = addPort(SPA_DIRECTION_OUTPUT, channel);
+        if (port == nullptr) {
+            return -ENOMEM;
+        }
+        outputs_.push_back(port);
+    }
+    // RT_PROCESS: process runs on the data thread within the graph cycle. Without it, newer
+    // PipeWire schedules the filter asynchronously and adds a quantum of latency.
+    const int res = pw_filter_connect(filter_, PW_FILTER_FLAG_RT_PROCESS, nullptr, 0);
+    if (res < 0) {
+        return res;
+    }
+    connected_ = true;
+    return 0;
+}
+
+std::uint32_t IONode::nodeID() const {
+    return filter_ != nullptr ? pw_filter_get_node_id(filter_) : SPA_ID_INVALID;
+}
+
+int IONode::waitUntilReady(double seconds) {
+    const std::size_t portCount = inputs_.size() + outputs_.size();
+    const bool ready = graph_.waitFor(
+        [&] {
+            if (stateError_ != 0 || graph_.core() == nullptr) {
+                return true;
+            }
+            const std::uint32_t id = nodeID();
+            if (id == SPA_ID_INVALID) {
+                return false;
+            }
+            return graph_.read([&](const GraphMirror& mirror) {
+                return mirror.find(id) != nullptr && mirror.ports(id).size() == portCount;
+            });
+        },
+        seconds);
+    if (stateError_ != 0) {
+        return stateError_;
+    }
+    if (graph_.core() == nullptr) {
+        return graph_.connectionError();
+    }
+    return ready ? 0 : -ETIMEDOUT;
+}
+
+void IONode::setRoute(std::uint32_t sourceNode, std::string deviceUID) {
+    sourceNode_ = sourceNode;
+    deviceUID_ = std::move(deviceUID);
+}
+
+std::vector<IONode::WantedLink> IONode::wantedLinks() const {
+    const std::uint32_t self = nodeID();
+    if (self == SPA_ID_INVALID) {
+        return {};
+    }
+    return graph_.read([&](const GraphMirror& mirror) {
+        std::vector<WantedLink> wanted;
+        const auto device = mirror.deviceID(deviceUID_);
+        const auto ownPorts = mirror.ports(self);
+        const auto sourcePorts = mirror.ports(sourceNode_);
+        const auto devicePorts = device ? mirror.ports(*device) : std::vector<GraphMirror::Port>{};
+        for (const auto& own : ownPorts) {
+            if (!own.output) {
+                for (const auto& source : sourcePorts) {
+                    if (source.output && source.monitor && source.channel == own.channel) {
+                        wanted.push_back({sourceNode_, source.id, self, own.id});
+                    }
+                }
+            } else {
+                for (const auto& playback : devicePorts) {
+                    if (!playback.output && !playback.monitor && playback.channel == own.channel) {
+                        wanted.push_back({self, own.id, *device, playback.id});
+                    }
+                }
+            }
+        }
+        return wanted;
+    });
+}
+
+void IONode::reconcile() {
+    if (filter_ == nullptr || graph_.core() == nullptr) {
+        return;
+    }
+    const auto wanted = wantedLinks();
+    std::erase_if(links_, [&](const Link& link) {
+        const bool stillWanted = std::any_of(wanted.begin(), wanted.end(), [&](const auto& w) {
+            return w.outputPort == link.outputPort && w.inputPort == link.inputPort;
+        });
+        return !stillWanted || !link.proxy || link.proxy->removed() || link.proxy->error() != 0;
+    });
+    for (const WantedLink& w : wanted) {
+        const bool present = std::any_of(links_.begin(), links_.end(), [&](const Link& link) {
+            return link.outputPort == w.outputPort && link.inputPort == w.inputPort;
+        });
+        if (present) {
+            continue;
+        }
+        const std::string values[] = {std::to_string(w.outputNode), std::to_string(w.outputPort),
+                                      std::to_string(w.inputNode), std::to_string(w.inputPort)};
+        const struct spa_dict_item items[] = {
+            {PW_KEY_LINK_OUTPUT_NODE, values[0].c_str()},
+            {PW_KEY_LINK_OUTPUT_PORT, values[1].c_str()},
+            {PW_KEY_LINK_INPUT_NODE, values[2].c_str()},
+            {PW_KEY_LINK_INPUT_PORT, values[3].c_str()},
+            {PW_KEY_OBJECT_LINGER, "false"},
+        };
+        const struct spa_dict dict = {0, 5, items};
+        auto proxy =
+            graph_.createObject("link-factory", PW_TYPE_INTERFACE_Link, PW_VERSION_LINK, &dict);
+        if (proxy) {
+            links_.push_back({w.outputPort, w.inputPort, std::move(proxy)});
+        }
+    }
+}
+
+int IONode::waitUntilLinked(double seconds) {
+    reconcile();
+    const auto wanted = wantedLinks();
+    bool inputs = false;
+    bool outputs = false;
+    for (const auto& w : wanted) {
+        inputs = inputs || w.inputNode == nodeID();
+        outputs = outputs || w.outputNode == nodeID();
+    }
+    if (!inputs || !outputs) {
+        return -ENODEV;
+    }
+    int error = 0;
+    const bool settled = graph_.waitFor(
+        [&] {
+            if (links_.size() < wanted.size()) {
+                error = -EPIPE;
+                return true;
+            }
+            for (const auto& link : links_) {
+                if (!link.proxy || link.proxy->error() != 0 || link.proxy->removed()) {
+                    error = link.proxy && link.proxy->error() != 0 ? link.proxy->error() : -EPIPE;
+                    return true;
+                }
+                if (link.proxy->globalID() == SPA_ID_INVALID) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        seconds);
+    if (error != 0) {
+        return error;
+    }
+    if (!settled) {
+        return -ETIMEDOUT;
+    }
+    // Errors about a link can follow its binding; a round trip lets them arrive.
+    if (int res = graph_.roundTrip(seconds); res < 0) {
+        return res;
+    }
+    for (const auto& link : links_) {
+        if (!link.proxy || link.proxy->error() != 0) {
+            return link.proxy ? link.proxy->error() : -EPIPE;
+        }
+    }
+    return 0;
+}
+
+int IONode::stop() {
+    if (filter_ == nullptr || !connected_) {
+        return 0;
+    }
+    return pw_filter_set_active(filter_, false);
+}
+
+int IONode::destroy() {
+    links_.clear();
+    if (filter_ == nullptr) {
+        return 0;
+    }
+    int res = 0;
+    if (connected_) {
+        res = pw_filter_disconnect(filter_);
+        connected_ = false;
+    }
+    spa_hook_remove(&listener_);
+    // Destroying the filter takes its node off the data thread before it returns.
+    pw_filter_destroy(filter_);
+    filter_ = nullptr;
+    inputs_.clear();
+    outputs_.clear();
+    return res;
+}
+
+void IONode::onStateChanged(void* data, enum pw_filter_state /*old*/, enum pw_filter_state state,
+                            const char* /*error*/) {
+    auto* self = static_cast<IONode*>(data);
+    if (state == PW_FILTER_STATE_ERROR && self->stateError_ == 0) {
+        self->stateError_ = -EIO;
+    }
+    self->graph_.signal();
+}
+
+void IONode::onProcess(void* data, struct spa_io_position* position) {
+    static_cast<IONode*>(data)->process(position);
+}
+
+// Data thread. Real-time contract: no locks, no allocation, no calls into the program other
+// than the IOBlock (which keeps the same contract); only this node's ports and its own
+// preallocated buffers are touched.
+void IONode::process(struct spa_io_position* position) noexcept {
+    cycles_.store(cycles_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    if (position == nullptr) {
+        return;
+    }
+    const std::uint64_t duration = position->clock.duration;
+    if (duration == 0 || duration > maxFrames) {
+        for (void* port : outputs_) {
+            auto* out = static_cast<float*>(
+                pw_filter_get_dsp_buffer(port, static_cast<std::uint32_t>(duration)));
+            if (out != nullptr) {
+                std::fill_n(out, duration, 0.0f);
+            }
+        }
+        return;
+    }
+    const auto frames = static_cast<std::uint32_t>(duration);
+    const std::size_t inChannels = inputs_.size();
+    const std::size_t outChannels = outputs_.size();
+
+    bool anyInput = false;
+    for (std::size_t c = 0; c < inChannels; ++c) {
+        const auto* in = static_cast<const float*>(pw_filter_get_dsp_buffer(inputs_[c], frames));
+        anyInput = anyInput || in != nullptr;
+        for (std::uint32_t i = 0; i < frames; ++i) {
+            input_[i * inChannels + c] = in != nullptr ? in[i] : 0.0f;
+        }
+    }
+    // No input buffer at all means the tap delivered nothing this cycle, not silence.
+    AudioBuffer inBuffer{static_cast<std::uint32_t>(inChannels),
+                         static_cast<std::uint32_t>(frames * inChannels * sizeof(float)),
+                         anyInput ? input_.data() : nullptr};
+    AudioBuffer outBuffer{static_cast<std::uint32_t>(outChannels),
+                          static_cast<std::uint32_t>(frames * outChannels * sizeof(float)),
+                          output_.data()};
+    AudioBufferList inList{1, &inBuffer};
+    AudioBufferList outList{1, &outBuffer};
+    const AudioTimeStamp now{static_cast<double>(position->clock.position), position->clock.nsec};
+    block_(now, inList, now, outList, now);
+
+    for (std::size_t c = 0; c < outChannels; ++c) {
+        auto* out = static_cast<float*>(pw_filter_get_dsp_buffer(outputs_[c], frames));
+        if (out == nullptr) {
+            continue;
+        }
+        for (std::uint32_t i = 0; i < frames; ++i) {
+            out[i] = output_[i * outChannels + c];
+        }
+    }
+}
+
+} // namespace brindell

@@ -1,0 +1,199 @@
+#pragma once
+
+// Internal to the PipeWire adapter: includes PipeWire's headers.
+
+#include "audio/pipewire/GraphMirror.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <pipewire/extensions/metadata.h>
+#include <pipewire/pipewire.h>
+#include <string>
+
+namespace brindell {
+
+// What changed in the graph; handed to the owner on the loop thread after the mirror has it.
+struct GraphChange {
+    enum class What {
+        added,         // a global appeared (id, kind)
+        removed,       // a global vanished (id, kind)
+        info,          // a node's, client's or device's full properties or state arrived
+        metadata,      // a property of the "default" metadata changed (subject, key)
+        metadataBound, // the "default" metadata object appeared and its entries are in
+        metadataLost,  // the "default" metadata object vanished (the session manager quit)
+        connected,     // the connection (re)started and the registry is in
+        disconnected,  // the connection to the server was lost
+        timer,         // the timer set with armTimer expired
+    };
+    What what = What::added;
+    GraphMirror::Kind kind = GraphMirror::Kind::node;
+    std::uint32_t id = 0;
+    bool failedChanged = false; // info: the node entered or left the error state
+    std::uint32_t subject = 0;
+    std::string key;
+};
+
+// A proxy this connection created (a node, a link), with what the server said about it.
+// Created and destroyed with the loop lock held; the loop thread updates it.
+class OwnedProxy {
+public:
+    OwnedProxy(struct pw_proxy* proxy, struct pw_thread_loop* loop);
+    ~OwnedProxy(); // destroys the proxy, and so the object on the server
+    OwnedProxy(const OwnedProxy&) = delete;
+    OwnedProxy& operator=(const OwnedProxy&) = delete;
+
+    struct pw_proxy* proxy() const {
+        return proxy_;
+    }
+    // SPA_ID_INVALID until the server bound it to a global.
+    std::uint32_t globalID() const { return globalID_; }
+    // The server's first error about it (a negative errno), 0 when none.
+    int error() const { return error_; }
+    bool removed() const { return removed_; }
+
+private:
+    static void onDestroy(void* data);
+    static void onBound(void* data, std::uint32_t globalID);
+    static void onRemoved(void* data);
+    static void onError(void* data, int seq, int res, const char* message);
+
+    struct pw_proxy* proxy_;
+    struct pw_thread_loop* loop_;
+    struct spa_hook hook_ {};
+    std::uint32_t globalID_;
+    int error_ = 0;
+    bool removed_ = false;
+};
+
+// One connection to the PipeWire server, with its own loop thread, and the mirror of the graph
+// it keeps from the registry. It binds every node, client and device for their full properties
+// and the "default" metadata for its entries, and reconnects after the server went away.
+//
+// Threading: events arrive on the loop thread, which updates the mirror under mirrorMutex and
+// then calls the change handler, still on the loop thread with the loop lock held. Control
+// threads call into PipeWire only while holding a Lock; they read the mirror with read().
+class PipeWireGraph {
+public:
+    using ChangeHandler = std::function<void(const GraphChange&)>;
+
+    // remote: the server's socket name, empty for the usual one ($PIPEWIRE_REMOTE, else
+    // pipewire-0). The handler runs on the loop thread, from start() on.
+    PipeWireGraph(std::string remote, ChangeHandler handler);
+    // Starts the loop thread and connects; events reach the handler from now on.
+    void start();
+    ~PipeWireGraph();
+    PipeWireGraph(const PipeWireGraph&) = delete;
+    PipeWireGraph& operator=(const PipeWireGraph&) = delete;
+
+    // Holds the loop lock: PipeWire objects of this connection may be used while it lives.
+    class Lock {
+    public:
+        explicit Lock(const PipeWireGraph& graph);
+        ~Lock();
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+    private:
+        struct pw_thread_loop* loop_;
+    };
+
+    bool inLoopThread() const;
+    struct pw_thread_loop* loop() const {
+        return loop_;
+    }
+
+    // --- with the lock held --------------------------------------------------------------
+    // The core while connected, else null.
+    struct pw_core* core() const {
+        return core_;
+    }
+    // 0 while connected, else why not (a negative errno).
+    int connectionError() const { return connectionError_; }
+    // Waits, releasing the lock meanwhile, until done() holds or `seconds` pass. False on time-out.
+    bool waitFor(const std::function<bool()>& done, double seconds);
+    // A round trip to the server: every request sent before it has been processed. 0, or a
+    // negative errno (-ETIMEDOUT, -EPIPE).
+    int roundTrip(double seconds);
+    // Creates an object through a server-side factory, owned by this connection.
+    std::unique_ptr<OwnedProxy> createObject(const char* factory, const char* type,
+                                             std::uint32_t version, const struct spa_dict* props);
+    // Sets (or, with no value, removes) a property of the "default" metadata. 0 or a negative
+    // errno (-ENOENT without the metadata object).
+    int setMetadata(std::uint32_t subject, const char* key, const char* type, const char* value);
+    bool hasDefaultMetadata() const { return metadata_ != nullptr; }
+    // Sends a node the suspend command. 0 or a negative errno (-ENOENT for an unknown node).
+    int suspendNode(std::uint32_t id);
+    // Connected, and the registry's and the metadata's first contents are in.
+    bool isSettled() const { return core_ != nullptr && syncSeq_ == -1 && metadataSeq_ == -1; }
+    // Wakes the threads waiting in waitFor (loop thread).
+    void signal();
+    // Sends one timer change to the handler after `seconds`; a later call replaces it.
+    void armTimer(double seconds);
+
+    // --- from any thread -----------------------------------------------------------------
+    template <typename F> auto read(F&& f) const {
+        std::lock_guard lock(mirrorMutex_);
+        return f(mirror_);
+    }
+
+private:
+    struct Bound;
+
+    void connect();
+    void disconnect();
+    void scheduleReconnect();
+    void onCoreDone(std::uint32_t id, int seq);
+    void onCoreError(std::uint32_t id, int seq, int res);
+    void onGlobal(std::uint32_t id, const char* type, std::uint32_t version,
+                  const struct spa_dict* props);
+    void onGlobalRemove(std::uint32_t id);
+    void onInfo(Bound& bound, const struct spa_dict* props, std::optional<bool> failed,
+                std::optional<bool> running);
+    void onMetadataProperty(std::uint32_t subject, const char* key, const char* type,
+                            const char* value);
+    void emit(const GraphChange& change);
+
+    static void coreDone(void* data, std::uint32_t id, int seq);
+    static void coreError(void* data, std::uint32_t id, int seq, int res, const char* message);
+    static void registryGlobal(void* data, std::uint32_t id, std::uint32_t permissions,
+                               const char* type, std::uint32_t version,
+                               const struct spa_dict* props);
+    static void registryGlobalRemove(void* data, std::uint32_t id);
+    static int metadataProperty(void* data, std::uint32_t subject, const char* key,
+                                const char* type, const char* value);
+    static void reconnectTimer(void* data, std::uint64_t expirations);
+    static void ownerTimer(void* data, std::uint64_t expirations);
+
+    const std::string remote_;
+    const ChangeHandler handler_;
+    struct pw_thread_loop* loop_ = nullptr;
+    struct pw_context* context_ = nullptr;
+    struct spa_source* reconnectSource_ = nullptr;
+    struct spa_source* ownerTimer_ = nullptr;
+
+    // Loop-lock state of the current connection.
+    struct pw_core* core_ = nullptr;
+    struct pw_registry* registry_ = nullptr;
+    struct spa_hook coreHook_ {};
+    struct spa_hook registryHook_ {};
+    int connectionError_ = -ENOTCONN;
+    int doneSeq_ = -1;
+    int syncSeq_ = -1;     // the seq of the registry's initial round trip
+    int metadataSeq_ = -1; // the seq of the metadata's initial round trip
+    std::map<std::uint32_t, std::unique_ptr<Bound>> bound_;
+    struct pw_metadata* metadata_ = nullptr;
+    std::uint32_t metadataID_ = SPA_ID_INVALID;
+    struct spa_hook metadataHook_ {};
+    struct spa_hook metadataProxyHook_ {};
+
+    mutable std::mutex mirrorMutex_;
+    GraphMirror mirror_;
+};
+
+// PipeWire's dictionary as the mirror's plain properties.
+GraphMirror::Properties toProperties(const struct spa_dict* dict);
+
+} // namespace brindell

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "audio/AudioHardware.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace brindell {
+
+// The production AudioHardware, on PipeWire with WirePlumber as session manager.
+//
+// One connection with its own loop thread (the listener queue). A mirror of the graph is kept on
+// that thread and read under a lock, so lookups (processObject, outputDevices, isDeviceAlive,
+// defaultOutputDeviceUID, deviceID) cost no round trip. The objects of the interface map as:
+// - process object: an id per pid with a PipeWire client or stream node, kept while the pid
+//   stays, never reused;
+// - device: an Audio/Sink (or source, duplex) node; UID node.name, name node.description;
+// - tap: the adapter's own record; it takes effect when an aggregate reads it: an unmuted tap
+//   links every output stream of the process to the per-app sink beside its own route, a muted
+//   one moves them there with target.object metadata; streams opened later are covered too;
+// - aggregate: a per-app null sink owned by this connection, never the default output;
+// - IO procedure: a pw_filter node from the sink's monitor to the output device whose process
+//   callback runs the IOBlock on the data thread, in the same graph cycle as the device.
+// Everything created belongs to this connection and vanishes with it, also on a crash; the
+// metadata it leaves behind after a crash is removed by the next run when it connects.
+//
+// Threading: every operation may be called from any thread but the loop thread (operations that
+// wait for the server refuse there with EDEADLK); startIO and stopIO guard their procedure
+// table with a lock of their own. onDeviceChange runs on the loop thread and must only hop to
+// the receiver's queue. Failures are AudioHardwareError with PipeWire's negative errno as code.
+class PipeWireHardware final : public AudioHardware {
+public:
+    struct Options {
+        std::string remote;   // the server's socket; empty: $PIPEWIRE_REMOTE, else pipewire-0
+        double timeout = 5.0; // the longest one operation waits for the server, seconds
+        // Objects named with this prefix are Brindell's, also those of another (crashed) run.
+        std::string ownNamePrefix = "com.quorvel.";
+    };
+
+    // Connects and waits, up to the timeout, until the graph is mirrored. Without a server it
+    // keeps trying in the background; meanwhile the operations fail with the connection's error.
+    PipeWireHardware();
+    explicit PipeWireHardware(Options options);
+    ~PipeWireHardware() override; // destroys every object it still holds, restores metadata
+
+    PipeWireHardware(const PipeWireHardware&) = delete;
+    PipeWireHardware& operator=(const PipeWireHardware&) = delete;
+
+    void setOnDeviceChange(DeviceChangeCallback callback) override;
+    DeviceChangeCallback onDeviceChange() const override;
+    TapHandle createTap(AudioObjectID processObject, const std::string& name, bool muted) override;
+    void destroyTap(AudioObjectID tap) override;
+    AudioObjectID createAggregate(const AggregateSpec& spec) override;
+    void destroyAggregate(AudioObjectID aggregate) override;
+    IOHandle startIO(AudioObjectID aggregate, IOBlock block) override;
+    void stopIO(const IOHandle& handle) override;
+    AudioObjectID processObject(pid_type pid) override;
+    std::string defaultOutputDeviceUID() override;
+    std::vector<AudioDeviceInfo> outputDevices() override;
+    bool isDeviceAlive(const std::string& uid) override;
+    std::vector<TapListEntry> listTaps() override;
+
+    // The device node of a UID; absent when no device has it or the graph is not known.
+    std::optional<AudioObjectID> deviceID(const std::string& uid) const;
+
+    // The pids whose playback streams run now, oldest stream first (the proof's default target).
+    std::vector<pid_type> playingProcesses() const;
+
+    // Whether the connection is up and the graph mirrored.
+    bool isConnected() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace brindell

@@ -1,0 +1,252 @@
+#include "audio/pipewire/GraphMirror.h"
+
+#include <gtest/gtest.h>
+
+namespace brindell {
+namespace {
+
+using Kind = GraphMirror::Kind;
+using Props = GraphMirror::Properties;
+
+class GraphMirrorTest : public ::testing::Test {
+protected:
+    GraphMirror mirror;
+    std::uint64_t serial = 100;
+
+    void add(Kind kind, std::uint32_t id, Props props) {
+        props["object.serial"] = std::to_string(serial++);
+        mirror.add(kind, id, std::move(props));
+    }
+    void sink(std::uint32_t id, const std::string& name, Props extra = {}) {
+        Props props = {{"media.class", "Audio/Sink"},
+                       {"node.name", name},
+                       {"node.description", name + " description"}};
+        props.insert(extra.begin(), extra.end());
+        add(Kind::node, id, props);
+    }
+    void port(std::uint32_t id, std::uint32_t node, std::uint32_t index, const std::string& dir,
+              const std::string& channel, bool monitor = false) {
+        add(Kind::port, id,
+            {{"node.id", std::to_string(node)},
+             {"port.id", std::to_string(index)},
+             {"port.direction", dir},
+             {"audio.channel", channel},
+             {"port.monitor", monitor ? "true" : "false"}});
+    }
+};
+
+TEST_F(GraphMirrorTest, AProcessObjectLivesAsLongAsAnyClientOrStreamOfItsPid) {
+    add(Kind::client, 10, {{"application.process.id", "4242"}});
+    const auto first = mirror.processObject(4242);
+    ASSERT_TRUE(first);
+    EXPECT_GE(*first, firstAdapterObjectID);
+
+    // A stream whose owner is known only through its client.
+    add(Kind::node, 11, {{"media.class", "Stream/Output/Audio"}, {"client.id", "10"}});
+    EXPECT_EQ(mirror.nodePid(11), 4242);
+    EXPECT_EQ(mirror.outputStreams(4242), std::vector<std::uint32_t>{11});
+
+    mirror.remove(10);
+    // The client is gone; the stream still names it but nothing resolves the pid any more.
+    EXPECT_FALSE(mirror.processObject(4242));
+
+    // The pid comes back: a new object, never the old id.
+    add(Kind::client, 12, {{"application.process.id", "4242"}});
+    ASSERT_TRUE(mirror.processObject(4242));
+    EXPECT_NE(*mirror.processObject(4242), *first);
+    EXPECT_EQ(mirror.pidOfProcessObject(*mirror.processObject(4242)), 4242);
+    EXPECT_FALSE(mirror.pidOfProcessObject(*first));
+}
+
+TEST_F(GraphMirrorTest, AStreamsOwnPidWinsAndTheServersPidIsTheLastResort) {
+    // pipewire-pulse hosts many apps: its connection carries the server's pid of itself, each
+    // pulse client its own application.process.id.
+    add(Kind::client, 20, {{"pipewire.sec.pid", "300"}});
+    add(Kind::node, 21,
+        {{"media.class", "Stream/Output/Audio"},
+         {"client.id", "20"},
+         {"application.process.id", "301"}});
+    EXPECT_EQ(mirror.nodePid(21), 301);
+    EXPECT_TRUE(mirror.processObject(300));
+    EXPECT_TRUE(mirror.processObject(301));
+    EXPECT_TRUE(mirror.outputStreams(300).empty());
+
+    // The full properties arrive later and may name the pid only then.
+    add(Kind::node, 22, {{"media.class", "Stream/Output/Audio"}});
+    EXPECT_FALSE(mirror.nodePid(22));
+    mirror.updateProperties(22, {{"application.process.id", "302"}});
+    EXPECT_EQ(mirror.outputStreams(302), std::vector<std::uint32_t>{22});
+
+    // Capture streams and devices do not count as a process's output.
+    add(Kind::node, 23, {{"media.class", "Stream/Input/Audio"}, {"application.process.id", "302"}});
+    EXPECT_EQ(mirror.outputStreams(302), std::vector<std::uint32_t>{22});
+}
+
+TEST_F(GraphMirrorTest, PlayingProcessesAreThoseWithARunningPlaybackStream) {
+    add(Kind::node, 30, {{"media.class", "Stream/Output/Audio"}, {"application.process.id", "9"}});
+    add(Kind::node, 31, {{"media.class", "Stream/Output/Audio"}, {"application.process.id", "8"}});
+    add(Kind::node, 32, {{"media.class", "Stream/Input/Audio"}, {"application.process.id", "7"}});
+    add(Kind::node, 33, {{"media.class", "Stream/Output/Audio"}, {"application.process.id", "9"}});
+    EXPECT_TRUE(mirror.playingProcesses().empty()) << "paused streams play nothing";
+    for (std::uint32_t id : {31u, 32u, 33u, 30u}) {
+        mirror.setRunning(id, true);
+    }
+    EXPECT_EQ(mirror.playingProcesses(), (std::vector<pid_type>{9, 8}));
+    mirror.setRunning(30, false);
+    EXPECT_EQ(mirror.playingProcesses(), (std::vector<pid_type>{8, 9}));
+}
+
+TEST_F(GraphMirrorTest, EventsForUnknownObjectsChangeNothing) {
+    mirror.remove(77);
+    mirror.updateProperties(77, {{"application.process.id", "5"}});
+    mirror.setFailed(77, true);
+    EXPECT_FALSE(mirror.find(77));
+    EXPECT_FALSE(mirror.processObject(5));
+    EXPECT_TRUE(mirror.devices().empty());
+}
+
+TEST_F(GraphMirrorTest, DevicesListInCreationOrderWithNamesChannelsAndAliveness) {
+    sink(50, "later");   // serial 100
+    sink(40, "earlier"); // serial 101: creation order, not id order, is the system's order
+    add(Kind::node, 60,
+        {{"media.class", "Audio/Source"},
+         {"node.name", "mic"},
+         {"node.nick", "Mic"},
+         {"audio.channels", "2"}});
+    add(Kind::node, 61, {{"media.class", "Stream/Output/Audio"}, {"node.name", "app"}});
+
+    const auto devices = mirror.devices();
+    ASSERT_EQ(devices.size(), 3u);
+    EXPECT_EQ(devices[0].uid, "later");
+    EXPECT_EQ(devices[1].uid, "earlier");
+    EXPECT_EQ(devices[1].name, "earlier description");
+    EXPECT_EQ(devices[2].uid, "mic");
+    EXPECT_EQ(devices[2].name, "Mic");
+    EXPECT_EQ(devices[2].outputChannels, 0) << "an input-only device has no output channels";
+
+    EXPECT_TRUE(mirror.isDeviceAlive("earlier"));
+    mirror.setFailed(40, true);
+    EXPECT_FALSE(mirror.isDeviceAlive("earlier"));
+    EXPECT_FALSE(mirror.isDeviceAlive("app")) << "a stream is no device";
+    EXPECT_FALSE(mirror.isDeviceAlive(""));
+    EXPECT_EQ(mirror.deviceID("later"), 50u);
+    mirror.remove(50);
+    EXPECT_FALSE(mirror.deviceID("later"));
+}
+
+TEST_F(GraphMirrorTest, OutputChannelsComeFromTheChannelCountThePositionsOrThePorts) {
+    sink(1, "counted", {{"audio.channels", "6"}, {"audio.position", "FL,FR"}});
+    sink(2, "positioned", {{"audio.position", "FL,FR,FC,LFE"}});
+    sink(5, "listed", {{"audio.position", "[ FL FR ]"}});
+    sink(3, "ported");
+    port(30, 3, 0, "in", "FL");
+    port(31, 3, 1, "in", "FR");
+    port(32, 3, 0, "out", "FL", true); // monitors are not output channels
+    sink(4, "unreadable", {{"audio.channels", "many"}});
+
+    const auto devices = mirror.devices();
+    ASSERT_EQ(devices.size(), 5u);
+    EXPECT_EQ(devices[0].outputChannels, 6);
+    EXPECT_EQ(devices[1].outputChannels, 4);
+    EXPECT_EQ(devices[2].outputChannels, 2);
+    EXPECT_EQ(devices[3].outputChannels, 2);
+    EXPECT_EQ(devices[4].outputChannels, 0);
+}
+
+TEST_F(GraphMirrorTest, PerAppSinksListAsAggregatesAndAreNeverPreferred) {
+    sink(1, "speakers", {{"priority.session", "1000"}});
+    sink(2, "com.quorvel.Brindell.agg.X",
+         {{perAppSinkMarker, "true"}, {"priority.session", "5000"}});
+    sink(3, "broken", {{"priority.session", "2000"}});
+    mirror.setFailed(3, true);
+
+    const auto devices = mirror.devices();
+    ASSERT_EQ(devices.size(), 3u);
+    EXPECT_EQ(devices[1].transport, DeviceTransport::aggregate);
+    EXPECT_TRUE(devices[1].isPrivateAggregate);
+    EXPECT_FALSE(devices[0].isPrivateAggregate);
+    EXPECT_TRUE(mirror.isPerAppSink(2));
+    EXPECT_EQ(mirror.preferredSink(), "speakers");
+}
+
+TEST_F(GraphMirrorTest, TransportFollowsTheNodeAndItsDevice) {
+    const Props alsaPci = {{"device.api", "alsa"}, {"device.bus", "pci"}};
+    const Props alsaUsb = {{"device.api", "alsa"}, {"device.bus", "usb"}};
+    EXPECT_EQ(transportOf({{"node.name", "alsa_output.pci.analog-stereo"}}, &alsaPci),
+              DeviceTransport::builtIn);
+    EXPECT_EQ(transportOf({{"node.name", "alsa_output.usb-headset"}}, &alsaUsb),
+              DeviceTransport::usb);
+    EXPECT_EQ(transportOf({{"node.name", "alsa_output.pci.hdmi-stereo"}}, &alsaPci),
+              DeviceTransport::hdmi);
+    EXPECT_EQ(transportOf({{"node.name", "out"}, {"node.description", "DisplayPort 1"}}, &alsaPci),
+              DeviceTransport::displayPort);
+    EXPECT_EQ(transportOf({{"device.api", "bluez5"}, {"node.name", "bluez_output.AA"}}, nullptr),
+              DeviceTransport::bluetooth);
+    EXPECT_EQ(transportOf({{"raop.hostname", "tv"}, {"node.name", "raop_sink.tv"}}, nullptr),
+              DeviceTransport::airPlay);
+    EXPECT_EQ(transportOf({{"factory.name", "support.null-audio-sink"}}, nullptr),
+              DeviceTransport::virtual_);
+    EXPECT_EQ(transportOf({{"node.name", "combine_sink"}, {"node.virtual", "true"}}, nullptr),
+              DeviceTransport::aggregate);
+    EXPECT_EQ(transportOf({{perAppSinkMarker, "true"}, {"node.virtual", "true"}}, nullptr),
+              DeviceTransport::aggregate);
+    EXPECT_EQ(transportOf({{"node.name", "jack_sink"}}, nullptr), DeviceTransport::other);
+    EXPECT_EQ(transportOf({}, nullptr), DeviceTransport::other);
+}
+
+TEST_F(GraphMirrorTest, DefaultSinkIsReadFromWirePlumbersJsonAndBadValuesGiveNone) {
+    EXPECT_FALSE(mirror.defaultSinkName());
+    mirror.setMetadata(0, "default.audio.sink", "Spa:String:JSON", R"({"name":"speakers"})");
+    EXPECT_EQ(mirror.defaultSinkName(), "speakers");
+    mirror.setMetadata(0, "default.configured.audio.sink", "Spa:String:JSON", "not json");
+    EXPECT_FALSE(mirror.configuredSinkName());
+    mirror.setMetadata(0, "default.configured.audio.sink", "Spa:String:JSON", R"({"name":7})");
+    EXPECT_FALSE(mirror.configuredSinkName());
+    mirror.setMetadata(0, "default.audio.sink", "", std::nullopt);
+    EXPECT_FALSE(mirror.defaultSinkName());
+
+    // What the adapter writes reads back, quotes and all; broken UTF-8 does not throw.
+    EXPECT_EQ(parseNodeNameValue(nodeNameValue("a \"quoted\" name")), "a \"quoted\" name");
+    EXPECT_NO_THROW(nodeNameValue(std::string("bad \xff bytes")));
+}
+
+TEST_F(GraphMirrorTest, MetadataAboutANodeGoesWithTheNode) {
+    add(Kind::node, 5, {{"media.class", "Stream/Output/Audio"}});
+    mirror.setMetadata(5, "target.object", "Spa:String", "x");
+    mirror.setMetadata(5, "target.node", "Spa:Id", "-1");
+    mirror.setMetadata(0, "default.audio.sink", "Spa:String:JSON", R"({"name":"s"})");
+    ASSERT_TRUE(mirror.metadata(5, "target.node"));
+    EXPECT_EQ(mirror.metadata(5, "target.node")->type, "Spa:Id");
+
+    mirror.setMetadata(5, "", "", std::nullopt); // a clear of the subject
+    EXPECT_FALSE(mirror.metadata(5, "target.object"));
+    mirror.setMetadata(5, "target.object", "Spa:String", "x");
+    mirror.remove(5);
+    EXPECT_FALSE(mirror.metadata(5, "target.object"));
+    EXPECT_EQ(mirror.metadataEntries().size(), 1u);
+}
+
+TEST_F(GraphMirrorTest, PortsAreOrderedAndLinksRead) {
+    port(9, 1, 1, "in", "FR");
+    port(8, 1, 0, "in", "FL");
+    port(7, 1, 0, "out", "FL", true);
+    const auto ports = mirror.ports(1);
+    ASSERT_EQ(ports.size(), 3u);
+    EXPECT_EQ(ports[0].channel, "FL");
+    EXPECT_FALSE(ports[0].output);
+    EXPECT_EQ(ports[1].channel, "FR");
+    EXPECT_TRUE(ports[2].monitor);
+
+    add(Kind::link, 70,
+        {{"link.output.node", "2"},
+         {"link.output.port", "20"},
+         {"link.input.node", "1"},
+         {"link.input.port", "8"}});
+    const auto links = mirror.links();
+    ASSERT_EQ(links.size(), 1u);
+    EXPECT_EQ(links[0].outputNode, 2u);
+    EXPECT_EQ(links[0].inputPort, 8u);
+}
+
+} // namespace
+} // namespace brindell

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "support/ChildProcess.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brindell::testing {
+
+using namespace std::chrono_literals;
+
+// A private audio session for one test: its own dbus, pipewire (with two stereo null sinks,
+// "test-speakers" at priority 1100 and "test-headphones" at 1000), wireplumber and
+// pipewire-pulse, in fresh runtime, config, state and home folders under a temporary folder.
+// It touches no audio session of the machine's and opens no sound card.
+//
+// Construction starts everything and waits until WirePlumber has chosen test-speakers as the
+// default; it throws std::runtime_error with the daemons' logs when that fails. It also points
+// this process at the session, so PipeWire clients made in the test reach it. Destruction stops
+// every process it started, clients first, and removes the folder.
+class AudioSession {
+public:
+    static constexpr const char* speakers = "test-speakers";
+    static constexpr const char* headphones = "test-headphones";
+
+    AudioSession();
+    ~AudioSession();
+    AudioSession(const AudioSession&) = delete;
+    AudioSession& operator=(const AudioSession&) = delete;
+
+    const std::string& folder() const { return folder_; }
+    const Environment& environment() const { return environment_; }
+
+    // --- clients --------------------------------------------------------------------------
+    // The project's tone player: one stream per FREQ:AMP tone; with impulse, clicks of that
+    // amplitude every half second instead of sines. Waits until every stream plays.
+    std::unique_ptr<ChildProcess> tonePlayer(const std::vector<std::string>& tones,
+                                             const std::string& target = {}, bool impulse = false);
+    // pw-play / paplay playing a 440 Hz tone at amplitude 0.5 (a 60 s file made once).
+    std::unique_ptr<ChildProcess> pwPlay(const std::string& target = {});
+    std::unique_ptr<ChildProcess> paplay();
+    // Any program, with the session's environment (and extra variables) and a log in the
+    // folder.
+    std::unique_ptr<ChildProcess> run(std::vector<std::string> argv, bool pipeStdout = false,
+                                      bool pipeStdin = false, const Environment& extra = {});
+    // Runs a program to its end (bounded by timeout); its exit status, or none on time-out.
+    std::optional<int> runToEnd(std::vector<std::string> argv,
+                                std::chrono::milliseconds timeout = 10s);
+
+    // --- the graph, as another client sees it (pw-dump) ------------------------------------
+    nlohmann::json dump();
+    std::optional<std::string> defaultSink();
+    std::optional<std::string> configuredSink();
+    // Every node.name in the graph, and every value of the "default" metadata.
+    std::vector<std::string> nodeNames();
+    std::vector<std::string> metadataValues();
+    // The stream nodes of a pid and the node.names of the nodes they are linked to.
+    std::vector<std::string> linkedTargetsOf(int pid);
+    // The file WirePlumber keeps under the session's state folder (for example
+    // "restore-stream"); empty when it does not exist.
+    std::string wirePlumberState(const std::string& file) const;
+
+    // Polls condition every 50 ms until it holds or timeout passes.
+    static bool waitUntil(const std::function<bool()>& condition,
+                          std::chrono::milliseconds timeout);
+
+    // --- the session itself -----------------------------------------------------------------
+    void stopWirePlumber();
+    void startWirePlumber(); // and wait until it chose a default again
+    // Stops pipewire, wireplumber and pipewire-pulse and starts them again.
+    void restartServer();
+    // The daemons' logs, for failure messages.
+    std::string logs() const;
+
+private:
+    std::unique_ptr<ChildProcess> startDaemon(const std::string& program,
+                                              std::vector<std::string> args = {});
+    void writeConfiguration();
+    void startServer();
+    std::string toneFile();
+
+    std::string folder_;
+    Environment environment_;
+    std::unique_ptr<ChildProcess> dbus_;
+    std::unique_ptr<ChildProcess> pipewire_;
+    std::unique_ptr<ChildProcess> wireplumber_;
+    std::unique_ptr<ChildProcess> pulse_;
+    std::string toneFile_;
+    int runs_ = 0;
+};
+
+// The absolute path of a program on PATH; throws when it is missing.
+std::string findProgram(const std::string& name);
+
+} // namespace brindell::testing

@@ -1,0 +1,240 @@
+#include "support/ChildProcess.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace brindell::testing {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string baseName(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+Environment currentEnvironment() {
+    Environment env;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        std::string text(*entry);
+        auto eq = text.find('=');
+        if (eq != std::string::npos) {
+            env[text.substr(0, eq)] = text.substr(eq + 1);
+        }
+    }
+    return env;
+}
+
+std::string tailOfFile(const std::string& path, std::size_t maxLines) {
+    std::ifstream in(path);
+    std::deque<std::string> lines;
+    std::string line;
+    while (std::getline(in, line)) {
+        lines.push_back(line);
+        if (lines.size() > maxLines) {
+            lines.pop_front();
+        }
+    }
+    std::string result;
+    for (const auto& l : lines) {
+        result += "    " + l + "\n";
+    }
+    return result;
+}
+
+ChildProcess::ChildProcess(Options options) : name_(baseName(options.argv.at(0))) {
+    // Everything the child needs is prepared before fork: after it, only async-signal-safe
+    // calls are allowed in a threaded parent.
+    std::vector<std::string> envStrings;
+    for (const auto& [key, value] : options.environment) {
+        if (!value.empty()) {
+            envStrings.push_back(key + "=" + value);
+        }
+    }
+    std::vector<char*> envp;
+    for (auto& s : envStrings) {
+        envp.push_back(s.data());
+    }
+    envp.push_back(nullptr);
+    std::vector<char*> argv;
+    for (auto& a : options.argv) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+
+    int outPipe[2] = {-1, -1};
+    int inPipe[2] = {-1, -1};
+    if (options.pipeStdout && pipe2(outPipe, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe: " + std::string(std::strerror(errno)));
+    }
+    if (options.pipeStdin && pipe2(inPipe, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe: " + std::string(std::strerror(errno)));
+    }
+    const std::string log = options.logFile.empty() ? "/dev/null" : options.logFile;
+    const int logFd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const int nullFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (logFd < 0 || nullFd < 0) {
+        throw std::runtime_error("cannot open " + log);
+    }
+    const pid_t parent = getpid();
+
+    pid_ = fork();
+    if (pid_ < 0) {
+        throw std::runtime_error("fork: " + std::string(std::strerror(errno)));
+    }
+    if (pid_ == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) {
+            _exit(127); // the test died before the child got here
+        }
+        setpgid(0, 0);
+        dup2(options.pipeStdin ? inPipe[0] : nullFd, 0);
+        dup2(options.pipeStdout ? outPipe[1] : logFd, 1);
+        dup2(logFd, 2);
+        if (options.extraFd == 3) {
+            fcntl(3, F_SETFD, 0);
+        } else if (options.extraFd >= 0) {
+            dup2(options.extraFd, 3);
+        }
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    close(logFd);
+    close(nullFd);
+    if (options.pipeStdout) {
+        close(outPipe[1]);
+        stdout_ = outPipe[0];
+    }
+    if (options.pipeStdin) {
+        close(inPipe[0]);
+        stdin_ = inPipe[1];
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    stop();
+    if (stdout_ >= 0) {
+        close(stdout_);
+    }
+    if (stdin_ >= 0) {
+        close(stdin_);
+    }
+}
+
+std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (true) {
+        auto newline = buffered_.find('\n');
+        if (newline != std::string::npos) {
+            std::string line = buffered_.substr(0, newline);
+            buffered_.erase(0, newline + 1);
+            return line;
+        }
+        if (stdout_ < 0) {
+            return std::nullopt;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            return std::nullopt;
+        }
+        pollfd pfd{stdout_, POLLIN, 0};
+        const int ready = poll(&pfd, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0) {
+            return std::nullopt;
+        }
+        char chunk[4096];
+        const ssize_t n = read(stdout_, chunk, sizeof chunk);
+        if (n <= 0) {
+            return std::nullopt;
+        }
+        buffered_.append(chunk, static_cast<std::size_t>(n));
+    }
+}
+
+std::optional<std::string> ChildProcess::waitForLine(const std::string& prefix,
+                                                     std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (true) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        auto line = readLine(std::max(left, std::chrono::milliseconds(0)));
+        if (!line) {
+            return std::nullopt;
+        }
+        if (line->rfind(prefix, 0) == 0) {
+            return line;
+        }
+    }
+}
+
+bool ChildProcess::writeLine(const std::string& line) {
+    if (stdin_ < 0) {
+        return false;
+    }
+    const std::string text = line + "\n";
+    return write(stdin_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+}
+
+void ChildProcess::signal(int signo) const {
+    if (pid_ > 0 && !status_) {
+        kill(pid_, signo);
+    }
+}
+
+bool ChildProcess::waitExit(std::chrono::milliseconds timeout) {
+    if (status_ || pid_ <= 0) {
+        return true;
+    }
+    const auto deadline = Clock::now() + timeout;
+    while (true) {
+        int status = 0;
+        const pid_t done = waitpid(pid_, &status, WNOHANG);
+        if (done == pid_ || (done < 0 && errno == ECHILD)) {
+            status_ = status;
+            return true;
+        }
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+bool ChildProcess::running() {
+    return !waitExit(std::chrono::milliseconds(0));
+}
+
+void ChildProcess::stop(std::chrono::milliseconds grace) {
+    if (pid_ <= 0 || status_) {
+        return;
+    }
+    signal(SIGTERM);
+    if (!waitExit(grace)) {
+        signal(SIGKILL);
+        waitExit(std::chrono::milliseconds(5000));
+    }
+}
+
+} // namespace brindell::testing
