@@ -27,6 +27,19 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             result.crashTestAction = args[1];
             return result;
         }
+    } else if (first == "--cycletest") {
+        result.mode = CommandLine::Mode::cycleTest;
+        const std::string text = args.size() > 1 ? args[1] : "";
+        auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), result.cycles);
+        if (text.empty() || error != std::errc{} || end != text.data() + text.size() ||
+            result.cycles <= 0) {
+            throw std::invalid_argument("--cycletest needs a positive number of cycles, not '" +
+                                        text + "'");
+        }
+        if (args.size() > 2) {
+            throw std::invalid_argument("unexpected argument '" + args[2] + "' after " + args[1]);
+        }
+        return result;
     } else if (first == "--autoproof") {
         result.mode = CommandLine::Mode::autoProof;
         if (args.size() > 1) {
@@ -65,6 +78,8 @@ std::string helpText() {
            "  --callbackbench   time the render callback on 512 stereo frames\n"
            "  --crashtest       show stored crash diagnostics and the reports they make\n"
            "  --crashtest crash crash on purpose, leaving a diagnostic for the next start\n"
+           "  --cycletest N     start, confirm, turn down and stop a tap session N times on\n"
+           "                    the first other app playing; cycletest.log\n"
            "  --autoproof [PID] prove that an app's audio can be tapped and played through\n"
            "                    (PID, else the first other app playing); autoproof.log\n";
 }

@@ -2,6 +2,7 @@
 #include "app/CallbackBench.h"
 #include "app/CommandLine.h"
 #include "app/CrashReporting.h"
+#include "app/CycleTest.h"
 #include "app/Termination.h"
 
 #include <cstdio>
@@ -47,6 +48,10 @@ int main(int argc, char** argv) {
         return finish(brindell::callbackBenchMain());
     case CommandLine::Mode::crashTest:
         return finish(brindell::crashTestMain(commandLine.crashTestAction));
+    case CommandLine::Mode::cycleTest:
+        // This mode watches for the signal itself and tears its sessions down on it.
+        termination.setHandler(nullptr);
+        return finish(brindell::cycleTestMain(commandLine.cycles, termination));
     case CommandLine::Mode::autoProof:
         // This mode waits for the signal itself and ends through the same path.
         termination.setHandler(nullptr);

@@ -25,3 +25,12 @@ code=$?
 set -e
 [ "$code" -eq 2 ] || { echo "exit $code for two process ids"; exit 1; }
 echo "$err" | grep -q "unexpected argument '13' after 12"
+for bad in "--cycletest" "--cycletest 0" "--cycletest x3" "--cycletest 2 3"; do
+    set +e
+    # shellcheck disable=SC2086
+    err=$("$brindell" $bad 2>&1 >/dev/null)
+    code=$?
+    set -e
+    [ "$code" -eq 2 ] || { echo "exit $code for '$bad'"; exit 1; }
+    [ -n "$err" ] || { echo "no message for '$bad'"; exit 1; }
+done
