@@ -1,0 +1,517 @@
+#include "mixer/LiveMixerEngine.h"
+
+#include "audio/fake/FakeAudioHardware.h"
+#include "output/fake/FakeSystemAudioControl.h"
+#include "queue/DeterministicQueue.h"
+#include "settings/fake/MemorySettingsStorage.h"
+#include "sources/fake/FakeAppInfoProvider.h"
+#include "sources/fake/FakeAudioProcessSource.h"
+#include "sources/fake/FakeWorkspace.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <limits>
+
+namespace brindell {
+namespace {
+
+using Op = FakeAudioHardware::Op;
+using Kind = TapSessionState::Kind;
+
+const std::string player = "org.example.Player";
+const std::string browser = "org.example.Browser";
+
+FakeSystemAudioControl::Device controlDevice(std::string uid, std::optional<bool> muted = false) {
+    FakeSystemAudioControl::Device device;
+    device.uid = std::move(uid);
+    device.muted = muted;
+    return device;
+}
+
+// The engine over fakes of every platform service, all on one deterministic scheduler: the
+// engine's queue and the listener queue the fakes report on. run() advances virtual time in
+// small steps and lets the fake hardware render a cycle at every step, as a device would.
+class LiveMixerEngineTest : public ::testing::Test {
+protected:
+    DeterministicScheduler scheduler{0.0};
+    std::shared_ptr<DeterministicQueue> queue = scheduler.makeQueue(LiveMixerEngine::queueLabel);
+    std::shared_ptr<DeterministicQueue> listeners = scheduler.makeQueue("listeners");
+    std::shared_ptr<FakeAudioHardware> hw = std::make_shared<FakeAudioHardware>(listeners);
+    std::shared_ptr<FakeAudioProcessSource> processes =
+        std::make_shared<FakeAudioProcessSource>(listeners);
+    std::shared_ptr<FakeAppInfoProvider> appInfo = std::make_shared<FakeAppInfoProvider>();
+    std::shared_ptr<FakeSystemAudioControl> control =
+        std::make_shared<FakeSystemAudioControl>(listeners);
+    std::shared_ptr<MemorySettingsStorage> storage = std::make_shared<MemorySettingsStorage>();
+    std::shared_ptr<FakeProcessGrouper> grouper = std::make_shared<FakeProcessGrouper>();
+    std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
+    std::shared_ptr<AppSettingsStore> store;
+    std::shared_ptr<LiveMixerEngine> engine;
+    int changes = 0;
+
+    void SetUp() override {
+        hw->addDevice({"speakers", "Speakers", DeviceTransport::builtIn, 2, true});
+        hw->addDevice({"headphones", "Headphones", DeviceTransport::usb, 2, true});
+        hw->setDefaultOutput("speakers");
+        control->addDevice(controlDevice("speakers"));
+        control->addDevice(controlDevice("headphones"));
+        control->setSystemDefault("speakers");
+        appInfo->setInfo(player, AppInfo{"Player", IconReference::theme("player-icon")});
+        appInfo->setInfo(browser, AppInfo{"Browser", std::nullopt});
+        scheduler.runPending();
+    }
+
+    void TearDown() override {
+        if (engine) {
+            engine->stop();
+            scheduler.runPending();
+            EXPECT_TRUE(hw->taps().empty()) << "stop ends every session";
+        }
+    }
+
+    void startEngine() {
+        store = std::make_shared<AppSettingsStore>(storage);
+        LiveMixerEngine::Parts parts;
+        parts.hardware = hw;
+        parts.processSource = processes;
+        parts.appInfo = appInfo;
+        parts.systemControl = control;
+        parts.settingsStore = store;
+        parts.grouper = grouper;
+        parts.workspace = workspace;
+        parts.ownPID = 1;
+        parts.queue = queue;
+        engine = LiveMixerEngine::create(std::move(parts));
+        engine->setOnChange([this] { ++changes; });
+        engine->start();
+        scheduler.runPending();
+    }
+
+    // A process that plays `level` through the audio system, reported by the process source.
+    void play(pid_type pid, std::optional<std::string> bundleID, float level = 0.5f) {
+        hw->addProcess(pid);
+        hw->setProcessSignal(pid, level);
+        processes->play(pid, std::move(bundleID));
+    }
+    void stopPlaying(pid_type pid) { processes->setRunning(pid, false); }
+
+    void run(Seconds duration) {
+        const Seconds end = scheduler.now() + duration;
+        while (scheduler.now() + 1e-9 < end) {
+            hw->renderCycle();
+            scheduler.advance(std::min(0.05, end - scheduler.now()));
+        }
+        scheduler.runPending();
+    }
+
+    std::shared_ptr<TapSessionManager::Session> session(pid_type pid) {
+        return engine->manager().session(pid);
+    }
+    std::optional<MixerRow> row(pid_type pid) {
+        for (const MixerRow& r : engine->snapshot().rows) {
+            if (r.pid == pid) {
+                return r;
+            }
+        }
+        return std::nullopt;
+    }
+    float renderedLevel(pid_type pid) {
+        const auto s = session(pid);
+        if (!s || !s->aggregate) {
+            return -1.0f;
+        }
+        // The second cycle shows the gain the ramp has reached.
+        hw->renderCycle();
+        hw->renderCycle();
+        return hw->lastOutputPeak(*s->aggregate);
+    }
+    std::optional<AppSetting> stored(const std::string& bundleID) {
+        const auto text = storage->text();
+        if (!text) {
+            return std::nullopt;
+        }
+        const auto file = AppSettingsStore::File::decode(*text);
+        if (!file || !file->apps.contains(bundleID)) {
+            return std::nullopt;
+        }
+        return file->apps.at(bundleID);
+    }
+};
+
+TEST_F(LiveMixerEngineTest, APlayingAppIsTappedConfirmedAndShownWithItsRow) {
+    startEngine();
+    play(300, player);
+    run(1.0);
+    ASSERT_TRUE(session(300));
+    EXPECT_EQ(session(300)->state, TapSessionState::active());
+    EXPECT_EQ(hw->ownRouteLevel(300), 0.0f) << "heard through its own gain stage only";
+
+    const MixerSnapshot snapshot = engine->snapshot();
+    ASSERT_EQ(snapshot.rows.size(), 1u);
+    const MixerRow& r = snapshot.rows[0];
+    EXPECT_EQ(r.name, "Player");
+    EXPECT_EQ(r.bundleID, player);
+    EXPECT_EQ(r.icon, "player-icon");
+    EXPECT_EQ(r.volume, 1.0f);
+    EXPECT_TRUE(r.isActive);
+    EXPECT_EQ(r.status, MixerRowStatus::ok());
+    ASSERT_EQ(snapshot.outputs.size(), 2u);
+    EXPECT_EQ(snapshot.outputs[0].uid, "speakers") << "the default output first";
+    ASSERT_TRUE(snapshot.master);
+    EXPECT_EQ(snapshot.defaultOutputName, "Speakers");
+    EXPECT_EQ(snapshot.permission, PermissionState::granted);
+    EXPECT_GT(changes, 0);
+}
+
+TEST_F(LiveMixerEngineTest, AStoppedAppKeepsItsSessionForTheCoolDownAndLosesItWithItsRow) {
+    startEngine();
+    play(300, player);
+    run(1.0);
+    stopPlaying(300);
+    scheduler.runPending();
+    const Seconds stoppedAt = scheduler.now();
+
+    ASSERT_TRUE(row(300));
+    EXPECT_FALSE(row(300)->isActive);
+    run(4.9);
+    EXPECT_TRUE(session(300)) << "still listed, still tapped";
+    EXPECT_TRUE(row(300));
+
+    run(stoppedAt + 6.1 - scheduler.now());
+    EXPECT_FALSE(row(300));
+    EXPECT_FALSE(session(300));
+    EXPECT_TRUE(hw->taps().empty());
+    EXPECT_EQ(hw->ownRouteLevel(300), 0.5f) << "back on its own route, untouched";
+    EXPECT_TRUE(engine->settings().bundleIDs().empty());
+}
+
+TEST_F(LiveMixerEngineTest, ADragKeepsAStoppedRowAndItsSessionUntilItEnds) {
+    startEngine();
+    play(300, player);
+    play(400, browser);
+    run(1.0);
+    engine->beginInteraction(400);
+    stopPlaying(300);
+    run(8.0);
+    EXPECT_TRUE(row(300)) << "no row vanishes under the pointer";
+    EXPECT_TRUE(session(300));
+
+    engine->endInteraction();
+    scheduler.runPending();
+    EXPECT_FALSE(row(300));
+    EXPECT_FALSE(session(300));
+    EXPECT_TRUE(session(400));
+}
+
+TEST_F(LiveMixerEngineTest, AHelperThatStartsPlayingGetsTheAppsRememberedSettings) {
+    const std::string remembered =
+        R"({"apps":{"org.example.Browser":{"isMuted":false,"outputDeviceUID":"headphones",)"
+        R"("volume":0.4}},"version":1})";
+    storage = std::make_shared<MemorySettingsStorage>(remembered);
+    grouper->setGroup(500, ProcessGroup{browser, 500});
+    grouper->setGroup(501, ProcessGroup{browser, 500});
+    startEngine();
+
+    play(500, browser);
+    run(1.0);
+    ASSERT_TRUE(session(500));
+    EXPECT_EQ(session(500)->volume, 0.4f);
+    EXPECT_EQ(session(500)->requestedOutputUID, "headphones");
+    engine->setMuted(500, true);
+    scheduler.runPending();
+    EXPECT_EQ(stored(browser)->isMuted, true) << "a mute is written at once";
+
+    play(501, std::nullopt); // a helper, folded into the browser by the grouper
+    run(1.0);
+    ASSERT_TRUE(session(501));
+    EXPECT_EQ(session(501)->volume, 0.4f);
+    EXPECT_TRUE(session(501)->muted);
+    EXPECT_EQ(session(501)->ioState->memory()->muted.load(), 1);
+    EXPECT_EQ(session(501)->requestedOutputUID, "headphones");
+    EXPECT_EQ(session(501)->resolvedOutputUID, "headphones");
+
+    const MixerSnapshot snapshot = engine->snapshot();
+    ASSERT_EQ(snapshot.rows.size(), 1u);
+    EXPECT_EQ(snapshot.rows[0].pid, 500);
+    EXPECT_TRUE(snapshot.rows[0].isMuted);
+    EXPECT_EQ(snapshot.rows[0].outputUID, "headphones");
+
+    // A change to the row reaches both processes.
+    engine->setVolume(500, 0.2f);
+    scheduler.runPending();
+    EXPECT_EQ(session(500)->volume, 0.2f);
+    EXPECT_EQ(session(501)->volume, 0.2f);
+}
+
+TEST_F(LiveMixerEngineTest, FiftyQuickVolumeChangesWriteThreeTimesAndTheGainFollowsEach) {
+    startEngine();
+    play(600, player);
+    run(1.0);
+    ASSERT_EQ(session(600)->state, TapSessionState::active());
+    const int savesBefore = storage->saves;
+
+    float last = 1.0f;
+    for (int i = 0; i < 50; ++i) {
+        last = 0.9f - 0.015f * static_cast<float>(i);
+        engine->setVolume(600, last);
+        scheduler.runPending();
+        EXPECT_NEAR(renderedLevel(600), 0.5f * last, 1e-6f) << "change " << i;
+        if (i == 0) {
+            EXPECT_EQ(storage->saves, savesBefore + 1) << "the first change is written at once";
+        }
+        if (i < 49) {
+            scheduler.advance(0.01);
+        }
+    }
+    EXPECT_EQ(storage->saves, savesBefore + 2) << "once more about 0.25 s into the drag";
+    EXPECT_NE(stored(player)->volume, last);
+
+    scheduler.advance(0.24);
+    EXPECT_EQ(storage->saves, savesBefore + 2);
+    scheduler.advance(0.02);
+    EXPECT_EQ(storage->saves, savesBefore + 3) << "the last value, 0.25 s after the last change";
+    EXPECT_EQ(stored(player)->volume, last);
+    EXPECT_EQ(row(600)->volume, last);
+}
+
+TEST_F(LiveMixerEngineTest, VolumesAreCleanedAndAppsWithoutSessionsChangeNothing) {
+    startEngine();
+    play(600, player);
+    run(1.0);
+    const std::pair<float, float> cases[] = {
+        {0.3f, 0.3f},
+        {std::numeric_limits<float>::quiet_NaN(), 1.0f},
+        {1.7f, 1.0f},
+        {-0.2f, 0.0f},
+    };
+    for (const auto& [given, applied] : cases) {
+        engine->setVolume(600, given);
+        scheduler.runPending();
+        EXPECT_EQ(session(600)->volume, applied) << given;
+        EXPECT_EQ(session(600)->ioState->memory()->gain.load(), applied) << given;
+    }
+
+    const int saves = storage->saves;
+    scheduler.advance(1.0);
+    engine->setVolume(12345, 0.5f); // no such row, no session
+    run(1.0);
+    EXPECT_EQ(storage->saves, saves + 1) << "only the pending save of the earlier changes";
+}
+
+TEST_F(LiveMixerEngineTest, StopWritesAPendingVolumeAndEndsEverything) {
+    startEngine();
+    play(600, player);
+    run(1.0);
+    engine->setVolume(600, 0.7f);
+    scheduler.advance(0.05);
+    engine->setVolume(600, 0.6f); // within 0.25 s: only marked dirty
+    scheduler.runPending();
+    EXPECT_EQ(stored(player)->volume, 0.7f);
+
+    engine->stop();
+    EXPECT_EQ(stored(player)->volume, 0.6f);
+    EXPECT_TRUE(hw->taps().empty());
+    EXPECT_TRUE(hw->aggregates().empty());
+    EXPECT_EQ(hw->ownRouteLevel(600), 0.5f);
+    EXPECT_EQ(workspace->wakeObserverCount(), 0u);
+
+    // Final: nothing starts again.
+    const int saves = storage->saves;
+    play(700, browser);
+    workspace->triggerWake();
+    run(5.0);
+    EXPECT_TRUE(hw->taps().empty());
+    EXPECT_EQ(storage->saves, saves);
+}
+
+TEST_F(LiveMixerEngineTest, WithPermissionLikelyDeniedNoSessionStartsAndRowsSayWhy) {
+    startEngine();
+    play(700, player, 0.0f); // taps deliver only silence
+    run(7.5);
+    EXPECT_EQ(engine->snapshot().permission, PermissionState::unknown);
+    EXPECT_TRUE(session(700));
+    run(1.5);
+    EXPECT_EQ(engine->snapshot().permission, PermissionState::likelyDenied);
+    EXPECT_FALSE(session(700)) << "every app plays untouched";
+    EXPECT_EQ(row(700)->status, MixerRowStatus::needsPermission());
+
+    play(701, browser);
+    run(2.0);
+    EXPECT_FALSE(session(701));
+    EXPECT_EQ(row(701)->status, MixerRowStatus::needsPermission());
+    EXPECT_TRUE(hw->taps().empty());
+
+    // Check again: both are tapped afresh, and the browser's sound proves the permission.
+    engine->recheckPermission();
+    scheduler.runPending();
+    EXPECT_EQ(engine->snapshot().permission, PermissionState::unknown);
+    EXPECT_TRUE(session(700));
+    EXPECT_TRUE(session(701));
+    run(1.0);
+    EXPECT_EQ(engine->snapshot().permission, PermissionState::granted);
+    EXPECT_EQ(row(701)->status, MixerRowStatus::ok());
+}
+
+TEST_F(LiveMixerEngineTest, StartFailuresRightAfterAWakeAreRetriedThreeSecondsLater) {
+    startEngine();
+    play(800, player, 0.0f);
+    run(2.0);
+    ASSERT_TRUE(session(800));
+
+    hw->fail(Op::createTap, -5, 1); // the first start after the wake is refused
+    workspace->triggerWake();
+    scheduler.runPending();
+    EXPECT_FALSE(session(800));
+    EXPECT_EQ(row(800)->status,
+              MixerRowStatus::captureFailed(
+                  "The audio system refused the CreateProcessTap step (error -5)."));
+
+    run(3.1);
+    ASSERT_TRUE(session(800)) << "retried once, 3 s after the wake";
+    EXPECT_EQ(row(800)->status, MixerRowStatus::starting());
+}
+
+TEST_F(LiveMixerEngineTest, ASilenceVerdictInsideTheGracePeriodIsDiscarded) {
+    startEngine();
+    play(800, player, 0.0f);
+    run(1.0);
+    workspace->triggerWake();
+    scheduler.runPending();
+    const Seconds wokeAt = scheduler.now();
+    // The restarted session is silent from the wake on: 8 s of silence come before 10 s of
+    // grace are over.
+    run(9.9);
+    EXPECT_EQ(engine->permission().state(), PermissionState::unknown);
+    EXPECT_TRUE(session(800));
+    run(wokeAt + 10.6 - scheduler.now());
+    EXPECT_EQ(engine->permission().state(), PermissionState::likelyDenied);
+    EXPECT_FALSE(session(800));
+}
+
+TEST_F(LiveMixerEngineTest, RowStatusesPreferAWorkingMemberAndExplainFailures) {
+    grouper->setGroup(900, ProcessGroup{browser, 900});
+    grouper->setGroup(901, ProcessGroup{browser, 900});
+    startEngine();
+    play(900, browser);
+    run(1.0);
+
+    play(901, std::nullopt);
+    scheduler.runPending(); // started, still listening
+    ASSERT_TRUE(session(901));
+    hw->fail(Op::createTap, -7, 1); // its confirming rebuild is refused
+    run(1.0);
+    ASSERT_EQ(session(901)->state.kind(), Kind::failed);
+    EXPECT_EQ(row(900)->status, MixerRowStatus::ok()) << "one member works";
+
+    stopPlaying(900);
+    run(0.1);
+    EXPECT_EQ(row(900)->status,
+              MixerRowStatus::captureFailed(
+                  "The audio system refused the CreateProcessTap step (error -7)."));
+    EXPECT_FALSE(session(900));
+
+    // A process gone before its tap could be made.
+    processes->play(950, std::nullopt);
+    run(0.1);
+    EXPECT_EQ(row(950)->status,
+              MixerRowStatus::captureFailed(
+                  "This app stopped playing audio before Brindell could connect."));
+    EXPECT_TRUE(engine->startErrors().contains(950));
+    run(2.0);
+    EXPECT_TRUE(engine->startErrors().contains(950)) << "not retried while it stays listed";
+}
+
+TEST_F(LiveMixerEngineTest, ARememberedOutputThatIsGoneWaitsForItsReturn) {
+    storage = std::make_shared<MemorySettingsStorage>(
+        R"({"apps":{"org.example.Player":{"isMuted":false,"outputDeviceUID":"dock",)"
+        R"("volume":1}},"version":1})");
+    startEngine();
+    play(300, player);
+    run(1.0);
+    EXPECT_EQ(row(300)->status, MixerRowStatus::waitingForDevice());
+    EXPECT_EQ(row(300)->outputUID, "dock");
+    EXPECT_EQ(hw->ownRouteLevel(300), 0.5f) << "plays on the default output meanwhile";
+
+    hw->addDevice({"dock", "Dock", DeviceTransport::usb, 2, true});
+    run(1.0);
+    EXPECT_EQ(row(300)->status, MixerRowStatus::ok());
+    EXPECT_EQ(session(300)->resolvedOutputUID, "dock");
+    EXPECT_EQ(engine->snapshot().outputs.size(), 3u) << "the device change renewed the list";
+}
+
+TEST_F(LiveMixerEngineTest, OutputChoicesAreRememberedAndForgotten) {
+    startEngine();
+    play(300, player);
+    run(1.0);
+    engine->setOutput(300, "headphones");
+    run(1.0);
+    EXPECT_EQ(session(300)->resolvedOutputUID, "headphones");
+    EXPECT_EQ(stored(player)->outputDeviceUID, "headphones");
+    EXPECT_EQ(row(300)->outputUID, "headphones");
+
+    engine->setOutput(300, std::string()); // the empty UID is the default output
+    scheduler.runPending();
+    EXPECT_EQ(session(300)->requestedOutputUID, std::nullopt);
+    EXPECT_EQ(stored(player), std::nullopt);
+
+    engine->setOutput(300, "headphones");
+    engine->setVolume(300, 0.3f);
+    engine->forgetSettings(player);
+    scheduler.runPending();
+    EXPECT_EQ(stored(player), std::nullopt);
+    EXPECT_EQ(session(300)->volume, 1.0f);
+    EXPECT_EQ(session(300)->requestedOutputUID, std::nullopt);
+    EXPECT_EQ(row(300)->volume, 1.0f);
+}
+
+TEST_F(LiveMixerEngineTest, MasterActionsGoToTheSystemOutputAndTheListIsCached) {
+    control->removeDevice("speakers");
+    control->addDevice(controlDevice("speakers", std::nullopt)); // no mute control
+    startEngine();
+    run(0.2);
+    ASSERT_TRUE(engine->snapshot().master);
+
+    engine->setMasterMuted(true);
+    run(0.2);
+    EXPECT_EQ(control->callCount("setMuted"), 0u);
+    EXPECT_EQ(engine->snapshot().master->isMuted, std::nullopt);
+
+    engine->setMasterVolume(0.25f);
+    run(0.2);
+    EXPECT_FLOAT_EQ(*control->device("speakers")->volume, 0.25f);
+    EXPECT_FLOAT_EQ(*engine->snapshot().master->volume, 0.25f);
+
+    engine->setDefaultOutput("nowhere"); // not offered: dropped
+    engine->setDefaultOutput("headphones");
+    run(0.2);
+    EXPECT_EQ(control->systemDefault(), "headphones");
+    EXPECT_EQ(engine->snapshot().defaultOutputName, "Headphones");
+
+    // The device list is read once and kept until something changes.
+    engine->snapshot();
+    hw->clearCalls();
+    engine->snapshot();
+    engine->snapshot();
+    EXPECT_EQ(hw->callCount(Op::deviceList), 0u);
+    hw->addDevice({"hdmi", "Television", DeviceTransport::hdmi, 2, true});
+    run(0.5);
+    EXPECT_EQ(engine->snapshot().outputs.size(), 3u);
+}
+
+TEST_F(LiveMixerEngineTest, ResetAudioRestartsSessionsAsTheyWere) {
+    startEngine();
+    play(300, player);
+    run(1.0);
+    engine->setVolume(300, 0.35f);
+    engine->setMuted(300, true);
+    hw->injectTap("Brindell 77"); // left behind by a crashed run
+    engine->resetAudio();
+    scheduler.runPending();
+    ASSERT_TRUE(session(300));
+    EXPECT_EQ(session(300)->volume, 0.35f);
+    EXPECT_TRUE(session(300)->muted);
+    EXPECT_EQ(hw->taps().size(), 1u) << "the leftover is swept";
+}
+
+} // namespace
+} // namespace brindell

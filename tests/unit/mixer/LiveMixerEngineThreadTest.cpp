@@ -1,0 +1,186 @@
+// The engine on real threads: its own thread-backed queue, listener queues for the fakes, a
+// render thread driving the IO blocks as the audio server would, and the test's thread acting
+// as the user interface. Meant to run under TSan.
+#include "audio/fake/FakeAudioHardware.h"
+#include "mixer/LiveMixerEngine.h"
+#include "output/fake/FakeSystemAudioControl.h"
+#include "queue/ThreadQueue.h"
+#include "settings/fake/MemorySettingsStorage.h"
+#include "sources/fake/FakeAppInfoProvider.h"
+#include "sources/fake/FakeAudioProcessSource.h"
+#include "sources/fake/FakeWorkspace.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
+
+namespace brindell {
+namespace {
+
+constexpr pid_type first = 600;
+constexpr pid_type count = 3;
+
+std::string bundleOf(pid_type pid) {
+    return "org.example.App" + std::to_string(pid);
+}
+
+FakeSystemAudioControl::Device controlDevice(std::string uid, std::optional<bool> muted = false) {
+    FakeSystemAudioControl::Device device;
+    device.uid = std::move(uid);
+    device.muted = muted;
+    return device;
+}
+
+class LiveMixerEngineThreadTest : public ::testing::Test {
+protected:
+    std::shared_ptr<ThreadQueue> listeners = std::make_shared<ThreadQueue>("listeners");
+    std::shared_ptr<FakeAudioHardware> hw = std::make_shared<FakeAudioHardware>(listeners);
+    std::shared_ptr<FakeAudioProcessSource> processes =
+        std::make_shared<FakeAudioProcessSource>(listeners);
+    std::shared_ptr<FakeSystemAudioControl> control =
+        std::make_shared<FakeSystemAudioControl>(listeners);
+    std::shared_ptr<MemorySettingsStorage> storage = std::make_shared<MemorySettingsStorage>();
+    std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
+    std::shared_ptr<LiveMixerEngine> engine;
+    // Released after the engine, so the queue's thread is joined from this one even when the
+    // engine's last reference goes away in a block that queue is still running.
+    std::shared_ptr<SerialQueue> queue;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::atomic<bool> rendering{true};
+    std::thread renderer;
+
+    void SetUp() override {
+        hw->addDevice({"speakers", "Speakers", DeviceTransport::builtIn, 2, true});
+        hw->setDefaultOutput("speakers");
+        control->addDevice(controlDevice("speakers"));
+        control->setSystemDefault("speakers");
+
+        LiveMixerEngine::Parts parts;
+        parts.hardware = hw;
+        parts.processSource = processes;
+        parts.appInfo = std::make_shared<FakeAppInfoProvider>();
+        parts.systemControl = control;
+        parts.settingsStore = std::make_shared<AppSettingsStore>(storage);
+        parts.grouper = std::make_shared<FakeProcessGrouper>();
+        parts.workspace = workspace;
+        parts.ownPID = 1;
+        engine = LiveMixerEngine::create(std::move(parts)); // its own thread-backed queue
+        queue = engine->queue();
+        engine->setOnChange([this] { changed.notify_all(); });
+
+        renderer = std::thread([this] {
+            while (rendering.load()) {
+                hw->renderCycle(256);
+                // About one IO period; the test waits on conditions, not on this pace.
+                std::this_thread::sleep_for(std::chrono::microseconds(500));
+            }
+        });
+    }
+
+    void TearDown() override {
+        if (engine) {
+            engine->stop();
+        }
+        rendering = false;
+        renderer.join();
+        engine.reset();
+        queue.reset();
+    }
+
+    // Re-checks the condition at every change the engine reports, and at least every 10 ms for
+    // what the render thread changes; gives up after 20 s.
+    bool waitUntil(const std::function<bool()>& condition) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            std::unique_lock lock(mutex);
+            changed.wait_for(lock, std::chrono::milliseconds(10));
+        }
+        return true;
+    }
+
+    bool allRowsOK() {
+        const MixerSnapshot snapshot = engine->snapshot();
+        if (snapshot.rows.size() != static_cast<std::size_t>(count)) {
+            return false;
+        }
+        return std::all_of(snapshot.rows.begin(), snapshot.rows.end(),
+                           [](const MixerRow& r) { return r.status == MixerRowStatus::ok(); });
+    }
+
+    // The level the render thread last produced for the pid's session.
+    float renderedLevel(pid_type pid) {
+        std::optional<AudioObjectID> aggregate;
+        engine->queue()->sync([&] {
+            if (const auto s = engine->manager().session(pid)) {
+                aggregate = s->aggregate;
+            }
+        });
+        return aggregate ? hw->lastOutputPeak(*aggregate) : -1.0f;
+    }
+};
+
+TEST_F(LiveMixerEngineThreadTest, DrivenFromAnotherThreadWhileTheHardwareRendersFromAThird) {
+    engine->start();
+    for (pid_type pid = first; pid < first + count; ++pid) {
+        hw->addProcess(pid);
+        hw->setProcessSignal(pid, 0.5f);
+        processes->play(pid, bundleOf(pid));
+    }
+    ASSERT_TRUE(waitUntil([this] { return allRowsOK(); }));
+
+    // A burst of user actions, as a drag and clicks produce them, with snapshots in between.
+    for (int i = 0; i < 200; ++i) {
+        const pid_type pid = first + (i % count);
+        if (i % 50 == 0) {
+            engine->beginInteraction(pid);
+        }
+        engine->setVolume(pid, static_cast<float>(i % 100) / 100.0f);
+        if (i % 7 == 0) {
+            engine->setMuted(pid, i % 14 == 0);
+        }
+        if (i % 50 == 49) {
+            engine->endInteraction();
+        }
+        if (i % 10 == 0) {
+            EXPECT_EQ(engine->snapshot().rows.size(), static_cast<std::size_t>(count));
+        }
+    }
+    for (pid_type pid = first; pid < first + count; ++pid) {
+        engine->setMuted(pid, false);
+        engine->setVolume(pid, 0.3f);
+    }
+
+    // The render thread applies the final gain...
+    ASSERT_TRUE(waitUntil([this] {
+        for (pid_type pid = first; pid < first + count; ++pid) {
+            if (std::abs(renderedLevel(pid) - 0.15f) > 1e-5f) {
+                return false;
+            }
+        }
+        return true;
+    }));
+    // ...and stop writes the final values.
+    engine->stop();
+    const auto file = AppSettingsStore::File::decode(storage->text().value_or(""));
+    ASSERT_TRUE(file);
+    for (pid_type pid = first; pid < first + count; ++pid) {
+        ASSERT_TRUE(file->apps.contains(bundleOf(pid)));
+        EXPECT_EQ(file->apps.at(bundleOf(pid)).volume, 0.3f);
+        EXPECT_FALSE(file->apps.at(bundleOf(pid)).isMuted);
+    }
+    EXPECT_TRUE(hw->taps().empty());
+    EXPECT_TRUE(hw->runningIO().empty());
+}
+
+} // namespace
+} // namespace brindell
