@@ -113,13 +113,13 @@ void IONode::setRoute(std::uint32_t sourceNode, std::string deviceUID) {
     deviceUID_ = std::move(deviceUID);
 }
 
-std::vector<IONode::WantedLink> IONode::wantedLinks() const {
+std::vector<LinkSet::Link> IONode::wantedLinks() const {
     const std::uint32_t self = nodeID();
     if (self == SPA_ID_INVALID) {
         return {};
     }
     return graph_.read([&](const GraphMirror& mirror) {
-        std::vector<WantedLink> wanted;
+        std::vector<LinkSet::Link> wanted;
         const auto device = mirror.deviceID(deviceUID_);
         const auto ownPorts = mirror.ports(self);
         const auto sourcePorts = mirror.ports(sourceNode_);
@@ -147,85 +147,20 @@ void IONode::reconcile() {
     if (filter_ == nullptr || graph_.core() == nullptr) {
         return;
     }
-    const auto wanted = wantedLinks();
-    std::erase_if(links_, [&](const Link& link) {
-        const bool stillWanted = std::any_of(wanted.begin(), wanted.end(), [&](const auto& w) {
-            return w.outputPort == link.outputPort && w.inputPort == link.inputPort;
-        });
-        return !stillWanted || !link.proxy || link.proxy->removed() || link.proxy->error() != 0;
-    });
-    for (const WantedLink& w : wanted) {
-        const bool present = std::any_of(links_.begin(), links_.end(), [&](const Link& link) {
-            return link.outputPort == w.outputPort && link.inputPort == w.inputPort;
-        });
-        if (present) {
-            continue;
-        }
-        const std::string values[] = {std::to_string(w.outputNode), std::to_string(w.outputPort),
-                                      std::to_string(w.inputNode), std::to_string(w.inputPort)};
-        const struct spa_dict_item items[] = {
-            {PW_KEY_LINK_OUTPUT_NODE, values[0].c_str()},
-            {PW_KEY_LINK_OUTPUT_PORT, values[1].c_str()},
-            {PW_KEY_LINK_INPUT_NODE, values[2].c_str()},
-            {PW_KEY_LINK_INPUT_PORT, values[3].c_str()},
-            {PW_KEY_OBJECT_LINGER, "false"},
-        };
-        const struct spa_dict dict = {0, 5, items};
-        auto proxy =
-            graph_.createObject("link-factory", PW_TYPE_INTERFACE_Link, PW_VERSION_LINK, &dict);
-        if (proxy) {
-            links_.push_back({w.outputPort, w.inputPort, std::move(proxy)});
-        }
-    }
+    links_.reconcile(graph_, wantedLinks());
 }
 
 int IONode::waitUntilLinked(double seconds) {
-    reconcile();
     const auto wanted = wantedLinks();
-    bool inputs = false;
-    bool outputs = false;
-    for (const auto& w : wanted) {
-        inputs = inputs || w.inputNode == nodeID();
-        outputs = outputs || w.outputNode == nodeID();
-    }
+    const bool inputs = std::any_of(wanted.begin(), wanted.end(),
+                                    [&](const auto& w) { return w.inputNode == nodeID(); });
+    const bool outputs = std::any_of(wanted.begin(), wanted.end(),
+                                     [&](const auto& w) { return w.outputNode == nodeID(); });
     if (!inputs || !outputs) {
         return -ENODEV;
     }
-    int error = 0;
-    const bool settled = graph_.waitFor(
-        [&] {
-            if (links_.size() < wanted.size()) {
-                error = -EPIPE;
-                return true;
-            }
-            for (const auto& link : links_) {
-                if (!link.proxy || link.proxy->error() != 0 || link.proxy->removed()) {
-                    error = link.proxy && link.proxy->error() != 0 ? link.proxy->error() : -EPIPE;
-                    return true;
-                }
-                if (link.proxy->globalID() == SPA_ID_INVALID) {
-                    return false;
-                }
-            }
-            return true;
-        },
-        seconds);
-    if (error != 0) {
-        return error;
-    }
-    if (!settled) {
-        return -ETIMEDOUT;
-    }
-    // Errors about a link can follow its binding; a round trip lets them arrive.
-    if (int res = graph_.roundTrip(seconds); res < 0) {
-        return res;
-    }
-    for (const auto& link : links_) {
-        if (!link.proxy || link.proxy->error() != 0) {
-            return link.proxy ? link.proxy->error() : -EPIPE;
-        }
-    }
-    return 0;
+    links_.reconcile(graph_, wanted);
+    return links_.waitUntilBound(graph_, seconds);
 }
 
 int IONode::stop() {

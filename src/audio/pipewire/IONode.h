@@ -81,22 +81,11 @@ private:
     struct spa_hook listener_ {};
     std::vector<void*> inputs_;  // port data of the input ports
     std::vector<void*> outputs_; // port data of the output ports
-    struct Link {
-        std::uint32_t outputPort = 0;
-        std::uint32_t inputPort = 0;
-        std::unique_ptr<OwnedProxy> proxy;
-    };
-    struct WantedLink {
-        std::uint32_t outputNode = 0;
-        std::uint32_t outputPort = 0;
-        std::uint32_t inputNode = 0;
-        std::uint32_t inputPort = 0;
-    };
-    std::vector<WantedLink> wantedLinks() const;
+    std::vector<LinkSet::Link> wantedLinks() const;
 
     std::uint32_t sourceNode_ = 0;
     std::string deviceUID_;
-    std::vector<Link> links_;
+    LinkSet links_;
     int stateError_ = 0;
     bool connected_ = false;
 

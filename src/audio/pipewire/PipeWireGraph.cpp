@@ -38,6 +38,7 @@ std::optional<GraphMirror::Kind> kindOf(const char* type) {
 }
 
 constexpr double reconnectInterval = 1.0;
+constexpr double metadataRebindDelay = 1.0;
 
 struct timespec toTimespec(double seconds) {
     struct timespec ts {};
@@ -121,6 +122,75 @@ void OwnedProxy::onError(void* data, int /*seq*/, int res, const char* /*message
 }
 
 // ---------------------------------------------------------------------------------------------
+// LinkSet
+
+void LinkSet::reconcile(PipeWireGraph& graph, const std::vector<Link>& wanted) {
+    auto same = [](const Link& a, const Link& b) {
+        return a.outputPort == b.outputPort && a.inputPort == b.inputPort;
+    };
+    std::erase_if(links_, [&](const Held& held) {
+        const bool stillWanted = std::any_of(wanted.begin(), wanted.end(),
+                                             [&](const Link& w) { return same(w, held.link); });
+        return !stillWanted || !held.proxy || held.proxy->removed() || held.proxy->error() != 0;
+    });
+    for (const Link& w : wanted) {
+        if (std::any_of(links_.begin(), links_.end(),
+                        [&](const Held& held) { return same(w, held.link); })) {
+            continue;
+        }
+        const std::string values[] = {std::to_string(w.outputNode), std::to_string(w.outputPort),
+                                      std::to_string(w.inputNode), std::to_string(w.inputPort)};
+        const struct spa_dict_item items[] = {
+            {PW_KEY_LINK_OUTPUT_NODE, values[0].c_str()},
+            {PW_KEY_LINK_OUTPUT_PORT, values[1].c_str()},
+            {PW_KEY_LINK_INPUT_NODE, values[2].c_str()},
+            {PW_KEY_LINK_INPUT_PORT, values[3].c_str()},
+            // Ours only while we are connected: a crash takes them down with us.
+            {PW_KEY_OBJECT_LINGER, "false"},
+        };
+        const struct spa_dict dict = {0, 5, items};
+        if (auto proxy = graph.createObject("link-factory", PW_TYPE_INTERFACE_Link, PW_VERSION_LINK,
+                                            &dict)) {
+            links_.push_back({w, std::move(proxy)});
+        }
+    }
+}
+
+int LinkSet::waitUntilBound(PipeWireGraph& graph, double seconds) const {
+    int error = 0;
+    const bool settled = graph.waitFor(
+        [&] {
+            for (const auto& held : links_) {
+                if (held.proxy->error() != 0 || held.proxy->removed()) {
+                    error = held.proxy->error() != 0 ? held.proxy->error() : -EPIPE;
+                    return true;
+                }
+                if (held.proxy->globalID() == SPA_ID_INVALID) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        seconds);
+    if (error != 0) {
+        return error;
+    }
+    if (!settled) {
+        return -ETIMEDOUT;
+    }
+    // Errors about a link can follow its binding; a round trip lets them arrive.
+    if (int res = graph.roundTrip(seconds); res < 0) {
+        return res;
+    }
+    for (const auto& held : links_) {
+        if (held.proxy->error() != 0) {
+            return held.proxy->error();
+        }
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Bound: a node, client or device bound for its full properties and state.
 
 struct PipeWireGraph::Bound {
@@ -191,6 +261,8 @@ PipeWireGraph::PipeWireGraph(std::string remote, ChangeHandler handler)
         pwcall::loopAddTimer(pw_thread_loop_get_loop(loop_), &PipeWireGraph::reconnectTimer, this);
     ownerTimer_ =
         pwcall::loopAddTimer(pw_thread_loop_get_loop(loop_), &PipeWireGraph::ownerTimer, this);
+    rebindSource_ =
+        pwcall::loopAddTimer(pw_thread_loop_get_loop(loop_), &PipeWireGraph::rebindTimer, this);
 }
 
 void PipeWireGraph::start() {
@@ -216,9 +288,11 @@ PipeWireGraph::~PipeWireGraph() {
             pwcall::loopDestroySource(pw_thread_loop_get_loop(loop_), reconnectSource_);
             reconnectSource_ = nullptr;
         }
-        if (ownerTimer_ != nullptr) {
-            pwcall::loopDestroySource(pw_thread_loop_get_loop(loop_), ownerTimer_);
-            ownerTimer_ = nullptr;
+        for (struct spa_source** source : {&ownerTimer_, &rebindSource_}) {
+            if (*source != nullptr) {
+                pwcall::loopDestroySource(pw_thread_loop_get_loop(loop_), *source);
+                *source = nullptr;
+            }
         }
     }
     pw_thread_loop_stop(loop_);
@@ -373,13 +447,9 @@ void PipeWireGraph::connect() {
 }
 
 void PipeWireGraph::disconnect() {
-    if (metadata_ != nullptr) {
-        spa_hook_remove(&metadataHook_);
-        spa_hook_remove(&metadataProxyHook_);
-        pw_proxy_destroy(reinterpret_cast<struct pw_proxy*>(metadata_));
-        metadata_ = nullptr;
-        metadataID_ = SPA_ID_INVALID;
-    }
+    unbindMetadata();
+    metadataID_ = SPA_ID_INVALID;
+    restaging_ = false;
     bound_.clear();
     if (registry_ != nullptr) {
         spa_hook_remove(&registryHook_);
@@ -452,7 +522,11 @@ void PipeWireGraph::onCoreDone(std::uint32_t id, int seq) {
         change.what = GraphChange::What::connected;
         emit(change);
     }
-    if (seq == metadataSeq_) {
+    if (seq == metadataSeq_ && restaging_) {
+        metadataSeq_ = -1;
+        restaging_ = false;
+        applyStagedMetadata();
+    } else if (seq == metadataSeq_) {
         metadataSeq_ = -1;
         GraphChange change;
         change.what = GraphChange::What::metadataBound;
@@ -497,39 +571,18 @@ void PipeWireGraph::onGlobal(std::uint32_t id, const char* type, std::uint32_t v
     if (std::strcmp(type, PW_TYPE_INTERFACE_Metadata) == 0) {
         const char* name =
             props != nullptr ? spa_dict_lookup(props, PW_KEY_METADATA_NAME) : nullptr;
-        if (metadata_ != nullptr || name == nullptr || std::strcmp(name, "default") != 0) {
-            return;
-        }
-        metadata_ = static_cast<struct pw_metadata*>(pwcall::registryBind(
-            registry_, id, type, std::min<std::uint32_t>(version, PW_VERSION_METADATA)));
-        if (metadata_ == nullptr) {
+        if (metadataID_ != SPA_ID_INVALID || name == nullptr || std::strcmp(name, "default") != 0) {
             return;
         }
         metadataID_ = id;
-        static const struct pw_metadata_events metadataEvents = {
-            .version = PW_VERSION_METADATA_EVENTS,
-            .property = &PipeWireGraph::metadataProperty,
-        };
-        pwcall::metadataAddListener(metadata_, &metadataHook_, &metadataEvents, this);
-        static const struct pw_proxy_events proxyEvents = {
-            .version = PW_VERSION_PROXY_EVENTS,
-            .destroy =
-                [](void* data) {
-                    auto* self = static_cast<PipeWireGraph*>(data);
-                    spa_hook_remove(&self->metadataHook_);
-                    spa_hook_remove(&self->metadataProxyHook_);
-                    self->metadata_ = nullptr;
-                    self->metadataID_ = SPA_ID_INVALID;
-                },
-            .bound = nullptr,
-            .removed = nullptr,
-            .done = nullptr,
-            .error = nullptr,
-        };
-        pw_proxy_add_listener(reinterpret_cast<struct pw_proxy*>(metadata_), &metadataProxyHook_,
-                              &proxyEvents, this);
-        // The entries arrive as events after the bind; this round trip marks their end.
-        metadataSeq_ = pwcall::coreSync(core_);
+        metadataVersion_ = std::min<std::uint32_t>(version, PW_VERSION_METADATA);
+        bindMetadata();
+        // A binding made while the session manager is still starting can stop hearing changes
+        // (seen now and then with WirePlumber 0.4 after a restart: the server has the change,
+        // the binding never hears of it). Fresh bindings over its first seconds make up for it;
+        // each one replaces the mirror's entries and reports only what differs.
+        rebindStep_ = 0;
+        armRebind();
         return;
     }
 
@@ -588,13 +641,105 @@ void PipeWireGraph::onGlobal(std::uint32_t id, const char* type, std::uint32_t v
     emit(change);
 }
 
+void PipeWireGraph::bindMetadata() {
+    metadata_ = static_cast<struct pw_metadata*>(
+        pwcall::registryBind(registry_, metadataID_, PW_TYPE_INTERFACE_Metadata, metadataVersion_));
+    if (metadata_ == nullptr) {
+        return;
+    }
+    static const struct pw_metadata_events metadataEvents = {
+        .version = PW_VERSION_METADATA_EVENTS,
+        .property = &PipeWireGraph::metadataProperty,
+    };
+    pwcall::metadataAddListener(metadata_, &metadataHook_, &metadataEvents, this);
+    static const struct pw_proxy_events proxyEvents = {
+        .version = PW_VERSION_PROXY_EVENTS,
+        .destroy =
+            [](void* data) {
+                auto* self = static_cast<PipeWireGraph*>(data);
+                spa_hook_remove(&self->metadataHook_);
+                spa_hook_remove(&self->metadataProxyHook_);
+                self->metadata_ = nullptr;
+            },
+        .bound = nullptr,
+        .removed = nullptr,
+        .done = nullptr,
+        .error = nullptr,
+    };
+    pw_proxy_add_listener(reinterpret_cast<struct pw_proxy*>(metadata_), &metadataProxyHook_,
+                          &proxyEvents, this);
+    // The entries arrive as events after the bind; this round trip marks their end.
+    metadataSeq_ = pwcall::coreSync(core_);
+}
+
+void PipeWireGraph::unbindMetadata() {
+    if (metadata_ == nullptr) {
+        return;
+    }
+    spa_hook_remove(&metadataHook_);
+    spa_hook_remove(&metadataProxyHook_);
+    pw_proxy_destroy(reinterpret_cast<struct pw_proxy*>(metadata_));
+    metadata_ = nullptr;
+}
+
+void PipeWireGraph::armRebind() {
+    static constexpr double delays[] = {1.0, 2.0, 4.0, 8.0};
+    if (rebindSource_ == nullptr || rebindStep_ >= std::size(delays)) {
+        return;
+    }
+    struct timespec value = toTimespec(delays[rebindStep_]);
+    pwcall::loopUpdateTimer(pw_thread_loop_get_loop(loop_), rebindSource_, &value);
+}
+
+void PipeWireGraph::rebindTimer(void* data, std::uint64_t /*expirations*/) {
+    auto* self = static_cast<PipeWireGraph*>(data);
+    if (self->metadataID_ == SPA_ID_INVALID || self->core_ == nullptr) {
+        return;
+    }
+    if (self->metadataSeq_ == -1) {
+        self->unbindMetadata();
+        self->staged_.clear();
+        self->restaging_ = true;
+        self->bindMetadata();
+    }
+    ++self->rebindStep_;
+    self->armRebind();
+}
+
+void PipeWireGraph::applyStagedMetadata() {
+    std::vector<std::pair<std::uint32_t, std::string>> changed;
+    {
+        std::lock_guard lock(mirrorMutex_);
+        for (const auto& entry : mirror_.metadataEntries()) {
+            auto staged = staged_.find({entry.subject, entry.key});
+            if (staged == staged_.end()) {
+                mirror_.setMetadata(entry.subject, entry.key, "", std::nullopt);
+                changed.emplace_back(entry.subject, entry.key);
+            }
+        }
+        for (const auto& [key, value] : staged_) {
+            auto current = mirror_.metadata(key.first, key.second);
+            if (!current || current->type != value.first || current->value != value.second) {
+                mirror_.setMetadata(key.first, key.second, value.first, value.second);
+                changed.emplace_back(key.first, key.second);
+            }
+        }
+    }
+    staged_.clear();
+    for (const auto& [subject, key] : changed) {
+        GraphChange change;
+        change.what = GraphChange::What::metadata;
+        change.subject = subject;
+        change.key = key;
+        emit(change);
+    }
+}
+
 void PipeWireGraph::onGlobalRemove(std::uint32_t id) {
-    if (metadata_ != nullptr && id == metadataID_) {
-        spa_hook_remove(&metadataHook_);
-        spa_hook_remove(&metadataProxyHook_);
-        pw_proxy_destroy(reinterpret_cast<struct pw_proxy*>(metadata_));
-        metadata_ = nullptr;
+    if (id == metadataID_) {
+        unbindMetadata();
         metadataID_ = SPA_ID_INVALID;
+        restaging_ = false;
         {
             std::lock_guard lock(mirrorMutex_);
             mirror_.clearMetadata();
@@ -654,6 +799,16 @@ int PipeWireGraph::metadataProperty(void* data, std::uint32_t subject, const cha
 
 void PipeWireGraph::onMetadataProperty(std::uint32_t subject, const char* key, const char* type,
                                        const char* value) {
+    if (restaging_) {
+        if (key == nullptr) {
+            std::erase_if(staged_, [subject](const auto& e) { return e.first.first == subject; });
+        } else if (value == nullptr) {
+            staged_.erase({subject, key});
+        } else {
+            staged_[{subject, key}] = {str(type), value};
+        }
+        return;
+    }
     {
         std::lock_guard lock(mirrorMutex_);
         mirror_.setMetadata(subject, str(key), str(type),

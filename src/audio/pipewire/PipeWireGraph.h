@@ -12,6 +12,7 @@
 #include <pipewire/extensions/metadata.h>
 #include <pipewire/pipewire.h>
 #include <string>
+#include <vector>
 
 namespace brindell {
 
@@ -66,6 +67,33 @@ private:
     std::uint32_t globalID_;
     int error_ = 0;
     bool removed_ = false;
+};
+
+class PipeWireGraph;
+
+// Links this connection keeps in place between ports it names: missing ones are made, those no
+// longer wanted or gone on the server are dropped. Used with the loop lock held.
+class LinkSet {
+public:
+    struct Link {
+        std::uint32_t outputNode = 0;
+        std::uint32_t outputPort = 0;
+        std::uint32_t inputNode = 0;
+        std::uint32_t inputPort = 0;
+    };
+
+    // Makes the set the given one; does not wait for the server.
+    void reconcile(PipeWireGraph& graph, const std::vector<Link>& wanted);
+    // Waits until every link is confirmed by the server. 0 or a negative errno.
+    int waitUntilBound(PipeWireGraph& graph, double seconds) const;
+    void clear() { links_.clear(); }
+
+private:
+    struct Held {
+        Link link;
+        std::unique_ptr<OwnedProxy> proxy;
+    };
+    std::vector<Held> links_;
 };
 
 // One connection to the PipeWire server, with its own loop thread, and the mirror of the graph
@@ -144,6 +172,11 @@ private:
 
     void connect();
     void disconnect();
+    void bindMetadata();
+    void unbindMetadata();
+    void armRebind();
+    static void rebindTimer(void* data, std::uint64_t expirations);
+    void applyStagedMetadata();
     void scheduleReconnect();
     void onCoreDone(std::uint32_t id, int seq);
     void onCoreError(std::uint32_t id, int seq, int res);
@@ -173,6 +206,7 @@ private:
     struct pw_context* context_ = nullptr;
     struct spa_source* reconnectSource_ = nullptr;
     struct spa_source* ownerTimer_ = nullptr;
+    struct spa_source* rebindSource_ = nullptr;
 
     // Loop-lock state of the current connection.
     struct pw_core* core_ = nullptr;
@@ -185,7 +219,11 @@ private:
     int metadataSeq_ = -1; // the seq of the metadata's initial round trip
     std::map<std::uint32_t, std::unique_ptr<Bound>> bound_;
     struct pw_metadata* metadata_ = nullptr;
-    std::uint32_t metadataID_ = SPA_ID_INVALID;
+    std::uint32_t metadataID_ = SPA_ID_INVALID; // the "default" metadata global, bound or not
+    std::uint32_t metadataVersion_ = 0;
+    std::size_t rebindStep_ = 0;
+    bool restaging_ = false; // a fresh binding's entries go to staged_ until its round trip
+    std::map<std::pair<std::uint32_t, std::string>, std::pair<std::string, std::string>> staged_;
     struct spa_hook metadataHook_ {};
     struct spa_hook metadataProxyHook_ {};
 

@@ -72,12 +72,7 @@ struct PipeWireHardware::Impl {
         };
         std::map<std::uint32_t, Prior> moved;
         // Unmuted: the links from the streams' ports to the sink, beside their own route.
-        struct TapLink {
-            std::uint32_t outputPort = 0;
-            std::uint32_t inputPort = 0;
-            std::unique_ptr<OwnedProxy> proxy;
-        };
-        std::vector<TapLink> links;
+        LinkSet links;
     };
 
     struct Aggregate {
@@ -405,12 +400,7 @@ void PipeWireHardware::Impl::reconcileLinks(Tap& tap, std::uint32_t sink,
     if (holdLinks) {
         return;
     }
-    struct Wanted {
-        std::uint32_t outputNode;
-        std::uint32_t outputPort;
-        std::uint32_t inputPort;
-    };
-    std::vector<Wanted> wanted;
+    std::vector<LinkSet::Link> wanted;
     graph->read([&](const GraphMirror& m) {
         std::map<std::string, std::uint32_t> sinkInputs;
         for (const auto& port : m.ports(sink)) {
@@ -426,7 +416,7 @@ void PipeWireHardware::Impl::reconcileLinks(Tap& tap, std::uint32_t sink,
                 }
                 for (const std::string& channel : tapChannelsFor(port.channel, index)) {
                     if (auto input = sinkInputs.find(channel); input != sinkInputs.end()) {
-                        wanted.push_back({stream, port.id, input->second});
+                        wanted.push_back({stream, port.id, sink, input->second});
                     }
                 }
                 ++index;
@@ -434,35 +424,7 @@ void PipeWireHardware::Impl::reconcileLinks(Tap& tap, std::uint32_t sink,
         }
         return 0;
     });
-    std::erase_if(tap.links, [&](const Tap::TapLink& link) {
-        const bool stillWanted = std::any_of(wanted.begin(), wanted.end(), [&](const Wanted& w) {
-            return w.outputPort == link.outputPort && w.inputPort == link.inputPort;
-        });
-        return !stillWanted || !link.proxy || link.proxy->removed() || link.proxy->error() != 0;
-    });
-    for (const Wanted& w : wanted) {
-        const bool present = std::any_of(tap.links.begin(), tap.links.end(), [&](const auto& l) {
-            return l.outputPort == w.outputPort && l.inputPort == w.inputPort;
-        });
-        if (present) {
-            continue;
-        }
-        const std::string values[] = {std::to_string(w.outputNode), std::to_string(w.outputPort),
-                                      std::to_string(sink), std::to_string(w.inputPort)};
-        const struct spa_dict_item items[] = {
-            {PW_KEY_LINK_OUTPUT_NODE, values[0].c_str()},
-            {PW_KEY_LINK_OUTPUT_PORT, values[1].c_str()},
-            {PW_KEY_LINK_INPUT_NODE, values[2].c_str()},
-            {PW_KEY_LINK_INPUT_PORT, values[3].c_str()},
-            {PW_KEY_OBJECT_LINGER, "false"},
-        };
-        const struct spa_dict dict = {0, 5, items};
-        auto proxy =
-            graph->createObject("link-factory", PW_TYPE_INTERFACE_Link, PW_VERSION_LINK, &dict);
-        if (proxy) {
-            tap.links.push_back({w.outputPort, w.inputPort, std::move(proxy)});
-        }
-    }
+    tap.links.reconcile(*graph, wanted);
 }
 
 void PipeWireHardware::Impl::deactivate(Tap& tap) {
