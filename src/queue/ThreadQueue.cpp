@@ -32,15 +32,15 @@ struct ThreadQueue::Timed {
 };
 
 ThreadQueue::ThreadQueue(std::string label) : label_(std::move(label)) {
-    thread_ = std::thread([this] { run(); });
+    thread_ = std::thread([queue = this, state = state_] { run(queue, state); });
 }
 
 ThreadQueue::~ThreadQueue() {
     {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
+        std::lock_guard lock(state_->mutex);
+        state_->stopping = true;
     }
-    wake_.notify_all();
+    state_->wake.notify_all();
     if (std::this_thread::get_id() == thread_.get_id()) {
         thread_.detach(); // destroyed from its own work: the thread ends after this work returns
     } else {
@@ -50,10 +50,10 @@ ThreadQueue::~ThreadQueue() {
 
 void ThreadQueue::async(std::function<void()> work) {
     {
-        std::lock_guard lock(mutex_);
-        ready_.push_back(std::move(work));
+        std::lock_guard lock(state_->mutex);
+        state_->ready.push_back(std::move(work));
     }
-    wake_.notify_one();
+    state_->wake.notify_one();
 }
 
 bool ThreadQueue::sync(std::function<void()> work) {
@@ -76,11 +76,11 @@ std::shared_ptr<WorkItem> ThreadQueue::asyncAfter(Seconds delay, std::function<v
     timed->work = std::move(work);
     auto handle = timed->handle;
     {
-        std::lock_guard lock(mutex_);
-        timed_.emplace(std::make_pair(now() + (delay > 0 ? delay : 0), sequence_++),
-                       std::move(timed));
+        std::lock_guard lock(state_->mutex);
+        state_->timed.emplace(std::make_pair(now() + (delay > 0 ? delay : 0), state_->sequence++),
+                              std::move(timed));
     }
-    wake_.notify_one();
+    state_->wake.notify_one();
     return handle;
 }
 
@@ -92,44 +92,45 @@ std::shared_ptr<RepeatingTimer> ThreadQueue::scheduleTimer(Seconds firstDeadline
     timed->interval = interval > 0 ? interval : 1e-3;
     auto handle = timed->handle;
     {
-        std::lock_guard lock(mutex_);
-        timed_.emplace(std::make_pair(firstDeadline, sequence_++), std::move(timed));
+        std::lock_guard lock(state_->mutex);
+        state_->timed.emplace(std::make_pair(firstDeadline, state_->sequence++), std::move(timed));
     }
-    wake_.notify_one();
+    state_->wake.notify_one();
     return handle;
 }
 
-void ThreadQueue::run() {
-    RunningScope scope(this);
-    std::unique_lock lock(mutex_);
-    while (!stopping_) {
-        if (!ready_.empty()) {
-            auto work = std::move(ready_.front());
-            ready_.pop_front();
+void ThreadQueue::run(const SerialQueue* queue, const std::shared_ptr<State>& state) {
+    RunningScope scope(queue);
+    const Clock& clock = SteadyClock::shared();
+    std::unique_lock lock(state->mutex);
+    while (!state->stopping) {
+        if (!state->ready.empty()) {
+            auto work = std::move(state->ready.front());
+            state->ready.pop_front();
             lock.unlock();
             work();
             lock.lock();
             continue;
         }
-        if (!timed_.empty()) {
-            auto first = timed_.begin();
+        if (!state->timed.empty()) {
+            auto first = state->timed.begin();
             const Seconds deadline = first->first.first;
             if (first->second->handle->isCancelled()) {
-                timed_.erase(first);
+                state->timed.erase(first);
                 continue;
             }
-            if (now() >= deadline) {
+            if (clock.now() >= deadline) {
                 auto timed = std::move(first->second);
-                timed_.erase(first);
+                state->timed.erase(first);
                 if (timed->interval > 0) {
                     // Fixed rate: the next deadline follows the last one; ticks missed while
                     // the queue was busy are dropped rather than fired back to back.
                     Seconds next = deadline + timed->interval;
-                    const Seconds current = now();
+                    const Seconds current = clock.now();
                     while (next <= current) {
                         next += timed->interval;
                     }
-                    timed_.emplace(std::make_pair(next, sequence_++), timed);
+                    state->timed.emplace(std::make_pair(next, state->sequence++), timed);
                 }
                 lock.unlock();
                 if (!timed->handle->isCancelled()) {
@@ -138,10 +139,10 @@ void ThreadQueue::run() {
                 lock.lock();
                 continue;
             }
-            wake_.wait_until(lock, toTimePoint(deadline));
+            state->wake.wait_until(lock, toTimePoint(deadline));
             continue;
         }
-        wake_.wait(lock);
+        state->wake.wait(lock);
     }
 }
 

@@ -30,16 +30,21 @@ public:
 
 private:
     struct Timed;
-    void run();
+    // What the thread works on. Shared with the thread, so a queue destroyed from its own work
+    // (the thread is then detached) leaves the thread valid state to finish on.
+    struct State {
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::deque<std::function<void()>> ready;
+        // Keyed by (deadline, sequence) so equal deadlines keep submission order.
+        std::map<std::pair<Seconds, std::uint64_t>, std::shared_ptr<Timed>> timed;
+        std::uint64_t sequence = 0;
+        bool stopping = false;
+    };
+    static void run(const SerialQueue* queue, const std::shared_ptr<State>& state);
 
     const std::string label_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> ready_;
-    // Keyed by (deadline, sequence) so equal deadlines keep submission order.
-    std::map<std::pair<Seconds, std::uint64_t>, std::shared_ptr<Timed>> timed_;
-    std::uint64_t sequence_ = 0;
-    bool stopping_ = false;
+    const std::shared_ptr<State> state_ = std::make_shared<State>();
     std::thread thread_;
 };
 
