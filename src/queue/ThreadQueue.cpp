@@ -52,8 +52,9 @@ void ThreadQueue::async(std::function<void()> work) {
     {
         std::lock_guard lock(state_->mutex);
         state_->ready.push_back(std::move(work));
+        // Under the lock: once it is released the work may run and destroy this queue.
+        state_->wake.notify_one();
     }
-    state_->wake.notify_one();
 }
 
 bool ThreadQueue::sync(std::function<void()> work) {
@@ -79,8 +80,8 @@ std::shared_ptr<WorkItem> ThreadQueue::asyncAfter(Seconds delay, std::function<v
         std::lock_guard lock(state_->mutex);
         state_->timed.emplace(std::make_pair(now() + (delay > 0 ? delay : 0), state_->sequence++),
                               std::move(timed));
+        state_->wake.notify_one();
     }
-    state_->wake.notify_one();
     return handle;
 }
 
@@ -94,8 +95,8 @@ std::shared_ptr<RepeatingTimer> ThreadQueue::scheduleTimer(Seconds firstDeadline
     {
         std::lock_guard lock(state_->mutex);
         state_->timed.emplace(std::make_pair(firstDeadline, state_->sequence++), std::move(timed));
+        state_->wake.notify_one();
     }
-    state_->wake.notify_one();
     return handle;
 }
 
