@@ -40,9 +40,9 @@ public:
     // Errors: status("DestroyProcessTap").
     virtual void destroyTap(AudioObjectID tap) = 0;
 
-    // A private aggregate device whose only sub-device is spec.outputDeviceUID and whose only
-    // tap is spec.tapUID. Errors: status("CreateAggregateDevice").
-    virtual AudioObjectID createAggregate(const AggregateSpec& spec) = 0;
+    // A private aggregate device whose only sub-device is request.outputDeviceUID and whose only
+    // tap is request.tapUID. Errors: status("CreateAggregateDevice").
+    virtual AudioObjectID createAggregate(const AggregateSpec& request) = 0;
     // Errors: status("DestroyAggregateDevice").
     virtual void destroyAggregate(AudioObjectID aggregate) = 0;
 

@@ -268,9 +268,9 @@ void TapSessionManager::build(Session& session, bool tapMuted) {
     const std::string name = namePrefix_ + " " + std::to_string(session.pid);
     session.tap = hardware_->createTap(session.processObjectID, name, tapMuted);
     try {
-        const AggregateSpec spec{uidPrefix_ + namePrefix_ + ".agg." + newUUID(), name,
-                                 session.resolvedOutputUID, session.tap->uid};
-        session.aggregate = hardware_->createAggregate(spec);
+        const AggregateSpec request{uidPrefix_ + namePrefix_ + ".agg." + newUUID(), name,
+                                    session.resolvedOutputUID, session.tap->uid};
+        session.aggregate = hardware_->createAggregate(request);
         session.io = hardware_->startIO(*session.aggregate, makeSessionIOBlock(session.ioState));
     } catch (...) {
         teardown(session);

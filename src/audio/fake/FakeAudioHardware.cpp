@@ -178,7 +178,7 @@ float FakeAudioHardware::tappedSignal(AudioObjectID aggregate) const {
         return 0.0f;
     }
     for (const auto& [tapID, tap] : taps_) {
-        if (tap.uid != agg->second.spec.tapUID) {
+        if (tap.uid != agg->second.request.tapUID) {
             continue;
         }
         for (const auto& [pid, objectID] : processes_) {
@@ -308,7 +308,7 @@ std::optional<AudioObjectID> FakeAudioHardware::deviceID(const std::string& uid)
         }
     }
     for (const auto& [id, aggregate] : aggregates_) {
-        if (aggregate.spec.uid == uid) {
+        if (aggregate.request.uid == uid) {
             return id;
         }
     }
@@ -354,17 +354,17 @@ void FakeAudioHardware::destroyTap(AudioObjectID tap) {
     }
 }
 
-AudioObjectID FakeAudioHardware::createAggregate(const AggregateSpec& spec) {
+AudioObjectID FakeAudioHardware::createAggregate(const AggregateSpec& request) {
     std::unique_lock lock(mutex_);
     step(Op::createAggregate);
-    const bool tapKnown = std::any_of(taps_.begin(), taps_.end(),
-                                      [&](const auto& t) { return t.second.uid == spec.tapUID; });
-    const Device* device = findDevice(spec.outputDeviceUID);
+    const bool tapKnown = std::any_of(
+        taps_.begin(), taps_.end(), [&](const auto& t) { return t.second.uid == request.tapUID; });
+    const Device* device = findDevice(request.outputDeviceUID);
     if (!tapKnown || device == nullptr) {
         throw AudioHardwareError::status(operationName(Op::createAggregate), noDevice);
     }
     const AudioObjectID id = nextObjectID_++;
-    aggregates_[id] = Aggregate{id, spec};
+    aggregates_[id] = Aggregate{id, request};
     if (reportsAggregateChanges_) {
         reportDeviceChange(lock);
     }
@@ -454,8 +454,8 @@ std::vector<AudioDeviceInfo> FakeAudioHardware::outputDevices() {
                                          device.transport, device.outputChannels});
     }
     for (const auto& [id, aggregate] : aggregates_) {
-        const Device* sub = findDevice(aggregate.spec.outputDeviceUID);
-        result.push_back(AudioDeviceInfo{id, aggregate.spec.uid, aggregate.spec.name, true,
+        const Device* sub = findDevice(aggregate.request.outputDeviceUID);
+        result.push_back(AudioDeviceInfo{id, aggregate.request.uid, aggregate.request.name, true,
                                          DeviceTransport::aggregate,
                                          sub ? sub->outputChannels : 2});
     }
@@ -468,7 +468,7 @@ bool FakeAudioHardware::isDeviceAlive(const std::string& uid) {
         return device->alive;
     }
     return std::any_of(aggregates_.begin(), aggregates_.end(),
-                       [&](const auto& a) { return a.second.spec.uid == uid; });
+                       [&](const auto& a) { return a.second.request.uid == uid; });
 }
 
 std::vector<TapListEntry> FakeAudioHardware::listTaps() {

@@ -83,8 +83,8 @@ TEST_F(ProcessTapProofTest, ARunReportsEveryStepAndBuildsAMutedChainOnTheDefault
     EXPECT_TRUE(hw->taps()[0].muted);
     EXPECT_EQ(hw->taps()[0].name, "Brindell Proof");
     ASSERT_EQ(hw->aggregates().size(), 1u);
-    EXPECT_EQ(hw->aggregates()[0].spec.uid, ProcessTapProof::preferredAggregateUID);
-    EXPECT_EQ(hw->aggregates()[0].spec.outputDeviceUID, "speakers");
+    EXPECT_EQ(hw->aggregates()[0].request.uid, ProcessTapProof::preferredAggregateUID);
+    EXPECT_EQ(hw->aggregates()[0].request.outputDeviceUID, "speakers");
     EXPECT_EQ(hw->runningIO().size(), 1u);
 
     // A second run finds the tap it made.
@@ -186,7 +186,7 @@ TEST_F(ProcessTapProofTest, APreferredUIDThatIsTakenGivesWayToAFreshOne) {
     const std::string fresh = collision->substr(collision->rfind(' ') + 1);
     EXPECT_THAT(fresh, ::testing::MatchesRegex(
                            "[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}"));
-    EXPECT_EQ(hw->aggregates().back().spec.uid, fresh);
+    EXPECT_EQ(hw->aggregates().back().request.uid, fresh);
 }
 
 TEST_F(ProcessTapProofTest, WithoutARunTheProofNeverTouchesTheHardware) {

@@ -99,14 +99,14 @@ TEST_F(TapSessionManagerTest, StartBuildsAnUnmutedListeningChainNamedForThePid) 
     ASSERT_EQ(aggregates.size(), 1u);
     EXPECT_EQ(taps[0].name, "Brindell 412");
     EXPECT_FALSE(taps[0].muted);
-    const AggregateSpec& spec = aggregates[0].spec;
+    const AggregateSpec& request = aggregates[0].request;
     EXPECT_TRUE(std::regex_match(
-        spec.uid,
+        request.uid,
         std::regex(R"(com\.quorvel\.Brindell\.agg\.[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12})")))
-        << spec.uid;
-    EXPECT_EQ(spec.name, "Brindell 412");
-    EXPECT_EQ(spec.outputDeviceUID, "speakers");
-    EXPECT_EQ(spec.tapUID, taps[0].uid);
+        << request.uid;
+    EXPECT_EQ(request.name, "Brindell 412");
+    EXPECT_EQ(request.outputDeviceUID, "speakers");
+    EXPECT_EQ(request.tapUID, taps[0].uid);
     ASSERT_EQ(hw->runningIO().size(), 1u);
 
     const auto& s = session();
@@ -207,7 +207,7 @@ TEST_F(TapSessionManagerTest, ASilentTapStaysStartingAndNeverMutesTheApp) {
 TEST_F(TapSessionManagerTest, TheFirstSoundConfirmsWithAMutingRebuildOnAFreshState) {
     manager->start(app, std::nullopt);
     manager->setVolume(app, 0.5f);
-    const std::string firstUID = hw->aggregates()[0].spec.uid;
+    const std::string firstUID = hw->aggregates()[0].request.uid;
     hw->setProcessSignal(app, 0.8f);
     manager->poll(); // no buffer yet
     EXPECT_EQ(manager->confirmations(), 0);
@@ -226,7 +226,7 @@ TEST_F(TapSessionManagerTest, TheFirstSoundConfirmsWithAMutingRebuildOnAFreshSta
     ASSERT_EQ(hw->taps().size(), 1u);
     EXPECT_TRUE(hw->taps()[0].muted);
     const auto aggregate = hw->aggregates().at(0);
-    EXPECT_NE(aggregate.spec.uid, firstUID);
+    EXPECT_NE(aggregate.request.uid, firstUID);
     EXPECT_EQ(io().passthrough, 1);
     EXPECT_EQ(io().buffers, 0);
     EXPECT_EQ(io().gain, 0.5f);
@@ -275,7 +275,7 @@ TEST_F(TapSessionManagerTest, ASessionFollowingTheDefaultWaitsForADeviceAndMoves
     hw->setDefaultOutput("headphones");
     manager->poll();
     EXPECT_EQ(takeEvents(), std::vector{Event::stateChanged(app, State::starting())});
-    EXPECT_EQ(hw->aggregates().at(0).spec.outputDeviceUID, "headphones");
+    EXPECT_EQ(hw->aggregates().at(0).request.outputDeviceUID, "headphones");
     hw->renderCycle();
     manager->poll();
     EXPECT_EQ(takeEvents(), std::vector{Event::stateChanged(app, State::active())});
@@ -290,7 +290,7 @@ TEST_F(TapSessionManagerTest, ASessionFollowingTheDefaultWaitsForADeviceAndMoves
     hw->setDefaultOutput("headphones");
     manager->poll();
     EXPECT_EQ(takeEvents(), std::vector{Event::stateChanged(app, State::starting())});
-    EXPECT_EQ(hw->aggregates().at(0).spec.outputDeviceUID, "headphones");
+    EXPECT_EQ(hw->aggregates().at(0).request.outputDeviceUID, "headphones");
 
     // A default that cannot be read, or that is not alive, is not followed.
     hw->fail(Op::defaultOutputDevice);
@@ -320,7 +320,7 @@ TEST_F(TapSessionManagerTest, AnExplicitOutputIsWaitedForAndNeverSwappedForTheDe
     manager->poll();
     EXPECT_EQ(takeEvents(), std::vector{Event::stateChanged(app, State::starting())});
     EXPECT_EQ(session().requestedOutputUID, "headphones");
-    EXPECT_EQ(hw->aggregates().at(0).spec.outputDeviceUID, "headphones");
+    EXPECT_EQ(hw->aggregates().at(0).request.outputDeviceUID, "headphones");
 
     hw->setDeviceAlive("headphones", false); // lost again while still starting
     manager->poll();
@@ -397,7 +397,7 @@ TEST_F(TapSessionManagerTest, SetOutputRebuildsOnlyForAChangeAndAlwaysAppliesWhi
     EXPECT_EQ(session().requestedOutputUID, "speakers");
     EXPECT_TRUE(manager->setOutput(app, "headphones"));
     EXPECT_EQ(takeEvents(), std::vector{Event::stateChanged(app, State::starting())});
-    EXPECT_EQ(hw->aggregates().at(0).spec.outputDeviceUID, "headphones");
+    EXPECT_EQ(hw->aggregates().at(0).request.outputDeviceUID, "headphones");
 
     EXPECT_TRUE(manager->setOutput(app, "usb-dac"));
     EXPECT_TRUE(manager->setOutput(app, "usb-dac"));
