@@ -273,7 +273,9 @@ void AudioSession::restartServer() {
     startServer();
 }
 
-void AudioSession::stopWirePlumber() { wireplumber_.reset(); }
+void AudioSession::stopWirePlumber() {
+    wireplumber_.reset();
+}
 
 void AudioSession::startWirePlumber() {
     wireplumber_ = startDaemon("wireplumber");
