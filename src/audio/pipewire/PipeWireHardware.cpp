@@ -78,7 +78,7 @@ struct PipeWireHardware::Impl {
     struct Aggregate {
         AudioObjectID id = 0;
         std::uint64_t serial = 0; // ids are reused at once; the serial tells the sink apart
-        AggregateSpec spec;
+        AggregateSpec request;    // what createAggregate was asked for
         std::unique_ptr<OwnedProxy> proxy;
     };
 
@@ -388,8 +388,8 @@ void PipeWireHardware::Impl::reconcileMoved(Tap& tap, const Aggregate& aggregate
         });
         // The sink's node.name, not its serial: WirePlumber's restore-stream remembers a target
         // only when it can resolve it as a serial, so it never stores a Brindell sink.
-        if (graph->setMetadata(stream, targetObjectKey, "Spa:String", aggregate.spec.uid.c_str()) ==
-            0) {
+        if (graph->setMetadata(stream, targetObjectKey, "Spa:String",
+                               aggregate.request.uid.c_str()) == 0) {
             tap.moved[stream] = std::move(prior);
         }
     }
@@ -629,7 +629,7 @@ void PipeWireHardware::destroyTap(AudioObjectID tapID) {
     }
 }
 
-AudioObjectID PipeWireHardware::createAggregate(const AggregateSpec& spec) {
+AudioObjectID PipeWireHardware::createAggregate(const AggregateSpec& request) {
     Impl& impl = *impl_;
     static constexpr const char* operation = "CreateAggregateDevice";
     impl.ensureNotLoopThread(operation);
@@ -637,7 +637,7 @@ AudioObjectID PipeWireHardware::createAggregate(const AggregateSpec& spec) {
     if (int error = impl.graph->connectionError(); error != 0) {
         throwStatus(operation, error);
     }
-    Impl::Tap* tap = impl.tapByUID(spec.tapUID);
+    Impl::Tap* tap = impl.tapByUID(request.tapUID);
     if (tap == nullptr) {
         throwStatus(operation, -ENOENT);
     }
@@ -648,14 +648,14 @@ AudioObjectID PipeWireHardware::createAggregate(const AggregateSpec& spec) {
         throwStatus(operation, -ENOENT); // no session manager to move the streams
     }
     const int check = impl.graph->read([&](const GraphMirror& m) {
-        auto device = m.deviceID(spec.outputDeviceUID);
+        auto device = m.deviceID(request.outputDeviceUID);
         if (!device) {
             return -ENODEV;
         }
         if (m.isPerAppSink(*device)) {
             return -EINVAL; // a per-app sink feeding itself
         }
-        return m.nodeByName(spec.uid) ? -EEXIST : 0;
+        return m.nodeByName(request.uid) ? -EEXIST : 0;
     });
     if (check != 0) {
         throwStatus(operation, check);
@@ -666,8 +666,8 @@ AudioObjectID PipeWireHardware::createAggregate(const AggregateSpec& spec) {
     const struct spa_dict_item items[] = {
         {"factory.name", "support.null-audio-sink"},
         {PW_KEY_MEDIA_CLASS, "Audio/Sink"},
-        {PW_KEY_NODE_NAME, spec.uid.c_str()},
-        {PW_KEY_NODE_DESCRIPTION, spec.name.c_str()},
+        {PW_KEY_NODE_NAME, request.uid.c_str()},
+        {PW_KEY_NODE_DESCRIPTION, request.name.c_str()},
         {"audio.position", "FL,FR"},
         {PW_KEY_PRIORITY_SESSION, "0"},
         {PW_KEY_PRIORITY_DRIVER, "1"},
@@ -719,7 +719,7 @@ AudioObjectID PipeWireHardware::createAggregate(const AggregateSpec& spec) {
         const auto* node = m.find(id);
         return node != nullptr ? node->serial : 0;
     });
-    impl.aggregates[id] = Impl::Aggregate{id, serial, spec, std::move(proxy)};
+    impl.aggregates[id] = Impl::Aggregate{id, serial, request, std::move(proxy)};
     tap->aggregate = id;
     impl.reconcileTaps();
     if (int res = impl.graph->roundTrip(impl.options.timeout); res < 0) {
@@ -740,7 +740,7 @@ void PipeWireHardware::destroyAggregate(AudioObjectID aggregateID) {
     if (it == impl.aggregates.end()) {
         throw AudioHardwareError::status(operation, -ENOENT);
     }
-    if (Impl::Tap* tap = impl.tapByUID(it->second.spec.tapUID);
+    if (Impl::Tap* tap = impl.tapByUID(it->second.request.tapUID);
         tap != nullptr && tap->aggregate == aggregateID) {
         // Streams go back to their own route before the sink they play into goes away.
         impl.deactivate(*tap);
@@ -794,7 +794,7 @@ IOHandle PipeWireHardware::startIO(AudioObjectID aggregateID, IOBlock block) {
                 p.inputs.push_back(port.channel);
             }
         }
-        if (auto device = m.deviceID(aggregate.spec.outputDeviceUID)) {
+        if (auto device = m.deviceID(aggregate.request.outputDeviceUID)) {
             p.device = true;
             for (const auto& port : m.ports(*device)) {
                 if (!port.output && !port.monitor && !port.channel.empty()) {
@@ -808,14 +808,14 @@ IOHandle PipeWireHardware::startIO(AudioObjectID aggregateID, IOBlock block) {
         throwStatus("CreateIOProcIDWithBlock", -ENOENT);
     }
 
-    auto node = std::make_shared<IONode>(*impl.graph, aggregate.spec.uid + ".io",
-                                         aggregate.spec.name + " IO", plan.inputs, plan.outputs,
+    auto node = std::make_shared<IONode>(*impl.graph, aggregate.request.uid + ".io",
+                                         aggregate.request.name + " IO", plan.inputs, plan.outputs,
                                          std::move(block));
     if (int res = node->create(); res < 0) {
         node->destroy();
         throwStatus("CreateIOProcIDWithBlock", res);
     }
-    node->setRoute(aggregateID, aggregate.spec.outputDeviceUID);
+    node->setRoute(aggregateID, aggregate.request.outputDeviceUID);
     int started = !plan.device || plan.outputs.empty() ? -ENODEV : 0;
     if (started == 0) {
         started = node->waitUntilReady(impl.options.timeout);

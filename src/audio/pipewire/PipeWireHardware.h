@@ -51,7 +51,7 @@ public:
     DeviceChangeCallback onDeviceChange() const override;
     TapHandle createTap(AudioObjectID processObject, const std::string& name, bool muted) override;
     void destroyTap(AudioObjectID tap) override;
-    AudioObjectID createAggregate(const AggregateSpec& spec) override;
+    AudioObjectID createAggregate(const AggregateSpec& request) override;
     void destroyAggregate(AudioObjectID aggregate) override;
     IOHandle startIO(AudioObjectID aggregate, IOBlock block) override;
     void stopIO(const IOHandle& handle) override;
