@@ -432,6 +432,25 @@ std::vector<std::string> AudioSession::metadataValues() {
     return values;
 }
 
+std::optional<std::string> AudioSession::leftover(const std::vector<std::string>& needles) {
+    auto mentions = [&](const std::string& text) {
+        return std::any_of(needles.begin(), needles.end(), [&](const std::string& needle) {
+            return text.find(needle) != std::string::npos;
+        });
+    };
+    for (const auto& name : nodeNames()) {
+        if (mentions(name)) {
+            return "node " + name;
+        }
+    }
+    for (const auto& value : metadataValues()) {
+        if (mentions(value)) {
+            return "metadata " + value;
+        }
+    }
+    return std::nullopt;
+}
+
 std::vector<std::string> AudioSession::linkedTargetsOf(int pid) {
     const auto graph = dump();
     std::map<int, std::string> nodeNames;

@@ -59,6 +59,9 @@ public:
     // Every node.name in the graph, and every value of the "default" metadata.
     std::vector<std::string> nodeNames();
     std::vector<std::string> metadataValues();
+    // The first node.name or metadata value that contains any of the needles, described for a
+    // failure message; none when the graph holds no such thing.
+    std::optional<std::string> leftover(const std::vector<std::string>& needles);
     // The stream nodes of a pid and the node.names of the nodes they are linked to.
     std::vector<std::string> linkedTargetsOf(int pid);
     // The file WirePlumber keeps under the session's state folder (for example
