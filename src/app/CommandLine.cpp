@@ -1,42 +1,147 @@
 #include "app/CommandLine.h"
 
+#include "app/Diagnostics.h"
+
+#include <charconv>
 #include <stdexcept>
 
 namespace brindell {
 
+namespace {
+
+struct ModeSwitch {
+    const char* name;
+    CommandLine::Mode mode;
+    bool takesPath;
+};
+
+constexpr ModeSwitch modeSwitches[] = {
+    {"--help", CommandLine::Mode::help, false},
+    {"-h", CommandLine::Mode::help, false},
+    {"--version", CommandLine::Mode::version, false},
+    {"--callbackbench", CommandLine::Mode::callbackBench, false},
+    {"--mixer-snapshot", CommandLine::Mode::mixerSnapshot, true},
+    {"--panel-snapshot", CommandLine::Mode::panelSnapshot, true},
+    {"--keytest", CommandLine::Mode::keyTest, false},
+};
+
+bool isSwitch(const std::string& arg) {
+    return arg.size() > 2 && arg.compare(0, 2, "--") == 0;
+}
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const auto& name : names) {
+        text += (text.empty() ? "" : ", ") + name;
+    }
+    return text;
+}
+
+} // namespace
+
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
     CommandLine result;
-    if (args.empty()) {
-        return result;
-    }
-    const std::string& first = args.front();
-    if (first == "--help" || first == "-h") {
-        result.mode = CommandLine::Mode::help;
-    } else if (first == "--version") {
-        result.mode = CommandLine::Mode::version;
-    } else if (first == "--callbackbench") {
-        result.mode = CommandLine::Mode::callbackBench;
-    } else {
-        throw std::invalid_argument("unknown option '" + first + "' (see brindell --help)");
-    }
-    if (args.size() > 1) {
-        throw std::invalid_argument("unexpected argument '" + args[1] + "' after " + first);
+    std::string modeName;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool hasNext = i + 1 < args.size();
+        if (arg == "--dark") {
+            result.dark = true;
+        } else if (arg == "--reduce-transparency") {
+            result.reduceTransparency = true;
+        } else if (arg == "--increase-contrast") {
+            result.increaseContrast = true;
+        } else if (arg == "--preview-engine") {
+            result.previewEngine = true;
+        } else if (arg == "--preview-state") {
+            if (!hasNext) {
+                throw std::invalid_argument("--preview-state needs one of: " +
+                                            joined(previewStateNames()));
+            }
+            const auto state = previewStateNamed(args[++i]);
+            if (!state) {
+                throw std::invalid_argument("unknown preview state '" + args[i] +
+                                            "' (one of: " + joined(previewStateNames()) + ")");
+            }
+            result.previewState = *state;
+        } else if (arg == "--preview-rows") {
+            if (!hasNext) {
+                throw std::invalid_argument("--preview-rows needs a count from 0 to " +
+                                            std::to_string(maxExtraRows));
+            }
+            const std::string& value = args[++i];
+            int count = -1;
+            const auto [end, error] =
+                std::from_chars(value.data(), value.data() + value.size(), count);
+            if (error != std::errc() || end != value.data() + value.size() || count < 0 ||
+                count > maxExtraRows) {
+                throw std::invalid_argument("--preview-rows needs a count from 0 to " +
+                                            std::to_string(maxExtraRows) + ", not '" + value + "'");
+            }
+            result.previewRows = count;
+        } else {
+            const ModeSwitch* found = nullptr;
+            for (const auto& candidate : modeSwitches) {
+                if (arg == candidate.name) {
+                    found = &candidate;
+                }
+            }
+            if (found == nullptr) {
+                if (isSwitch(arg) || arg.front() == '-') {
+                    throw std::invalid_argument("unknown option '" + arg +
+                                                "' (see brindell --help)");
+                }
+                throw std::invalid_argument("unexpected argument '" + arg + "'" +
+                                            (modeName.empty() ? "" : " after " + modeName));
+            }
+            if (!modeName.empty()) {
+                throw std::invalid_argument(modeName + " and " + arg + " cannot be combined");
+            }
+            modeName = arg;
+            result.mode = found->mode;
+            // The path is optional: without one the snapshot goes to the temporary directory.
+            if (found->takesPath && hasNext && !isSwitch(args[i + 1])) {
+                result.outputPath = args[++i];
+            }
+        }
     }
     return result;
 }
 
+std::string defaultSnapshotPath(CommandLine::Mode mode) {
+    const char* file =
+        mode == CommandLine::Mode::panelSnapshot ? "panel-snapshot.png" : "mixer-snapshot.png";
+    return temporaryDirectory() + "/" + file;
+}
+
 std::string helpText() {
-    return "Usage: brindell [OPTION]\n"
+    return "Usage: brindell [OPTION]...\n"
            "Per-application volume, mute and output device for the desktop.\n"
            "\n"
-           "Without an option, brindell starts in the tray.\n"
+           "Without an option, brindell starts in the tray. A second launch opens the running\n"
+           "one's panel.\n"
            "\n"
            "Options:\n"
            "  --help            show this help and exit\n"
            "  --version         show the version and exit\n"
+           "  --preview-engine  run the tray and panel with sample apps instead of the audio\n"
+           "                    server (temporary, until the live engine is built)\n"
            "\n"
-           "Diagnostics (each writes a log to $TMPDIR, else /tmp, and exits):\n"
-           "  --callbackbench   time the render callback on 512 stereo frames\n";
+           "Diagnostics (each writes to $TMPDIR, else /tmp, and exits):\n"
+           "  --callbackbench   time the render callback on 512 stereo frames\n"
+           "  --mixer-snapshot [PATH]  draw the mixer with sample apps to a PNG\n"
+           "                    (default mixer-snapshot.png)\n"
+           "  --panel-snapshot [PATH]  draw the panel under a tray icon on a desktop to a PNG\n"
+           "                    (default panel-snapshot.png)\n"
+           "  --keytest         drive the panel's keys over sample apps; log keytest.log\n"
+           "\n"
+           "For the snapshots, the key diagnostic and --preview-engine:\n"
+           "  --dark                 dark appearance\n"
+           "  --reduce-transparency  opaque panel background\n"
+           "  --increase-contrast    stronger edges and secondary text\n"
+           "  --preview-state NAME   canned, granted, denied (the permission banner), no-output,\n"
+           "                         fixed-volume or empty\n"
+           "  --preview-rows N       N more sample apps (0 to 200), for a list that scrolls\n";
 }
 
 } // namespace brindell

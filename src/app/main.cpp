@@ -1,5 +1,6 @@
 #include "app/CallbackBench.h"
 #include "app/CommandLine.h"
+#include "shell/BrindellApp.h"
 
 #include <cstdio>
 #include <stdexcept>
@@ -17,6 +18,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "brindell: %s\n", e.what());
         return 2;
     }
+    const brindell::PreviewRequest preview{commandLine.previewState, commandLine.previewRows};
+    const brindell::RenderLook look{commandLine.dark, commandLine.reduceTransparency,
+                                    commandLine.increaseContrast};
+    const std::string path = commandLine.outputPath.empty()
+                                 ? brindell::defaultSnapshotPath(commandLine.mode)
+                                 : commandLine.outputPath;
     switch (commandLine.mode) {
     case CommandLine::Mode::help:
         std::fputs(brindell::helpText().c_str(), stdout);
@@ -26,9 +33,14 @@ int main(int argc, char** argv) {
         return 0;
     case CommandLine::Mode::callbackBench:
         return brindell::callbackBenchMain();
+    case CommandLine::Mode::mixerSnapshot:
+        return brindell::runMixerSnapshot(argc, argv, path, look, preview);
+    case CommandLine::Mode::panelSnapshot:
+        return brindell::runPanelSnapshot(argc, argv, path, look, preview);
+    case CommandLine::Mode::keyTest:
+        return brindell::runKeyTest(argc, argv, preview);
     case CommandLine::Mode::launch:
         break;
     }
-    std::fputs("brindell: this build has no desktop shell yet; see brindell --help\n", stderr);
-    return 1;
+    return brindell::runBrindell(argc, argv, {commandLine.previewEngine, preview});
 }
