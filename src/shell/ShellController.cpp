@@ -37,7 +37,8 @@ ShellController::ShellController(ShellServices services, std::shared_ptr<SerialQ
     if (services_.badge) {
         badge = QString::fromStdString(services_.badge->badge);
     }
-    status_ = std::make_unique<StatusItemController>(badge); // the tray icon shows from here on
+    status_ = std::make_unique<StatusItemController>(badge, services_.statusItemStorage);
+    // The tray icon shows from here on.
     // (The shortcut's registrar and controller, and its recorder, live behind startShortcut.)
 
     watchLayout();

@@ -16,6 +16,7 @@ namespace brindell {
 
 class PanelController;
 class SerialQueue;
+class SettingsStorage;
 class StatusItemController;
 
 // What the shell is given to run: the engine and its lifecycle, and the services of the layers
@@ -44,6 +45,8 @@ struct ShellServices {
 
     std::function<void()> openSoundSettings = [] {};
     std::optional<PanelBadge> badge;
+    // Where the tray icon's visibility is kept ("BrindellStatusItem"); none: this run only.
+    std::shared_ptr<SettingsStorage> statusItemStorage;
 };
 
 // The composition root of a normal launch: the view model over the engine, the panel with its

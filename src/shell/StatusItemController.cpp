@@ -1,10 +1,13 @@
 #include "shell/StatusItemController.h"
 
+#include "settings/SettingsStorage.h"
 #include "shell/PanelTheme.h"
 
 #include <QApplication>
 #include <QCursor>
 #include <QIcon>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMenu>
 #include <QPainter>
 #include <QScreen>
@@ -35,8 +38,33 @@ QIcon menuBarIcon() {
 
 } // namespace
 
-StatusItemController::StatusItemController(std::optional<QString> badge)
-    : menu_(std::make_unique<QMenu>()) {
+std::vector<std::uint8_t> encodeIconVisibility(bool visible) {
+    const QByteArray json = QJsonDocument(QJsonObject{{QStringLiteral("version"), 1},
+                                                      {QStringLiteral("visible"), visible}})
+                                .toJson(QJsonDocument::Compact);
+    return {json.begin(), json.end()};
+}
+
+std::optional<bool> decodeIconVisibility(const std::vector<std::uint8_t>& blob) {
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(
+        QByteArray(reinterpret_cast<const char*>(blob.data()), static_cast<qsizetype>(blob.size())),
+        &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+        return std::nullopt;
+    }
+    const QJsonObject record = document.object();
+    const QJsonValue version = record.value(QStringLiteral("version"));
+    const QJsonValue visible = record.value(QStringLiteral("visible"));
+    if (!version.isDouble() || version.toDouble() != 1.0 || !visible.isBool()) {
+        return std::nullopt;
+    }
+    return visible.toBool();
+}
+
+StatusItemController::StatusItemController(std::optional<QString> badge,
+                                           std::shared_ptr<SettingsStorage> visibility)
+    : menu_(std::make_unique<QMenu>()), visibility_(std::move(visibility)) {
     tray_.setIcon(menuBarIcon());
     QString tip = QStringLiteral("Brindell");
     if (badge) {
@@ -51,7 +79,13 @@ StatusItemController::StatusItemController(std::optional<QString> badge)
     connect(menu_.get(), &QMenu::aboutToShow, this, &StatusItemController::rebuildMenu);
     rebuildMenu();
     tray_.setContextMenu(menu_.get());
-    tray_.show();
+    bool visible = true;
+    if (visibility_) {
+        if (const auto blob = visibility_->load()) {
+            visible = decodeIconVisibility(*blob).value_or(true);
+        }
+    }
+    tray_.setVisible(visible);
 }
 
 StatusItemController::~StatusItemController() {
@@ -117,6 +151,9 @@ std::optional<QRect> StatusItemController::anchorRect() const {
 
 void StatusItemController::setVisible(bool visible) {
     tray_.setVisible(visible);
+    if (visibility_) {
+        visibility_->save(encodeIconVisibility(visible)); // a failed write keeps the old record
+    }
 }
 
 bool StatusItemController::isVisible() const {
