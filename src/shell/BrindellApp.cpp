@@ -72,7 +72,7 @@ int runBrindell(int argc, char** argv, const LaunchOptions& options) {
     }
 
     auto mainQueue = std::make_shared<QtMainQueue>();
-    DesktopSettings desktop;
+    DesktopSettings desktop(QDBusConnection::sessionBus());
 
     ShellServices services;
     services.engine = std::make_shared<PreviewMixerEngine>(

@@ -32,13 +32,15 @@ QVariant unwrap(QVariant value) {
 
 } // namespace
 
-DesktopSettings::DesktopSettings(QObject* parent) : QObject(parent) {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
+DesktopSettings::DesktopSettings(QDBusConnection bus, QObject* parent)
+    : QObject(parent), bus_(std::move(bus)) {
+    if (!bus_.isConnected()) {
         return;
     }
-    bus.connect(portalService, portalPath, settingsInterface, QStringLiteral("SettingChanged"),
-                this, SLOT(settingChanged(QString, QString, QDBusVariant)));
+    // QtDBus refuses a slot whose argument types it cannot name yet.
+    qRegisterMetaType<QDBusVariant>();
+    bus_.connect(portalService, portalPath, settingsInterface, QStringLiteral("SettingChanged"),
+                 this, SLOT(settingChanged(QString, QString, QDBusVariant)));
     read(appearanceGroup, QStringLiteral("color-scheme"));
     read(appearanceGroup, QStringLiteral("contrast"));
     read(gnomeInterface, QStringLiteral("enable-animations"));
@@ -49,8 +51,7 @@ void DesktopSettings::read(const QString& group, const QString& key) {
     QDBusMessage call = QDBusMessage::createMethodCall(portalService, portalPath, settingsInterface,
                                                        QStringLiteral("Read"));
     call << group << key;
-    auto* watcher =
-        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 2000), this);
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, 2000), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, group, key](QDBusPendingCallWatcher* finished) {
                 finished->deleteLater();

@@ -2,6 +2,7 @@
 
 #include "shell/PanelTheme.h"
 
+#include <QDBusConnection>
 #include <QDBusVariant>
 #include <QObject>
 
@@ -16,7 +17,8 @@ namespace brindell {
 class DesktopSettings : public QObject {
     Q_OBJECT
 public:
-    explicit DesktopSettings(QObject* parent = nullptr);
+    // bus: the session bus, or another connection for tests.
+    explicit DesktopSettings(QDBusConnection bus, QObject* parent = nullptr);
 
     Appearance appearance() const;
 
@@ -34,6 +36,7 @@ private:
     bool highContrast_ = false;
     bool gnomeHighContrast_ = false;
     bool animationsOff_ = false;
+    QDBusConnection bus_;
 };
 
 // Whether windows can be translucent: a compositing window manager runs (always so on

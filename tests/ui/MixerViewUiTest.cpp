@@ -174,7 +174,10 @@ TEST(MixerView, StatusLinesFollowThePresentation) {
 }
 
 TEST(MixerView, TheBannerSitsBetweenTheOutputAndTheList) {
-    PreviewMixer mixer;
+    int soundSettingsOpened = 0;
+    MixerViewOptions options;
+    options.openSoundSettings = [&] { ++soundSettingsOpened; };
+    PreviewMixer mixer(PreviewMixerEngine::cannedSnapshot(), options);
     EXPECT_FALSE(mixer.view->banner()->isVisible());
     const int before = mixer.view->preferredHeight();
 
@@ -197,6 +200,9 @@ TEST(MixerView, TheBannerSitsBetweenTheOutputAndTheList) {
     // "Check again" asks the engine to judge afresh.
     auto buttons = banner->findChildren<PanelButton*>();
     ASSERT_EQ(buttons.size(), 2);
+    EXPECT_EQ(buttons[0]->text(), "Open Sound Settings");
+    QTest::mouseClick(buttons[0], Qt::LeftButton);
+    EXPECT_EQ(soundSettingsOpened, 1);
     EXPECT_EQ(buttons[1]->text(), "Check again");
     QTest::mouseClick(buttons[1], Qt::LeftButton);
     settle();
@@ -242,10 +248,43 @@ TEST(MixerView, TheKeyboardCursorMarksTheChosenRowOrSection) {
     EXPECT_FALSE(mixer.view->rowView(2)->keyboardCursor());
 }
 
-TEST(MixerView, FooterHint) {
-    PreviewMixer mixer;
+TEST(MixerView, TheFooterHintsAtTheKeysAndReachesSettings) {
+    int settingsOpened = 0;
+    MixerViewOptions options;
+    options.openSettings = [&] { ++settingsOpened; };
+    PreviewMixer mixer(PreviewMixerEngine::cannedSnapshot(), options);
     EXPECT_EQ(mixer.view->hint()->text(),
               "\u2191\u2193 choose  \u2190\u2192 volume  M mute  R output");
+    auto* gear = mixer.view->footer()->findChild<SymbolButton*>();
+    ASSERT_NE(gear, nullptr);
+    EXPECT_EQ(gear->toolTip(), "Brindell Settings");
+    EXPECT_EQ(accessibleText(gear, QAccessible::Name), "Brindell Settings");
+    QTest::mouseClick(gear, Qt::LeftButton);
+    EXPECT_EQ(settingsOpened, 1);
+
+    auto* reset = mixer.view->footer()->findChild<LinkButton*>();
+    ASSERT_NE(reset, nullptr);
+    EXPECT_EQ(reset->text(), "Reset all apps");
+    QTest::mouseClick(reset, Qt::LeftButton);
+    settle();
+    EXPECT_TRUE(mixer.view->rowViews().empty());
+    EXPECT_TRUE(mixer.view->emptyNote()->isVisible());
+}
+
+TEST(MixerView, ASpecialBuildShowsItsBadge) {
+    MixerViewOptions options;
+    options.badge = PanelBadge{"BETA", "Beta build"};
+    PreviewMixer mixer(PreviewMixerEngine::cannedSnapshot(), options);
+    QLabel* badge = nullptr;
+    for (auto* label : mixer.view->findChildren<QLabel*>()) {
+        if (label->text() == "BETA") {
+            badge = label;
+        }
+    }
+    ASSERT_NE(badge, nullptr);
+    EXPECT_TRUE(badge->isVisible());
+    EXPECT_EQ(accessibleText(badge, QAccessible::Name), "Beta build");
+    EXPECT_GE(badge->y(), mixer.view->footer()->geometry().bottom());
 }
 
 // The colour of the panel's fill in the middle of the footer, as drawn.
