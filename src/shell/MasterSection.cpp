@@ -12,16 +12,6 @@ namespace {
 
 constexpr qreal mutedLineOpacity = 0.5;
 
-QString qs(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
-void setTextColor(QLabel* label, const QColor& color) {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
-}
-
 } // namespace
 
 MasterSection::MasterSection(std::shared_ptr<MixerViewModel> model, const PanelTheme* theme,
@@ -81,9 +71,10 @@ MasterSection::MasterSection(std::shared_ptr<MixerViewModel> model, const PanelT
     device_->setPopulate([this](QMenu& menu) {
         const auto& master = model_->master.get();
         for (const auto& output : model_->outputs.get()) {
-            QAction* choice = menu.addAction(qs(output.name), this, [this, uid = output.uid] {
-                model_->engine().setDefaultOutput(uid);
-            });
+            QAction* choice =
+                menu.addAction(toQString(output.name), this, [this, uid = output.uid] {
+                    model_->engine().setDefaultOutput(uid);
+                });
             choice->setCheckable(true);
             choice->setChecked(master && master->deviceUID == output.uid);
         }
@@ -104,7 +95,7 @@ void MasterSection::applyTheme() {
 
 void MasterSection::refresh() {
     const auto& master = model_->master.get();
-    const QString name = master ? qs(master->deviceName) : QStringLiteral("No output");
+    const QString name = master ? toQString(master->deviceName) : QStringLiteral("No output");
     device_->setText(name);
     device_->setAccessibleValue(name);
     device_->updateGeometry();
@@ -143,11 +134,7 @@ void MasterSection::paintEvent(QPaintEvent*) {
     }
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    QColor fill = theme_->accent();
-    fill.setAlphaF(0.12f);
-    painter.setBrush(fill);
-    painter.setPen(QPen(theme_->accent(), 2));
-    painter.drawRoundedRect(QRectF(rect()).adjusted(5, 3, -5, -3), 8, 8);
+    drawKeyboardCursor(painter, QRectF(rect()).adjusted(5, 3, -5, -3), *theme_);
 }
 
 } // namespace brindell

@@ -19,16 +19,6 @@ namespace brindell {
 
 namespace {
 
-QString qs(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-void setTextColor(QLabel* label, const QColor& color) {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
-}
-
 constexpr qreal cornerRadius = 16;
 
 } // namespace
@@ -40,19 +30,19 @@ PermissionBannerView::PermissionBannerView(const PanelTheme* theme,
                                            std::function<void()> checkAgain, QWidget* parent)
     : QWidget(parent), theme_(theme) {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    setAccessibleName(qs(PermissionBanner::title));
+    setAccessibleName(toQString(PermissionBanner::title));
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(12, 12, 12, 12);
     column->setSpacing(8);
 
     auto* title = new SymbolTextLabel(theme_, this);
-    title->setContent(std::string(PermissionBanner::symbol), qs(PermissionBanner::title),
+    title->setContent(std::string(PermissionBanner::symbol), toQString(PermissionBanner::title),
                       Tint::primary);
     column->addWidget(title);
     texts_.push_back(title);
 
-    auto* body = new QLabel(qs(PermissionBanner::body), this);
+    auto* body = new QLabel(toQString(PermissionBanner::body), this);
     body->setWordWrap(true);
     column->addWidget(body);
     labels_.push_back(body);
@@ -61,7 +51,8 @@ PermissionBannerView::PermissionBannerView(const PanelTheme* theme,
     steps->setSpacing(3);
     int number = 1;
     for (const auto step : PermissionBanner::steps) {
-        auto* label = new QLabel(QString::number(number++) + QStringLiteral(". ") + qs(step), this);
+        auto* label =
+            new QLabel(QString::number(number++) + QStringLiteral(". ") + toQString(step), this);
         label->setWordWrap(true);
         steps->addWidget(label);
         labels_.push_back(label);
@@ -70,8 +61,10 @@ PermissionBannerView::PermissionBannerView(const PanelTheme* theme,
 
     auto* buttons = new QHBoxLayout();
     buttons->setSpacing(8);
-    auto* open = new PanelButton(theme_, qs(PermissionBanner::openSettingsButton), true, this);
-    auto* check = new PanelButton(theme_, qs(PermissionBanner::checkAgainButton), false, this);
+    auto* open =
+        new PanelButton(theme_, toQString(PermissionBanner::openSettingsButton), true, this);
+    auto* check =
+        new PanelButton(theme_, toQString(PermissionBanner::checkAgainButton), false, this);
     connect(open, &QAbstractButton::clicked, this, [f = std::move(openSoundSettings)] {
         if (f) {
             f();
@@ -189,10 +182,10 @@ MixerView::MixerView(std::shared_ptr<MixerViewModel> model, Appearance desktop,
     column_->addWidget(footer_);
 
     if (options_.badge) {
-        badge_ = new QLabel(qs(options_.badge->badge), this);
+        badge_ = new QLabel(toQString(options_.badge->badge), this);
         badge_->setAlignment(Qt::AlignCenter);
         badge_->setContentsMargins(0, 3, 0, 3);
-        badge_->setAccessibleName(qs(options_.badge->accessibilityLabel));
+        badge_->setAccessibleName(toQString(options_.badge->accessibilityLabel));
         column_->addWidget(badge_);
     }
 

@@ -1,6 +1,6 @@
 #include "shell/PanelWidgets.h"
 
-#include <QEnterEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
@@ -150,6 +150,7 @@ constexpr int chevronSpace = 12;
 
 MenuButton::MenuButton(const PanelTheme* theme, QWidget* parent)
     : QAbstractButton(parent), theme_(theme) {
+    setAttribute(Qt::WA_Hover); // repainted as the pointer comes and goes
     setFocusPolicy(Qt::TabFocus);
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
@@ -191,23 +192,11 @@ void MenuButton::openMenu() {
     menu->popup(mapToGlobal(QPoint(0, height())));
 }
 
-void MenuButton::enterEvent(QEnterEvent* event) {
-    hovering_ = true;
-    update();
-    QAbstractButton::enterEvent(event);
-}
-
-void MenuButton::leaveEvent(QEvent* event) {
-    hovering_ = false;
-    update();
-    QAbstractButton::leaveEvent(event);
-}
-
 void MenuButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     QColor color = tintColor(*theme_, tint_);
-    if (hovering_ || isDown()) {
+    if (underMouse() || isDown()) {
         color = theme_->primary();
     }
     const QFontMetrics metrics(font());
@@ -237,6 +226,7 @@ void MenuButton::paintEvent(QPaintEvent*) {
 
 LinkButton::LinkButton(const PanelTheme* theme, const QString& text, QWidget* parent)
     : QAbstractButton(parent), theme_(theme) {
+    setAttribute(Qt::WA_Hover);
     setText(text);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
@@ -248,22 +238,10 @@ QSize LinkButton::sizeHint() const {
     return {metrics.horizontalAdvance(text()) + 2, metrics.height() + 2};
 }
 
-void LinkButton::enterEvent(QEnterEvent* event) {
-    hovering_ = true;
-    update();
-    QAbstractButton::enterEvent(event);
-}
-
-void LinkButton::leaveEvent(QEvent* event) {
-    hovering_ = false;
-    update();
-    QAbstractButton::leaveEvent(event);
-}
-
 void LinkButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     QFont font = this->font();
-    font.setUnderline(hovering_ || hasFocus());
+    font.setUnderline(underMouse() || hasFocus());
     painter.setFont(font);
     QColor color = theme_->accent();
     if (isDown()) {
@@ -277,21 +255,10 @@ void LinkButton::paintEvent(QPaintEvent*) {
 
 SymbolButton::SymbolButton(const PanelTheme* theme, std::string symbol, QWidget* parent)
     : QAbstractButton(parent), theme_(theme), symbol_(std::move(symbol)) {
+    setAttribute(Qt::WA_Hover);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-}
-
-void SymbolButton::enterEvent(QEnterEvent* event) {
-    hovering_ = true;
-    update();
-    QAbstractButton::enterEvent(event);
-}
-
-void SymbolButton::leaveEvent(QEvent* event) {
-    hovering_ = false;
-    update();
-    QAbstractButton::leaveEvent(event);
 }
 
 void SymbolButton::paintEvent(QPaintEvent*) {
@@ -302,7 +269,8 @@ void SymbolButton::paintEvent(QPaintEvent*) {
         painter.setBrush(theme_->primaryAt(isDown() ? 0.12 : 0.06));
         painter.drawRoundedRect(QRectF(rect()), 5, 5);
     }
-    drawSymbol(painter, rect(), symbol_, 15, hovering_ ? theme_->primary() : theme_->secondary());
+    drawSymbol(painter, rect(), symbol_, 15,
+               underMouse() ? theme_->primary() : theme_->secondary());
 }
 
 // --- PanelButton ----------------------------------------------------------------------------
@@ -439,6 +407,24 @@ int heightAtWidth(const QWidget* widget, int width) {
         }
     }
     return widget->sizeHint().height();
+}
+
+QString toQString(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+void setTextColor(QLabel* label, const QColor& color) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+}
+
+void drawKeyboardCursor(QPainter& painter, const QRectF& box, const PanelTheme& theme) {
+    QColor fill = theme.accent();
+    fill.setAlphaF(0.12f);
+    painter.setBrush(fill);
+    painter.setPen(QPen(theme.accent(), 2));
+    painter.drawRoundedRect(box, 8, 8);
 }
 
 } // namespace brindell

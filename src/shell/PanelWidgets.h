@@ -7,7 +7,9 @@
 #include <functional>
 #include <string>
 
+class QLabel;
 class QMenu;
+class QPainter;
 
 namespace brindell {
 
@@ -85,15 +87,12 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
 
 private:
     const PanelTheme* theme_;
     std::function<void(QMenu&)> populate_;
     QString accessibleValue_;
     Tint tint_ = Tint::secondary;
-    bool hovering_ = false;
 };
 
 // A text button drawn as a link, in the accent colour.
@@ -105,12 +104,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
 
 private:
     const PanelTheme* theme_;
-    bool hovering_ = false;
 };
 
 // A plain symbol button in the secondary colour (the settings gear).
@@ -122,13 +118,10 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
 
 private:
     const PanelTheme* theme_;
     std::string symbol_;
-    bool hovering_ = false;
 };
 
 // A rounded push button: prominent ones are filled with the accent colour.
@@ -195,6 +188,15 @@ private:
 } // namespace brindell
 
 namespace brindell {
+
+// Text from the model's UTF-8 strings.
+QString toQString(std::string_view text);
+
+// A label's text colour.
+void setTextColor(QLabel* label, const QColor& color);
+
+// The keyboard cursor: an accent-coloured fill at 12% and a 2-point accent outline.
+void drawKeyboardCursor(QPainter& painter, const QRectF& box, const PanelTheme& theme);
 
 // A widget's height at a width: its height-for-width when it has one, else its size hint.
 int heightAtWidth(const QWidget* widget, int width);

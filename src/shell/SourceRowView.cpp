@@ -18,10 +18,6 @@ constexpr int iconSize = 32;
 constexpr qreal inactiveOpacity = 0.55;
 constexpr qreal mutedSliderOpacity = 0.45;
 
-QString qs(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
 } // namespace
 
 SourceRowView::SourceRowView(std::shared_ptr<MixerViewModel> model, const PanelTheme* theme,
@@ -74,7 +70,7 @@ SourceRowView::SourceRowView(std::shared_ptr<MixerViewModel> model, const PanelT
         const auto& defaultName = model_->defaultOutputName.get();
         QString systemDefault = QStringLiteral("System Default");
         if (defaultName) {
-            systemDefault += QStringLiteral(" (") + qs(*defaultName) + QStringLiteral(")");
+            systemDefault += QStringLiteral(" (") + toQString(*defaultName) + QStringLiteral(")");
         }
         QAction* follow = menu.addAction(systemDefault, this,
                                          [this, pid] { model_->setOutput(pid, std::nullopt); });
@@ -82,9 +78,9 @@ SourceRowView::SourceRowView(std::shared_ptr<MixerViewModel> model, const PanelT
         follow->setChecked(!row_.outputUID);
         menu.addSeparator();
         for (const auto& output : model_->outputs.get()) {
-            QAction* choice = menu.addAction(qs(output.name), this, [this, pid, uid = output.uid] {
-                model_->setOutput(pid, uid);
-            });
+            QAction* choice =
+                menu.addAction(toQString(output.name), this,
+                               [this, pid, uid = output.uid] { model_->setOutput(pid, uid); });
             choice->setCheckable(true);
             choice->setChecked(row_.outputUID == output.uid);
         }
@@ -122,7 +118,7 @@ QString SourceRowView::outputText() const {
     }
     for (const auto& output : model_->outputs.get()) {
         if (output.uid == *row_.outputUID) {
-            return qs(output.name);
+            return toQString(output.name);
         }
     }
     return QStringLiteral("Output not connected");
@@ -136,7 +132,7 @@ void SourceRowView::refreshOutputs() {
 }
 
 void SourceRowView::updateContent() {
-    const QString name = qs(row_.name);
+    const QString name = toQString(row_.name);
     name_->setText(name);
     icon_ = loadIcon();
     setAccessibleName(row_.isActive ? name : name + QStringLiteral(", not playing now"));
@@ -157,7 +153,7 @@ void SourceRowView::updateContent() {
     slider_->setOpacity(row_.isMuted ? mutedSliderOpacity : 1.0);
 
     if (const auto shown = presentation(row_.status, row_.isActive)) {
-        status_->setContent(shown->symbol, qs(shown->sentence),
+        status_->setContent(shown->symbol, toQString(shown->sentence),
                             shown->warning ? Tint::warning : Tint::secondary);
         status_->setVisible(true);
     } else {
@@ -219,7 +215,7 @@ QIcon SourceRowView::loadIcon() const {
     if (!row_.icon || row_.icon->empty()) {
         return {};
     }
-    const QString reference = qs(*row_.icon);
+    const QString reference = toQString(*row_.icon);
     if (reference.startsWith(QLatin1Char('/'))) {
         return QFileInfo::exists(reference) ? QIcon(reference) : QIcon();
     }
@@ -230,16 +226,11 @@ void SourceRowView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    if (hovering_) {
+    if (underMouse()) {
         painter.fillRect(rect(), theme_->primaryAt(0.06));
     }
     if (cursor_) {
-        QColor fill = theme_->accent();
-        fill.setAlphaF(0.12f);
-        const QRectF outline = QRectF(rect()).adjusted(4, 2, -4, -2);
-        painter.setBrush(fill);
-        painter.setPen(QPen(theme_->accent(), 2));
-        painter.drawRoundedRect(outline.adjusted(1, 1, -1, -1), 8, 8);
+        drawKeyboardCursor(painter, QRectF(rect()).adjusted(5, 3, -5, -3), *theme_);
     }
     const QRect iconBox(12, (height() - iconSize) / 2, iconSize, iconSize);
     const QIcon& icon = icon_;
@@ -255,21 +246,9 @@ void SourceRowView::paintEvent(QPaintEvent*) {
     }
 }
 
-void SourceRowView::enterEvent(QEnterEvent* event) {
-    hovering_ = true;
-    update();
-    QWidget::enterEvent(event);
-}
-
-void SourceRowView::leaveEvent(QEvent* event) {
-    hovering_ = false;
-    update();
-    QWidget::leaveEvent(event);
-}
-
 std::unique_ptr<QMenu> SourceRowView::makeContextMenu() {
     auto menu = std::make_unique<QMenu>();
-    QAction* reset = menu->addAction(QStringLiteral("Reset ") + qs(row_.name));
+    QAction* reset = menu->addAction(QStringLiteral("Reset ") + toQString(row_.name));
     reset->setEnabled(row_.bundleID.has_value());
     if (row_.bundleID) {
         connect(reset, &QAction::triggered, this,

@@ -50,8 +50,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
@@ -64,7 +62,6 @@ private:
     MixerRow row_;
     std::shared_ptr<VolumeBox> box_;
     Subscription boxSubscription_;
-    bool hovering_ = false;
     bool cursor_ = false;
     QIcon icon_;
 
