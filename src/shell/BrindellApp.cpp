@@ -59,6 +59,14 @@ int runBrindell(int argc, char** argv, const LaunchOptions& options) {
                    stderr);
         return 1;
     }
+    // Qt would abort without a display to talk to; say what is missing instead.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        std::fputs("brindell: no desktop session to show the tray icon in (neither DISPLAY nor "
+                   "WAYLAND_DISPLAY is set)\n",
+                   stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     prepareApplication(app);
 

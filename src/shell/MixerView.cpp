@@ -17,12 +17,6 @@
 
 namespace brindell {
 
-namespace {
-
-constexpr qreal cornerRadius = 16;
-
-} // namespace
-
 // --- PermissionBannerView -------------------------------------------------------------------
 
 PermissionBannerView::PermissionBannerView(const PanelTheme* theme,

@@ -67,6 +67,7 @@ class MixerView : public QWidget {
 public:
     static constexpr int panelWidth = 380;
     static constexpr int maxListHeight = 360;
+    static constexpr qreal cornerRadius = 16;
 
     MixerView(std::shared_ptr<MixerViewModel> model, Appearance desktop, MixerViewOptions options,
               QWidget* parent = nullptr);

@@ -1,12 +1,14 @@
 #include "shell/PanelController.h"
 
 #include "queue/SerialQueue.h"
+#include "shell/DesktopSettings.h"
 #include "shell/MixerView.h"
 #include "shell/PanelWidgets.h"
 
 #include <QApplication>
 #include <QCursor>
 #include <QKeyEvent>
+#include <QPainterPath>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -57,8 +59,24 @@ bool MixerPanel::eventFilter(QObject* watched, QEvent* event) {
     return false;
 }
 
+void MixerPanel::setMaskedCorners(bool masked) {
+    maskedCorners_ = masked;
+    updateMask();
+}
+
+void MixerPanel::updateMask() {
+    if (!maskedCorners_) {
+        clearMask();
+        return;
+    }
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(rect()), MixerView::cornerRadius, MixerView::cornerRadius);
+    setMask(QRegion(shape.toFillPolygon().toPolygon()));
+}
+
 void MixerPanel::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    updateMask();
     onResized();
 }
 
@@ -93,6 +111,7 @@ PanelController::PanelController(MixerView* view, std::shared_ptr<SerialQueue> m
     layout->setSizeConstraint(QLayout::SetNoConstraint); // only this controller sizes the panel
     layout->addWidget(view_);
     panel_->resize(MixerView::panelWidth, 200);
+    panel_->setMaskedCorners(!compositingAvailable());
     panel_->onCancel = [this] { hide(); };
     panel_->onResized = [this] { pinTopEdge(); };
 }

@@ -25,6 +25,10 @@ public:
     explicit MixerPanel(QWidget* parent = nullptr);
     ~MixerPanel() override;
 
+    // Without a compositor, transparent corners would show black: clip the window to the
+    // panel's rounded shape instead.
+    void setMaskedCorners(bool masked);
+
     std::function<void()> onCancel = [] {};
     std::function<bool(QKeyEvent&)> keyHandler = [](QKeyEvent&) { return false; };
     std::function<void()> onResized = [] {};
@@ -32,6 +36,10 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void updateMask();
+    bool maskedCorners_ = false;
 };
 
 // Shows, places and measures the mixer panel. The panel opens under the tray icon when the
