@@ -13,8 +13,8 @@ class PipeWireHardware;
 class ProcessTapProof;
 class ThreadQueue;
 
-// The process tap proof as the program holds it: created at start-up in every run, run only
-// for "--autoproof [PID]", stopped at every termination. Its status lines go to autoproof.log
+// The process tap proof as the program holds it: run for "--autoproof [PID]" and stopped on
+// the mode's termination path, a signal included. Its status lines go to autoproof.log
 // in the temporary directory, each as the seconds since 1970 modulo 100000 with two decimals,
 // a blank and the line.
 class AutoProof {

@@ -1,87 +1,210 @@
 #include "app/CommandLine.h"
 
+#include "app/Diagnostics.h"
+
 #include <charconv>
 #include <stdexcept>
 
 namespace brindell {
 
-CommandLine parseCommandLine(const std::vector<std::string>& args) {
-    CommandLine result;
-    if (args.empty()) {
-        return result;
+namespace {
+
+// What a mode switch takes after it.
+enum class Argument { none, optionalPath, crashAction, cycles, pid };
+
+struct ModeSwitch {
+    const char* name;
+    CommandLine::Mode mode;
+    Argument argument;
+};
+
+constexpr ModeSwitch modeSwitches[] = {
+    {"--help", CommandLine::Mode::help, Argument::none},
+    {"-h", CommandLine::Mode::help, Argument::none},
+    {"--version", CommandLine::Mode::version, Argument::none},
+    {"--callbackbench", CommandLine::Mode::callbackBench, Argument::none},
+    {"--crashtest", CommandLine::Mode::crashTest, Argument::crashAction},
+    {"--cycletest", CommandLine::Mode::cycleTest, Argument::cycles},
+    {"--autoproof", CommandLine::Mode::autoProof, Argument::pid},
+    {"--mixer-snapshot", CommandLine::Mode::mixerSnapshot, Argument::optionalPath},
+    {"--panel-snapshot", CommandLine::Mode::panelSnapshot, Argument::optionalPath},
+    {"--keytest", CommandLine::Mode::keyTest, Argument::none},
+};
+
+bool isSwitch(const std::string& arg) {
+    return arg.size() > 2 && arg.compare(0, 2, "--") == 0;
+}
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const auto& name : names) {
+        text += (text.empty() ? "" : ", ") + name;
     }
-    const std::string& first = args.front();
-    if (first == "--help" || first == "-h") {
-        result.mode = CommandLine::Mode::help;
-    } else if (first == "--version") {
-        result.mode = CommandLine::Mode::version;
-    } else if (first == "--callbackbench") {
-        result.mode = CommandLine::Mode::callbackBench;
-    } else if (first == "--crashtest") {
-        result.mode = CommandLine::Mode::crashTest;
-        if (args.size() > 1 && args[1] != "crash") {
-            throw std::invalid_argument("--crashtest takes no argument or 'crash', not '" +
-                                        args[1] + "'");
+    return text;
+}
+
+// Reads the argument of a mode switch at args[i + 1], if the mode takes one; returns how many
+// arguments it used.
+std::size_t readModeArgument(const ModeSwitch& mode, const std::vector<std::string>& args,
+                             std::size_t i, CommandLine& result) {
+    const bool hasNext = i + 1 < args.size();
+    const std::string next = hasNext ? args[i + 1] : "";
+    switch (mode.argument) {
+    case Argument::none:
+        return 0;
+    case Argument::optionalPath:
+        // The path is optional: without one the snapshot goes to the temporary directory.
+        if (hasNext && !isSwitch(next)) {
+            result.outputPath = next;
+            return 1;
         }
-        if (args.size() == 2) {
-            result.crashTestAction = args[1];
-            return result;
+        return 0;
+    case Argument::crashAction:
+        if (hasNext && !isSwitch(next)) {
+            if (next != "crash") {
+                throw std::invalid_argument("--crashtest takes no argument or 'crash', not '" +
+                                            next + "'");
+            }
+            result.crashTestAction = next;
+            return 1;
         }
-    } else if (first == "--cycletest") {
-        result.mode = CommandLine::Mode::cycleTest;
-        const std::string text = args.size() > 1 ? args[1] : "";
-        auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), result.cycles);
-        if (text.empty() || error != std::errc{} || end != text.data() + text.size() ||
+        return 0;
+    case Argument::cycles: {
+        auto [end, error] = std::from_chars(next.data(), next.data() + next.size(), result.cycles);
+        if (next.empty() || error != std::errc{} || end != next.data() + next.size() ||
             result.cycles <= 0) {
             throw std::invalid_argument("--cycletest needs a positive number of cycles, not '" +
-                                        text + "'");
+                                        next + "'");
         }
-        if (args.size() > 2) {
-            throw std::invalid_argument("unexpected argument '" + args[2] + "' after " + args[1]);
-        }
-        return result;
-    } else if (first == "--autoproof") {
-        result.mode = CommandLine::Mode::autoProof;
-        if (args.size() > 1) {
-            const std::string& text = args[1];
+        return 1;
+    }
+    case Argument::pid:
+        if (hasNext && !isSwitch(next)) {
             std::int32_t pid = 0;
-            auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), pid);
-            if (error != std::errc{} || end != text.data() + text.size() || pid <= 0) {
-                throw std::invalid_argument("bad process id '" + text + "' after --autoproof");
+            auto [end, error] = std::from_chars(next.data(), next.data() + next.size(), pid);
+            if (error != std::errc{} || end != next.data() + next.size() || pid <= 0) {
+                throw std::invalid_argument("bad process id '" + next + "' after --autoproof");
             }
             result.proofPid = pid;
+            return 1;
         }
-        if (args.size() > 2) {
-            throw std::invalid_argument("unexpected argument '" + args[2] + "' after " + args[1]);
-        }
-        return result;
-    } else {
-        throw std::invalid_argument("unknown option '" + first + "' (see brindell --help)");
+        return 0;
     }
-    if (args.size() > 1) {
-        throw std::invalid_argument("unexpected argument '" + args[1] + "' after " + first);
+    return 0;
+}
+
+} // namespace
+
+CommandLine parseCommandLine(const std::vector<std::string>& args) {
+    CommandLine result;
+    std::string modeName;
+    std::string previous; // what an unexpected argument came after
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool hasNext = i + 1 < args.size();
+        if (arg == "--dark") {
+            result.dark = true;
+        } else if (arg == "--reduce-transparency") {
+            result.reduceTransparency = true;
+        } else if (arg == "--increase-contrast") {
+            result.increaseContrast = true;
+        } else if (arg == "--preview-engine") {
+            result.previewEngine = true;
+        } else if (arg == "--preview-state") {
+            if (!hasNext) {
+                throw std::invalid_argument("--preview-state needs one of: " +
+                                            joined(previewStateNames()));
+            }
+            const auto state = previewStateNamed(args[++i]);
+            if (!state) {
+                throw std::invalid_argument("unknown preview state '" + args[i] +
+                                            "' (one of: " + joined(previewStateNames()) + ")");
+            }
+            result.previewState = *state;
+        } else if (arg == "--preview-rows") {
+            if (!hasNext) {
+                throw std::invalid_argument("--preview-rows needs a count from 0 to " +
+                                            std::to_string(maxExtraRows));
+            }
+            const std::string& value = args[++i];
+            int count = -1;
+            const auto [end, error] =
+                std::from_chars(value.data(), value.data() + value.size(), count);
+            if (error != std::errc() || end != value.data() + value.size() || count < 0 ||
+                count > maxExtraRows) {
+                throw std::invalid_argument("--preview-rows needs a count from 0 to " +
+                                            std::to_string(maxExtraRows) + ", not '" + value + "'");
+            }
+            result.previewRows = count;
+        } else {
+            const ModeSwitch* found = nullptr;
+            for (const auto& candidate : modeSwitches) {
+                if (arg == candidate.name) {
+                    found = &candidate;
+                }
+            }
+            if (found == nullptr) {
+                if (isSwitch(arg) || arg.front() == '-') {
+                    throw std::invalid_argument("unknown option '" + arg +
+                                                "' (see brindell --help)");
+                }
+                throw std::invalid_argument("unexpected argument '" + arg + "'" +
+                                            (previous.empty() ? "" : " after " + previous));
+            }
+            if (!modeName.empty()) {
+                throw std::invalid_argument(modeName + " and " + arg + " cannot be combined");
+            }
+            modeName = arg;
+            result.mode = found->mode;
+            i += readModeArgument(*found, args, i, result);
+            previous = args[i];
+            continue;
+        }
+        previous = arg;
     }
     return result;
 }
 
+std::string defaultSnapshotPath(CommandLine::Mode mode) {
+    const char* file =
+        mode == CommandLine::Mode::panelSnapshot ? "panel-snapshot.png" : "mixer-snapshot.png";
+    return temporaryDirectory() + "/" + file;
+}
+
 std::string helpText() {
-    return "Usage: brindell [OPTION]\n"
+    return "Usage: brindell [OPTION]...\n"
            "Per-application volume, mute and output device for the desktop.\n"
            "\n"
-           "Without an option, brindell starts in the tray.\n"
+           "Without an option, brindell starts in the tray. A second launch opens the running\n"
+           "one's panel.\n"
            "\n"
            "Options:\n"
            "  --help            show this help and exit\n"
            "  --version         show the version and exit\n"
+           "  --preview-engine  run the tray and panel with sample apps instead of the audio\n"
+           "                    server\n"
            "\n"
-           "Diagnostics (each writes a log to $TMPDIR, else /tmp, and exits):\n"
+           "Diagnostics (each writes to $TMPDIR, else /tmp, and exits):\n"
            "  --callbackbench   time the render callback on 512 stereo frames\n"
            "  --crashtest       show stored crash diagnostics and the reports they make\n"
            "  --crashtest crash crash on purpose, leaving a diagnostic for the next start\n"
            "  --cycletest N     start, confirm, turn down and stop a tap session N times on\n"
            "                    the first other app playing; cycletest.log\n"
            "  --autoproof [PID] prove that an app's audio can be tapped and played through\n"
-           "                    (PID, else the first other app playing); autoproof.log\n";
+           "                    (PID, else the first other app playing); autoproof.log\n"
+           "  --mixer-snapshot [PATH]  draw the mixer with sample apps to a PNG\n"
+           "                    (default mixer-snapshot.png)\n"
+           "  --panel-snapshot [PATH]  draw the panel under a tray icon on a desktop to a PNG\n"
+           "                    (default panel-snapshot.png)\n"
+           "  --keytest         drive the panel's keys over sample apps; log keytest.log\n"
+           "\n"
+           "For the snapshots, the key diagnostic and --preview-engine:\n"
+           "  --dark                 dark appearance\n"
+           "  --reduce-transparency  opaque panel background\n"
+           "  --increase-contrast    stronger edges and secondary text\n"
+           "  --preview-state NAME   canned, granted, denied (the permission banner), no-output,\n"
+           "                         fixed-volume or empty\n"
+           "  --preview-rows N       N more sample apps (0 to 200), for a list that scrolls\n";
 }
 
 } // namespace brindell

@@ -4,6 +4,7 @@
 #include "app/CrashReporting.h"
 #include "app/CycleTest.h"
 #include "app/Termination.h"
+#include "shell/BrindellApp.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,54 +14,70 @@
 #define BRINDELL_VERSION "0.0.0"
 #endif
 
-int main(int argc, char** argv) {
+namespace {
+
+// The audio diagnostics that run until SIGTERM or SIGINT: the signal takes their normal
+// termination path, which tears down what they made on the audio server.
+int runAudioDiagnostic(const brindell::CommandLine& commandLine) {
     using brindell::CommandLine;
-    // First, before any thread: SIGTERM and SIGINT take the normal termination path below.
+    // First, before any thread: it blocks both signals in every thread started later.
     brindell::Termination termination;
     brindell::AutoProof proof;
-    termination.setHandler([&proof](int signo) {
-        proof.stop();
-        std::fflush(nullptr);
-        std::_Exit(128 + signo);
-    });
-    // The termination path of every mode: stop the proof (with nothing made, it does nothing).
-    // A signal from here on finds the program already ending.
+    // The termination path: stop the proof (with nothing made, it does nothing). A signal from
+    // here on finds the program already ending.
     auto finish = [&proof, &termination](int code) {
         proof.stop();
         termination.setHandler(nullptr);
         return code;
     };
+    if (commandLine.mode == CommandLine::Mode::cycleTest) {
+        return finish(brindell::cycleTestMain(commandLine.cycles, termination));
+    }
+    return finish(proof.run(commandLine.proofPid, termination));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using brindell::CommandLine;
     CommandLine commandLine;
     try {
         commandLine = brindell::parseCommandLine({argv + 1, argv + argc});
     } catch (const std::invalid_argument& e) {
         std::fprintf(stderr, "brindell: %s\n", e.what());
-        return finish(2);
+        return 2;
     }
+    const brindell::PreviewRequest preview{commandLine.previewState, commandLine.previewRows};
+    const brindell::RenderLook look{commandLine.dark, commandLine.reduceTransparency,
+                                    commandLine.increaseContrast};
+    const std::string path = commandLine.outputPath.empty()
+                                 ? brindell::defaultSnapshotPath(commandLine.mode)
+                                 : commandLine.outputPath;
     switch (commandLine.mode) {
     case CommandLine::Mode::help:
         std::fputs(brindell::helpText().c_str(), stdout);
-        return finish(0);
+        return 0;
     case CommandLine::Mode::version:
         std::printf("brindell %s\n", BRINDELL_VERSION);
-        return finish(0);
+        return 0;
     case CommandLine::Mode::callbackBench:
-        return finish(brindell::callbackBenchMain());
+        return brindell::callbackBenchMain();
     case CommandLine::Mode::crashTest:
-        return finish(brindell::crashTestMain(commandLine.crashTestAction));
+        return brindell::crashTestMain(commandLine.crashTestAction);
     case CommandLine::Mode::cycleTest:
-        // This mode watches for the signal itself and tears its sessions down on it.
-        termination.setHandler(nullptr);
-        return finish(brindell::cycleTestMain(commandLine.cycles, termination));
     case CommandLine::Mode::autoProof:
-        // This mode waits for the signal itself and ends through the same path.
-        termination.setHandler(nullptr);
-        return finish(proof.run(commandLine.proofPid, termination));
+        return runAudioDiagnostic(commandLine);
+    case CommandLine::Mode::mixerSnapshot:
+        return brindell::runMixerSnapshot(argc, argv, path, look, preview);
+    case CommandLine::Mode::panelSnapshot:
+        return brindell::runPanelSnapshot(argc, argv, path, look, preview);
+    case CommandLine::Mode::keyTest:
+        return brindell::runKeyTest(argc, argv, preview);
     case CommandLine::Mode::launch:
         break;
     }
     // Before anything else starts a thread: crashes from here on are recorded for the next start.
+    // The shell takes SIGTERM, SIGINT and SIGHUP into its own termination path.
     brindell::installCrashHandler();
-    std::fputs("brindell: this build has no desktop shell yet; see brindell --help\n", stderr);
-    return finish(1);
+    return brindell::runBrindell(argc, argv, {commandLine.previewEngine, preview});
 }

@@ -68,27 +68,27 @@ public:
     // The handler is called on every later assignment, not with the current value.
     [[nodiscard]] Subscription subscribe(Handler handler) {
         const std::uint64_t id = subscribers_->next++;
-        subscribers_->slots.push_back({id, std::make_shared<Handler>(std::move(handler))});
+        subscribers_->entries.push_back({id, std::make_shared<Handler>(std::move(handler))});
         std::weak_ptr<Subscribers> weak = subscribers_;
         return Subscription([weak, id] {
             if (auto subscribers = weak.lock()) {
-                auto& slots = subscribers->slots;
-                slots.erase(std::remove_if(slots.begin(), slots.end(),
-                                           [id](const Slot& slot) { return slot.id == id; }),
-                            slots.end());
+                auto& entries = subscribers->entries;
+                entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                             [id](const Entry& entry) { return entry.id == id; }),
+                              entries.end());
             }
         });
     }
 
-    std::size_t subscriberCount() const { return subscribers_->slots.size(); }
+    std::size_t subscriberCount() const { return subscribers_->entries.size(); }
 
 private:
-    struct Slot {
+    struct Entry {
         std::uint64_t id;
         std::shared_ptr<Handler> handler;
     };
     struct Subscribers {
-        std::vector<Slot> slots;
+        std::vector<Entry> entries;
         std::uint64_t next = 0;
     };
 
@@ -96,16 +96,16 @@ private:
         // The subscribers as they stand now; each is looked up again before its call, since an
         // earlier one may have removed it.
         std::vector<std::uint64_t> ids;
-        ids.reserve(subscribers_->slots.size());
-        for (const auto& slot : subscribers_->slots) {
-            ids.push_back(slot.id);
+        ids.reserve(subscribers_->entries.size());
+        for (const auto& entry : subscribers_->entries) {
+            ids.push_back(entry.id);
         }
         const auto keepAlive = subscribers_;
         for (const auto id : ids) {
-            const auto& slots = keepAlive->slots;
-            const auto found = std::find_if(slots.begin(), slots.end(),
-                                            [id](const Slot& slot) { return slot.id == id; });
-            if (found != slots.end()) {
+            const auto& entries = keepAlive->entries;
+            const auto found = std::find_if(entries.begin(), entries.end(),
+                                            [id](const Entry& entry) { return entry.id == id; });
+            if (found != entries.end()) {
                 const auto handler = found->handler;
                 (*handler)(value_);
             }

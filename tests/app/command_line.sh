@@ -34,3 +34,10 @@ for bad in "--cycletest" "--cycletest 0" "--cycletest x3" "--cycletest 2 3"; do
     [ "$code" -eq 2 ] || { echo "exit $code for '$bad'"; exit 1; }
     [ -n "$err" ] || { echo "no message for '$bad'"; exit 1; }
 done
+# Without a desktop the tray cannot start: one clear message, no crash.
+set +e
+err=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$brindell" --preview-engine 2>&1 >/dev/null)
+code=$?
+set -e
+[ "$code" -eq 1 ] || { echo "exit $code without a desktop"; exit 1; }
+echo "$err" | grep -q "no desktop session"

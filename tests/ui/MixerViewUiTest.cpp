@@ -1,0 +1,354 @@
+#include "UiTestSupport.h"
+#include "mixer/PreviewContent.h"
+#include "shell/MasterSection.h"
+#include "shell/MixerView.h"
+#include "shell/PanelWidgets.h"
+#include "shell/SourceRowView.h"
+
+#include <QAccessible>
+#include <QGraphicsOpacityEffect>
+#include <QIcon>
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace brindell {
+namespace {
+
+using testing::PreviewMixer;
+using testing::settle;
+
+QString accessibleText(QWidget* widget, QAccessible::Text text) {
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+    return face ? face->text(text) : QString();
+}
+
+TEST(MixerView, NoRowsShowsTheNoteAtLeast80High) {
+    PreviewMixer mixer(previewSnapshot(PreviewState::empty, 0));
+    EXPECT_TRUE(mixer.view->emptyNote()->isVisible());
+    EXPECT_EQ(mixer.view->emptyNote()->text(), "No apps are playing audio");
+    EXPECT_GE(mixer.view->emptyNote()->height(), 80);
+    EXPECT_FALSE(mixer.view->list()->isVisible());
+}
+
+TEST(MixerView, TheListGrowsWithItsRowsUpTo360ThenScrolls) {
+    PreviewMixer mixer;
+    const int four = mixer.view->listHeight();
+    EXPECT_GT(four, 0);
+    EXPECT_LT(four, MixerView::maxListHeight);
+    EXPECT_EQ(mixer.view->list()->height(), four);
+
+    // Rows totalling well over 360: the list stays 360 and scrolls.
+    mixer.engine->publish(previewSnapshot(PreviewState::canned, 8));
+    settle();
+    EXPECT_GT(mixer.view->listHeight(), 500);
+    EXPECT_EQ(mixer.view->list()->height(), MixerView::maxListHeight);
+    EXPECT_GT(mixer.view->list()->verticalScrollBar()->maximum(), 0);
+
+    // And shrinks back when apps go.
+    mixer.engine->publish(PreviewMixerEngine::cannedSnapshot());
+    settle();
+    EXPECT_EQ(mixer.view->listHeight(), four);
+    EXPECT_EQ(mixer.view->list()->height(), four);
+}
+
+TEST(MixerView, RowsFollowTheModelsOrderAndReuseTheirWidgets) {
+    PreviewMixer mixer;
+    SourceRowView* game = mixer.view->rowView(4);
+    ASSERT_NE(game, nullptr);
+    MixerSnapshot s = mixer.engine->current();
+    std::reverse(s.rows.begin(), s.rows.end());
+    mixer.engine->publish(s);
+    settle();
+    std::vector<pid_type> order;
+    for (auto* row : mixer.view->rowViews()) {
+        order.push_back(row->pid());
+    }
+    EXPECT_EQ(order, (std::vector<pid_type>{4, 3, 2, 1}));
+    EXPECT_EQ(mixer.view->rowView(4), game);
+}
+
+TEST(MixerView, AnInactiveRowIsFadedAndSaysSo) {
+    PreviewMixer mixer;
+    SourceRowView* helper = mixer.view->rowView(3);
+    EXPECT_DOUBLE_EQ(helper->rowOpacity(), 0.55);
+    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(helper->graphicsEffect());
+    ASSERT_NE(effect, nullptr);
+    EXPECT_DOUBLE_EQ(effect->opacity(), 0.55);
+    EXPECT_EQ(accessibleText(helper, QAccessible::Name), "Browser Helper, not playing now");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(helper)->role(), QAccessible::Grouping);
+
+    SourceRowView* music = mixer.view->rowView(1);
+    EXPECT_EQ(music->graphicsEffect(), nullptr) << "a playing row is drawn directly";
+    EXPECT_EQ(accessibleText(music, QAccessible::Name), "Music");
+}
+
+TEST(MixerView, AMutedRowShowsTheSlashedSpeakerAndAFadedSlider) {
+    PreviewMixer mixer;
+    SourceRowView* helper = mixer.view->rowView(3);
+    EXPECT_EQ(helper->muteButton()->symbol(), "speaker.slash.fill");
+    EXPECT_TRUE(helper->muteButton()->isOn());
+    EXPECT_EQ(helper->muteButton()->toolTip(), "Unmute Browser Helper");
+    EXPECT_EQ(accessibleText(helper->muteButton(), QAccessible::Name), "Unmute Browser Helper");
+    EXPECT_DOUBLE_EQ(helper->slider()->opacity(), 0.45);
+
+    QTest::mouseClick(helper->muteButton(), Qt::LeftButton);
+    EXPECT_FALSE(mixer.engine->current().rows[2].isMuted);
+    EXPECT_EQ(helper->muteButton()->symbol(), "speaker.wave.2.fill");
+    EXPECT_EQ(helper->muteButton()->toolTip(), "Mute Browser Helper");
+    EXPECT_DOUBLE_EQ(helper->slider()->opacity(), 1.0);
+}
+
+TEST(MixerView, SlidersSpeakTheirValueInPercent) {
+    PreviewMixer mixer;
+    VolumeSlider* slider = mixer.view->rowView(1)->slider();
+    EXPECT_EQ(accessibleText(slider, QAccessible::Name), "Music volume");
+    mixer.model->setVolume(1, 0.456f);
+    EXPECT_EQ(accessibleText(slider, QAccessible::Value), "46 percent");
+    EXPECT_EQ(VolumeSlider::describe(0.456f), "46 percent");
+    EXPECT_EQ(VolumeSlider::describe(0.0f), "0 percent");
+    EXPECT_EQ(accessibleText(mixer.view->masterSection()->slider(), QAccessible::Name),
+              "Master volume");
+    EXPECT_EQ(accessibleText(mixer.view->masterSection()->slider(), QAccessible::Value),
+              "60 percent");
+}
+
+TEST(MixerView, TheResetEntryNeedsABundleIdentifier) {
+    MixerSnapshot s = PreviewMixerEngine::cannedSnapshot();
+    s.rows[1].bundleID.reset();
+    PreviewMixer mixer(s);
+    auto menu = mixer.view->rowView(2)->makeContextMenu();
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_EQ(menu->actions().front()->text(), "Reset Video Call");
+    EXPECT_FALSE(menu->actions().front()->isEnabled());
+
+    auto music = mixer.view->rowView(1)->makeContextMenu();
+    ASSERT_TRUE(music->actions().front()->isEnabled());
+    music->actions().front()->trigger();
+    settle();
+    EXPECT_EQ(mixer.view->rowView(1), nullptr) << "forgetting removes the row (preview engine)";
+}
+
+TEST(MixerView, OutputMenusNameTheCurrentOutput) {
+    PreviewMixer mixer;
+    EXPECT_EQ(mixer.view->rowView(1)->outputMenu()->text(), "System Default");
+    EXPECT_EQ(mixer.view->rowView(2)->outputMenu()->text(), "Headphones");
+    MenuButton* game = mixer.view->rowView(4)->outputMenu();
+    EXPECT_EQ(game->text(), "Output not connected");
+    EXPECT_EQ(accessibleText(game, QAccessible::Name), "Output for Game");
+    EXPECT_EQ(accessibleText(game, QAccessible::Value), "Output not connected");
+
+    // Entries: the default (with its name), a divider, then every output.
+    game->openMenu();
+    auto* menu = game->findChild<QMenu*>();
+    ASSERT_NE(menu, nullptr);
+    QStringList entries;
+    for (QAction* action : menu->actions()) {
+        entries << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    }
+    EXPECT_EQ(entries, (QStringList{"System Default (Built-in Speakers)", "-", "Built-in Speakers",
+                                    "Headphones", "Monitor"}));
+    menu->actions().at(4)->trigger();
+    menu->close();
+    settle();
+    EXPECT_EQ(mixer.engine->current().rows[3].outputUID, "hdmi");
+    EXPECT_EQ(game->text(), "Monitor");
+}
+
+TEST(MixerView, StatusLinesFollowThePresentation) {
+    MixerSnapshot s = PreviewMixerEngine::cannedSnapshot();
+    s.rows[0].status = MixerRowStatus::starting();
+    s.rows[2].status = MixerRowStatus::starting(); // not playing: says nothing
+    PreviewMixer mixer(s);
+    SymbolTextLabel* waiting = mixer.view->rowView(4)->statusLine();
+    EXPECT_TRUE(waiting->isVisible());
+    EXPECT_EQ(waiting->symbol(), "speaker.badge.exclamationmark");
+    EXPECT_EQ(waiting->tint(), Tint::warning);
+    EXPECT_EQ(mixer.view->rowView(1)->statusLine()->text(), "Starting\u2026");
+    EXPECT_EQ(mixer.view->rowView(1)->statusLine()->tint(), Tint::secondary);
+    EXPECT_FALSE(mixer.view->rowView(3)->statusLine()->isVisible());
+}
+
+TEST(MixerView, TheBannerSitsBetweenTheOutputAndTheList) {
+    int soundSettingsOpened = 0;
+    MixerViewOptions options;
+    options.openSoundSettings = [&] { ++soundSettingsOpened; };
+    PreviewMixer mixer(PreviewMixerEngine::cannedSnapshot(), options);
+    EXPECT_FALSE(mixer.view->banner()->isVisible());
+    const int before = mixer.view->preferredHeight();
+
+    mixer.engine->publish(previewSnapshot(PreviewState::denied, 0));
+    settle();
+    PermissionBannerView* banner = mixer.view->banner();
+    ASSERT_TRUE(banner->isVisible());
+    EXPECT_EQ(accessibleText(banner, QAccessible::Name), "Brindell can't hear your apps");
+    EXPECT_EQ(banner->stepTexts(),
+              (QStringList{"1. Press Open Sound Settings.",
+                           "2. Allow Brindell to capture app audio (for a sandboxed install, "
+                           "in its permissions).",
+                           "3. Come back and press Check again while something is playing."}));
+    mixer.view->resize(MixerView::panelWidth, mixer.view->preferredHeight());
+    settle();
+    EXPECT_GT(mixer.view->preferredHeight(), before);
+    EXPECT_GE(banner->y(), mixer.view->masterSection()->geometry().bottom());
+    EXPECT_LE(banner->geometry().bottom(), mixer.view->list()->y());
+
+    // "Check again" asks the engine to judge afresh.
+    auto buttons = banner->findChildren<PanelButton*>();
+    ASSERT_EQ(buttons.size(), 2);
+    EXPECT_EQ(buttons[0]->text(), "Open Sound Settings");
+    QTest::mouseClick(buttons[0], Qt::LeftButton);
+    EXPECT_EQ(soundSettingsOpened, 1);
+    EXPECT_EQ(buttons[1]->text(), "Check again");
+    QTest::mouseClick(buttons[1], Qt::LeftButton);
+    settle();
+    EXPECT_EQ(mixer.engine->current().permission, PermissionState::unknown);
+    EXPECT_FALSE(banner->isVisible());
+}
+
+TEST(MixerView, TheOutputSectionShowsOnlyTheControlsTheDeviceHas) {
+    PreviewMixer mixer;
+    MasterSection* master = mixer.view->masterSection();
+    EXPECT_EQ(master->deviceMenu()->text(), "Built-in Speakers");
+    EXPECT_TRUE(master->muteButton()->isVisible());
+    EXPECT_EQ(master->muteButton()->symbol(), "speaker.fill");
+    EXPECT_EQ(accessibleText(master->muteButton(), QAccessible::Name), "Mute output");
+    EXPECT_TRUE(master->volumeLine()->isVisible());
+    EXPECT_FALSE(master->noVolumeNote()->isVisible());
+
+    QTest::mouseClick(master->muteButton(), Qt::LeftButton);
+    EXPECT_EQ(master->muteButton()->toolTip(), "Unmute");
+    EXPECT_EQ(accessibleText(master->muteButton(), QAccessible::Name), "Unmute output");
+    EXPECT_DOUBLE_EQ(master->volumeLineOpacity(), 0.5);
+
+    mixer.engine->publish(previewSnapshot(PreviewState::fixedVolume, 0));
+    settle();
+    EXPECT_EQ(master->deviceMenu()->text(), "Monitor");
+    EXPECT_FALSE(master->muteButton()->isVisible());
+    EXPECT_FALSE(master->volumeLine()->isVisible());
+    EXPECT_TRUE(master->noVolumeNote()->isVisible());
+    EXPECT_EQ(master->noVolumeNote()->text(),
+              "This output has no software volume. Use your display or device controls.");
+
+    mixer.engine->publish(previewSnapshot(PreviewState::noOutput, 0));
+    settle();
+    EXPECT_EQ(master->deviceMenu()->text(), "No output");
+}
+
+TEST(MixerView, TheKeyboardCursorMarksTheChosenRowOrSection) {
+    PreviewMixer mixer;
+    mixer.model->keyboardTarget.set(KeyboardTarget::row(2));
+    EXPECT_TRUE(mixer.view->rowView(2)->keyboardCursor());
+    EXPECT_FALSE(mixer.view->rowView(1)->keyboardCursor());
+    mixer.model->keyboardTarget.set(KeyboardTarget::master());
+    EXPECT_FALSE(mixer.view->rowView(2)->keyboardCursor());
+}
+
+TEST(MixerView, TheFooterHintsAtTheKeysAndReachesSettings) {
+    int settingsOpened = 0;
+    MixerViewOptions options;
+    options.openSettings = [&] { ++settingsOpened; };
+    PreviewMixer mixer(PreviewMixerEngine::cannedSnapshot(), options);
+    EXPECT_EQ(mixer.view->hint()->text(),
+              "\u2191\u2193 choose  \u2190\u2192 volume  M mute  R output");
+    auto* gear = mixer.view->footer()->findChild<SymbolButton*>();
+    ASSERT_NE(gear, nullptr);
+    EXPECT_EQ(gear->toolTip(), "Brindell Settings");
+    EXPECT_EQ(accessibleText(gear, QAccessible::Name), "Brindell Settings");
+    QTest::mouseClick(gear, Qt::LeftButton);
+    EXPECT_EQ(settingsOpened, 1);
+
+    auto* reset = mixer.view->footer()->findChild<LinkButton*>();
+    ASSERT_NE(reset, nullptr);
+    EXPECT_EQ(reset->text(), "Reset all apps");
+    QTest::mouseClick(reset, Qt::LeftButton);
+    settle();
+    EXPECT_TRUE(mixer.view->rowViews().empty());
+    EXPECT_TRUE(mixer.view->emptyNote()->isVisible());
+}
+
+TEST(MixerView, ASpecialBuildShowsItsBadge) {
+    MixerViewOptions options;
+    options.badge = PanelBadge{"BETA", "Beta build"};
+    PreviewMixer mixer(PreviewMixerEngine::cannedSnapshot(), options);
+    QLabel* badge = nullptr;
+    for (auto* label : mixer.view->findChildren<QLabel*>()) {
+        if (label->text() == "BETA") {
+            badge = label;
+        }
+    }
+    ASSERT_NE(badge, nullptr);
+    EXPECT_TRUE(badge->isVisible());
+    EXPECT_EQ(accessibleText(badge, QAccessible::Name), "Beta build");
+    EXPECT_GE(badge->y(), mixer.view->footer()->geometry().bottom());
+}
+
+// The colour of the panel's fill in the middle of the footer, as drawn.
+QColor footerFill(MixerView& view) {
+    QImage image(view.size(), QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    view.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    const QRect footer = view.footer()->geometry();
+    return image.pixelColor(footer.center().x() - 60, footer.bottom() - 2);
+}
+
+TEST(MixerView, ReducedTransparencyDrawsAnOpaqueBackground) {
+    MixerViewOptions opaque;
+    opaque.forceReducedTransparency = true;
+    PreviewMixer forced(PreviewMixerEngine::cannedSnapshot(), opaque);
+    EXPECT_TRUE(forced.view->opaqueBackground());
+    EXPECT_EQ(footerFill(*forced.view).alpha(), 255);
+
+    PreviewMixer normal;
+    EXPECT_FALSE(normal.view->opaqueBackground());
+    EXPECT_LT(footerFill(*normal.view).alpha(), 255);
+
+    // The desktop's own setting does the same.
+    Appearance desktop;
+    desktop.reduceTransparency = true;
+    normal.view->setAppearance(desktop);
+    EXPECT_EQ(footerFill(*normal.view).alpha(), 255);
+}
+
+TEST(MixerView, DarkAppearanceUsesADarkPalette) {
+    Appearance dark;
+    dark.dark = true;
+    PreviewMixer mixer(PreviewMixerEngine::cannedSnapshot(), {}, dark);
+    EXPECT_TRUE(PanelTheme::isDark(mixer.view->theme().palette()));
+    EXPECT_LT(footerFill(*mixer.view).lightnessF(), 0.3f);
+}
+
+TEST(PanelSymbols, EverySymbolIsDrawnEvenWithoutAnIconTheme) {
+    const QStringList paths = QIcon::themeSearchPaths();
+    const QString theme = QIcon::themeName();
+    QIcon::setThemeSearchPaths({});
+    QIcon::setThemeName(QStringLiteral("no-such-theme"));
+    for (const char* symbol :
+         {"speaker.wave.2.fill", "speaker.wave.3.fill", "speaker.fill", "speaker.slash.fill",
+          "speaker.badge.exclamationmark", "exclamationmark.triangle.fill", "ellipsis.circle",
+          "shield.lefthalf.filled", "lock.slash", "lock", "app.dashed", "gearshape", "hifispeaker",
+          "mic.slash", "music.note", "arrow.right", "slider.horizontal.3", "MenuBarIcon"}) {
+        const QPixmap pixmap = symbolPixmap(symbol, 16, Qt::red, 2.0);
+        ASSERT_FALSE(pixmap.isNull()) << symbol;
+        // Something is drawn, in the colour asked for.
+        const QImage image = pixmap.toImage();
+        bool inked = false;
+        for (int y = 0; y < image.height() && !inked; ++y) {
+            for (int x = 0; x < image.width() && !inked; ++x) {
+                const QColor c = image.pixelColor(x, y);
+                inked = c.alpha() > 128 && c.red() > 200 && c.green() < 50;
+            }
+        }
+        EXPECT_TRUE(inked) << symbol;
+    }
+    EXPECT_TRUE(symbolPixmap("no.such.symbol", 16, Qt::red, 1.0).isNull());
+    QIcon::setThemeSearchPaths(paths);
+    QIcon::setThemeName(theme);
+}
+
+} // namespace
+} // namespace brindell

@@ -1,0 +1,212 @@
+#include "UiTestSupport.h"
+#include "mixer/PreviewContent.h"
+#include "shell/PanelController.h"
+#include "shell/ShellController.h"
+#include "shell/StatusItemController.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace brindell {
+namespace {
+
+using testing::settle;
+using testing::waitFor;
+
+// A shell over the preview engine whose services record what is asked of them.
+struct Shell {
+    explicit Shell(bool onboarded = true) {
+        engine = std::make_shared<PreviewMixerEngine>();
+        ShellServices services;
+        services.engine = engine;
+        services.startEngine = [this] { calls.push_back("startEngine"); };
+        services.stopEngine = [this] { calls.push_back("stopEngine"); };
+        services.resetAudio = [this] { calls.push_back("resetAudio"); };
+        services.startShortcut = [this](std::function<void()> handler) {
+            calls.push_back("startShortcut");
+            shortcut = std::move(handler);
+        };
+        services.unregisterShortcut = [this] { calls.push_back("unregisterShortcut"); };
+        services.openSettings = [this] { calls.push_back("openSettings"); };
+        services.onboardingCompleted = [this] { return onboardingDone; };
+        services.showOnboarding = [this] { calls.push_back("showOnboarding"); };
+        services.startUpdates = [this] { calls.push_back("startUpdates"); };
+        services.subscribeCrashReports = [this] { calls.push_back("subscribeCrashReports"); };
+        onboardingDone = onboarded;
+        shell = std::make_unique<ShellController>(std::move(services), mainQueue, Appearance{});
+    }
+    ~Shell() {
+        shell.reset();
+        settle();
+    }
+    bool panelOpen() { return shell->panel().isVisible(); }
+
+    std::shared_ptr<QtMainQueue> mainQueue = std::make_shared<QtMainQueue>();
+    std::shared_ptr<PreviewMixerEngine> engine;
+    std::vector<std::string> calls;
+    std::function<void()> shortcut;
+    bool onboardingDone = true;
+    std::unique_ptr<ShellController> shell;
+};
+
+using Calls = std::vector<std::string>;
+
+TEST(ShellController, StartsInOrderAndTheEngineLast) {
+    Shell s;
+    EXPECT_TRUE(s.calls.empty()) << "construction starts nothing";
+    s.shell->start();
+    EXPECT_EQ(s.calls,
+              (Calls{"startUpdates", "subscribeCrashReports", "startShortcut", "startEngine"}));
+    s.shell->start();
+    EXPECT_EQ(s.calls.size(), 4u) << "start runs once";
+}
+
+TEST(ShellController, AFirstRunShowsOnboardingInsteadOfTheEngineAndThePanel) {
+    Shell s(/*onboarded*/ false);
+    s.shell->start();
+    EXPECT_EQ(s.calls.back(), "showOnboarding");
+    EXPECT_EQ(std::count(s.calls.begin(), s.calls.end(), "startEngine"), 0);
+    s.calls.clear();
+    s.shell->togglePanel();
+    EXPECT_FALSE(s.panelOpen());
+    EXPECT_EQ(s.calls, (Calls{"showOnboarding"}));
+}
+
+TEST(ShellController, TheShortcutPressedTwiceOpensThenClosesThePanel) {
+    Shell s;
+    s.shell->start();
+    ASSERT_TRUE(s.shortcut);
+    s.shortcut();
+    EXPECT_FALSE(s.panelOpen()) << "the handler only schedules the toggle";
+    ASSERT_TRUE(waitFor([&] { return s.panelOpen(); }));
+    s.shortcut();
+    ASSERT_TRUE(waitFor([&] { return !s.panelOpen(); }));
+}
+
+TEST(ShellController, TheTrayIconTogglesAndItsMenuReachesTheShell) {
+    Shell s;
+    s.shell->start();
+    StatusItemController& status = s.shell->status();
+    status.activated(QSystemTrayIcon::Trigger, Qt::NoModifier);
+    EXPECT_TRUE(s.panelOpen());
+    status.activated(QSystemTrayIcon::Trigger, Qt::NoModifier);
+    EXPECT_FALSE(s.panelOpen());
+
+    // Ctrl and a left click open the menu instead, and the next plain click toggles again.
+    status.activated(QSystemTrayIcon::Trigger, Qt::ControlModifier);
+    EXPECT_FALSE(s.panelOpen());
+    EXPECT_TRUE(waitFor([&] { return status.menu()->isVisible(); }));
+    status.menu()->close();
+    status.activated(QSystemTrayIcon::Trigger, Qt::NoModifier);
+    EXPECT_TRUE(s.panelOpen());
+
+    QStringList entries;
+    for (QAction* action : status.menu()->actions()) {
+        entries << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    }
+    EXPECT_EQ(entries, (QStringList{"Settings\u2026", "Reset Audio", "-", "Quit Brindell"}));
+    status.menu()->actions().at(0)->trigger();
+    status.menu()->actions().at(1)->trigger();
+    EXPECT_EQ(s.calls.back(), "resetAudio");
+    EXPECT_EQ(s.calls.at(s.calls.size() - 2), "openSettings");
+
+    status.setOnCheckForUpdates([&] { s.calls.push_back("checkForUpdates"); });
+    ASSERT_EQ(status.menu()->actions().size(), 5);
+    EXPECT_EQ(status.menu()->actions().at(2)->text(), "Check for Updates\u2026");
+    status.menu()->actions().at(2)->trigger();
+    EXPECT_EQ(s.calls.back(), "checkForUpdates");
+}
+
+TEST(ShellController, ShowingThePanelClearsTheKeyboardCursor) {
+    Shell s;
+    s.shell->start();
+    s.shell->model().keyboardTarget.set(KeyboardTarget::row(2));
+    s.shell->togglePanel();
+    EXPECT_FALSE(s.shell->model().keyboardTarget.get());
+}
+
+TEST(ShellController, ASecondLaunchOpensButNeverClosesThePanel) {
+    Shell s;
+    s.shell->start();
+    s.shell->showPanel();
+    EXPECT_TRUE(s.panelOpen());
+    s.shell->showPanel();
+    EXPECT_TRUE(s.panelOpen());
+}
+
+TEST(ShellController, ThePanelIsRemeasuredWhenRowsComeButNotForVolumes) {
+    Shell s;
+    s.shell->start();
+    s.shell->togglePanel();
+    settle();
+    PanelController& panel = s.shell->panel();
+    const int height = panel.panel()->height();
+
+    // A volume change re-measures nothing: a panel resized behind the shell's back stays so.
+    panel.panel()->resize(380, height + 40);
+    s.engine->setVolume(1, 0.2f);
+    settle();
+    EXPECT_EQ(panel.panel()->height(), height + 40);
+
+    // A new row does.
+    MixerSnapshot more = s.engine->current();
+    MixerRow extra;
+    extra.pid = 77;
+    extra.name = "Podcasts";
+    more.rows.push_back(extra);
+    s.engine->publish(more);
+    settle();
+    EXPECT_EQ(panel.panel()->height(), panel.measure(true).height());
+    EXPECT_GT(panel.panel()->height(), height);
+}
+
+TEST(ShellController, APermissionChangeWhileHiddenIsMeasuredAtTheNextShow) {
+    Shell s;
+    s.shell->start();
+    s.engine->publish(previewSnapshot(PreviewState::denied, 0));
+    settle();
+    EXPECT_FALSE(s.panelOpen());
+    s.shell->togglePanel();
+    settle();
+    EXPECT_EQ(s.shell->panel().panel()->height(), s.shell->panel().measure(true).height());
+    EXPECT_TRUE(s.shell->view().banner()->isVisible());
+}
+
+TEST(ShellController, TerminationUnregistersTheShortcutBeforeTheEngineStops) {
+    Shell s;
+    s.shell->start();
+    s.calls.clear();
+    s.shell->terminate();
+    EXPECT_EQ(s.calls, (Calls{"unregisterShortcut", "stopEngine"}));
+    s.shell->terminate();
+    EXPECT_EQ(s.calls.size(), 2u) << "once only";
+}
+
+TEST(ShellController, QuitFromTheMenuGoesThroughTheApplicationsQuit) {
+    Shell s;
+    s.shell->start();
+    bool quitting = false;
+    auto connection =
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { quitting = true; });
+    QMetaObject::Connection terminate = QObject::connect(
+        qApp, &QCoreApplication::aboutToQuit, s.shell.get(), [&] { s.shell->terminate(); });
+    // The quit entry is queued to the event loop; run one loop for it to end.
+    QAction* quit = s.shell->status().menu()->actions().back();
+    ASSERT_EQ(quit->text(), "Quit Brindell");
+    QTimer::singleShot(0, quit, &QAction::trigger);
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    watchdog.start(5000);
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_TRUE(quitting);
+    EXPECT_TRUE(s.shell->isTerminated());
+    EXPECT_EQ(s.calls.back(), "stopEngine");
+    QObject::disconnect(connection);
+    QObject::disconnect(terminate);
+}
+
+} // namespace
+} // namespace brindell

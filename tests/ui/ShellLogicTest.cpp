@@ -1,0 +1,201 @@
+#include "mixer/MixerViewModel.h"
+#include "shell/LayoutKey.h"
+#include "shell/PanelPlacement.h"
+#include "shell/QtKeys.h"
+
+#include <QKeyEvent>
+#include <gtest/gtest.h>
+
+namespace brindell {
+namespace {
+
+using PanelPlacement::place;
+using PanelPlacement::Point;
+using PanelPlacement::Rect;
+using PanelPlacement::Screen;
+
+// A 1920 by 1080 display with a 25-point bar along its top.
+const Screen laptop{{0, 0, 1920, 1080}, {0, 0, 1920, 1055}};
+
+// The tray icon's rectangle in the bar, centred on x.
+Rect iconAt(double centreX) {
+    return {centreX - 12, 1055, 24, 24};
+}
+
+TEST(PanelPlacement, HangsSixBelowTheIconCentredOnIt) {
+    const Point origin = place(380, 300, iconAt(1012), {laptop}, laptop);
+    EXPECT_EQ(origin, (Point{1012 - 190, 1055 - 300 - 6}));
+    EXPECT_EQ(origin.y, 749);
+}
+
+TEST(PanelPlacement, KeepsEightFromTheSides) {
+    EXPECT_EQ(place(380, 300, iconAt(1900), {laptop}, laptop).x, 1532);
+    EXPECT_EQ(place(380, 300, iconAt(20), {laptop}, laptop).x, 8);
+    // Exactly at the bounds: unchanged.
+    EXPECT_EQ(place(380, 300, iconAt(1532 + 190), {laptop}, laptop).x, 1532);
+    EXPECT_EQ(place(380, 300, iconAt(8 + 190), {laptop}, laptop).x, 8);
+}
+
+TEST(PanelPlacement, ADisplayNarrowerThanThePanelAndMarginsTakesTheLeftMargin) {
+    const Screen narrow{{2000, 0, 390, 800}, {2000, 0, 390, 780}};
+    EXPECT_EQ(place(380, 300, std::nullopt, {narrow}, narrow).x, 2008);
+    const Screen narrowWithBar{{2000, 0, 390, 800}, {2000, 0, 390, 775}};
+    const Rect icon{2300, 776, 24, 24};
+    EXPECT_EQ(place(380, 300, icon, {narrowWithBar}, narrowWithBar), (Point{2008, 776 - 300 - 6}));
+}
+
+TEST(PanelPlacement, WithoutAnIconCentresAtTheTopOfThePointersDisplay) {
+    EXPECT_EQ(place(380, 300, std::nullopt, {laptop}, laptop), (Point{960 - 190, 1055 - 300 - 8}));
+    const Screen other{{1920, 200, 1280, 800}, {1920, 200, 1280, 770}};
+    EXPECT_EQ(place(380, 300, std::nullopt, {laptop, other}, other),
+              (Point{1920 + 640 - 190, 970 - 300 - 8}));
+}
+
+TEST(PanelPlacement, OpensOnTheDisplayHoldingTheIconNotThePointers) {
+    const Screen big{{1920, 0, 2560, 1440}, {1920, 0, 2560, 1415}};
+    const Rect icon{3000, 1415, 24, 25};
+    EXPECT_EQ(place(380, 300, icon, {laptop, big}, laptop), (Point{3012 - 190, 1415 - 300 - 6}));
+}
+
+TEST(PanelPlacement, AnIconOutsideATopBarIsNoAnchor) {
+    const Point fallback = place(380, 300, std::nullopt, {laptop}, laptop);
+    // In a bar along the bottom of the display.
+    const Screen bottomBar{{0, 0, 1920, 1080}, {0, 40, 1920, 1040}};
+    EXPECT_EQ(place(380, 300, Rect{1000, 5, 24, 30}, {bottomBar}, bottomBar),
+              (Point{770, 1080 - 300 - 8}));
+    // Inside the visible frame (a window's button, not a bar item).
+    EXPECT_EQ(place(380, 300, Rect{1000, 1000, 24, 24}, {laptop}, laptop), fallback);
+    // More than 60 below the top of the display, though above the visible frame.
+    const Screen tallBar{{0, 0, 1920, 1080}, {0, 0, 1920, 900}};
+    EXPECT_EQ(place(380, 300, Rect{1000, 1010, 24, 24}, {tallBar}, tallBar),
+              (Point{770, 900 - 300 - 8}));
+    // No width.
+    EXPECT_EQ(place(380, 300, Rect{1000, 1055, 0, 24}, {laptop}, laptop), fallback);
+    // On no display at all.
+    EXPECT_EQ(place(380, 300, Rect{-500, 1055, 24, 24}, {laptop}, laptop), fallback);
+}
+
+TEST(PanelPlacement, OnlyTheFirstDisplayUnderTheIconCounts) {
+    // Two overlapping displays (mirrored): the first one is judged even if the second would do.
+    const Screen first{{0, 0, 1920, 1080}, {0, 0, 1920, 1080}};
+    const Screen second{{0, 0, 1920, 1080}, {0, 0, 1920, 1055}};
+    EXPECT_EQ(place(380, 300, iconAt(1012), {first, second}, second), (Point{770, 1055 - 300 - 8}));
+}
+
+TEST(PanelPlacement, HeightIsNeverClamped) {
+    EXPECT_EQ(place(380, 2000, iconAt(1012), {laptop}, laptop).y, 1055 - 2000 - 6);
+}
+
+TEST(PanelPlacement, ConvertsFromAndToTheToolkitsCoordinates) {
+    const Rect primary{0, 0, 1920, 1080};
+    // The tray icon in a bar along the top: y 0 to 24 top-down is 1056 to 1080 bottom-up.
+    EXPECT_EQ(PanelPlacement::fromTopDown({1000, 0, 24, 24}, primary), (Rect{1000, 1056, 24, 24}));
+    EXPECT_EQ(PanelPlacement::toTopDown({1000, 1056, 24, 24}, primary), (Rect{1000, 0, 24, 24}));
+    // A display above the primary one has negative y top-down, so y above 1080 bottom-up.
+    const Rect above{0, -1440, 2560, 1440};
+    EXPECT_EQ(PanelPlacement::fromTopDown(above, primary), (Rect{0, 1080, 2560, 1440}));
+    // A primary display that does not sit at the origin.
+    const Rect shifted{1280, 100, 1920, 1080};
+    EXPECT_EQ(PanelPlacement::fromTopDown(shifted, shifted), (Rect{0, 0, 1920, 1080}));
+    const Rect any{1500, 300, 380, 260};
+    EXPECT_EQ(PanelPlacement::toTopDown(PanelPlacement::fromTopDown(any, shifted), shifted), any);
+}
+
+TEST(PanelPlacement, ThePointerOnTheTopEdgeIsOnThatDisplay) {
+    const Rect frame{0, 0, 1920, 1080};
+    EXPECT_TRUE(frame.contains({0, 1080}));
+    EXPECT_FALSE(frame.contains({0, 0}));
+    EXPECT_FALSE(frame.contains({1920, 500}));
+    EXPECT_FALSE(frame.intersects({1920, 0, 10, 10})) << "touching edges share no area";
+}
+
+MixerRow row(pid_type pid, MixerRowStatus status = MixerRowStatus::ok(), bool active = true) {
+    MixerRow r;
+    r.pid = pid;
+    r.name = "App " + std::to_string(pid);
+    r.status = std::move(status);
+    r.isActive = active;
+    return r;
+}
+
+TEST(LayoutKey, RowsReadPidStatusAndPlaying) {
+    const LayoutKey key =
+        LayoutKey::make({row(12), row(7, MixerRowStatus::captureFailed("gone"), false)},
+                        PermissionState::granted, OutputState{"a", "A", 0.5f, false});
+    EXPECT_EQ(key.rows,
+              (std::vector<std::string>{"12|ok|true", "7|captureFailed(\"gone\")|false"}));
+    EXPECT_EQ(key.permission, PermissionState::granted);
+    EXPECT_TRUE(key.hasVolume);
+}
+
+TEST(LayoutKey, OnlyWhatChangesTheHeightChangesTheKey) {
+    const std::vector<MixerRow> rows = {row(1), row(2)};
+    const OutputState master{"a", "A", 0.5f, false};
+    const LayoutKey base = LayoutKey::make(rows, PermissionState::unknown, master);
+
+    auto louder = rows;
+    louder[0].volume = 0.2f;
+    louder[1].isMuted = true;
+    louder[1].outputUID = "hdmi";
+    auto masterChanged = master;
+    masterChanged.volume = 0.9f;
+    masterChanged.isMuted = true;
+    masterChanged.deviceName = "B";
+    EXPECT_EQ(LayoutKey::make(louder, PermissionState::unknown, masterChanged), base);
+
+    EXPECT_NE(LayoutKey::make({row(1), row(2), row(3)}, PermissionState::unknown, master), base);
+    EXPECT_NE(LayoutKey::make({row(2), row(1)}, PermissionState::unknown, master), base);
+    EXPECT_NE(LayoutKey::make({row(1), row(2, MixerRowStatus::starting())},
+                              PermissionState::unknown, master),
+              base);
+    EXPECT_NE(LayoutKey::make({row(1), row(2, MixerRowStatus::ok(), false)},
+                              PermissionState::unknown, master),
+              base);
+    EXPECT_NE(LayoutKey::make(rows, PermissionState::likelyDenied, master), base);
+    EXPECT_NE(
+        LayoutKey::make(rows, PermissionState::unknown, OutputState{"a", "A", std::nullopt, false}),
+        base);
+    EXPECT_NE(LayoutKey::make(rows, PermissionState::unknown, std::nullopt), base);
+    EXPECT_NE(LayoutKey::make({row(1), row(2, MixerRowStatus::captureFailed("x"))},
+                              PermissionState::unknown, master),
+              LayoutKey::make({row(1), row(2, MixerRowStatus::captureFailed("y"))},
+                              PermissionState::unknown, master));
+}
+
+PanelKey keyOf(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
+               const QString& text = {}) {
+    return panelKey(QKeyEvent(QEvent::KeyPress, key, modifiers, text));
+}
+
+TEST(PanelKeys, ArrowsHomeAndEndHaveTheirCodes) {
+    EXPECT_EQ(keyOf(Qt::Key_Up).keyCode, keycode::upArrow);
+    EXPECT_EQ(keyOf(Qt::Key_Down).keyCode, keycode::downArrow);
+    EXPECT_EQ(keyOf(Qt::Key_Left).keyCode, keycode::leftArrow);
+    EXPECT_EQ(keyOf(Qt::Key_Right).keyCode, keycode::rightArrow);
+    EXPECT_EQ(keyOf(Qt::Key_Home).keyCode, keycode::home);
+    EXPECT_EQ(keyOf(Qt::Key_End).keyCode, keycode::end);
+    // The keypad's arrows are the same keys.
+    EXPECT_EQ(keyOf(Qt::Key_Up, Qt::KeypadModifier).keyCode, keycode::upArrow);
+    EXPECT_EQ(keyOf(Qt::Key_M).keyCode, PanelKey::unknownKeyCode);
+}
+
+TEST(PanelKeys, CharactersIgnoreModifiers) {
+    EXPECT_EQ(keyOf(Qt::Key_M, Qt::NoModifier, "m").characters, "m");
+    EXPECT_EQ(keyOf(Qt::Key_M, Qt::ShiftModifier, "M").characters, "m");
+    // Ctrl+R types a control character; the key is still R.
+    EXPECT_EQ(keyOf(Qt::Key_R, Qt::ControlModifier, QString(QChar(0x12))).characters, "r");
+    EXPECT_EQ(keyOf(Qt::Key_Up).characters, "");
+}
+
+TEST(PanelKeys, ModifiersUnderTheirModelNames) {
+    const PanelKey all = keyOf(Qt::Key_Left, Qt::ShiftModifier | Qt::AltModifier |
+                                                 Qt::ControlModifier | Qt::MetaModifier);
+    EXPECT_TRUE(all.shift && all.option && all.control && all.command);
+    const PanelKey none = keyOf(Qt::Key_Left);
+    EXPECT_FALSE(none.shift || none.option || none.control || none.command);
+    EXPECT_TRUE(keyOf(Qt::Key_Left, Qt::AltModifier).option);
+    EXPECT_TRUE(keyOf(Qt::Key_Left, Qt::MetaModifier).command);
+}
+
+} // namespace
+} // namespace brindell

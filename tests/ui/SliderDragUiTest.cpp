@@ -1,0 +1,104 @@
+#include "UiTestSupport.h"
+#include "shell/SourceRowView.h"
+#include "shell/VolumeSlider.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QStyleOptionSlider>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace brindell {
+namespace {
+
+using testing::PreviewMixer;
+using testing::settle;
+
+// The x where the knob sits for a value, from the slider's own geometry.
+int xFor(VolumeSlider& slider, float value) {
+    QStyleOptionSlider option;
+    option.initFrom(&slider);
+    option.orientation = Qt::Horizontal;
+    option.minimum = slider.minimum();
+    option.maximum = slider.maximum();
+    option.sliderPosition = qRound(value * VolumeSlider::steps);
+    option.sliderValue = option.sliderPosition;
+    const QRect handle = slider.style()->subControlRect(QStyle::CC_Slider, &option,
+                                                        QStyle::SC_SliderHandle, &slider);
+    return handle.center().x();
+}
+
+void dragTo(VolumeSlider& slider, int x) {
+    const QPoint at(x, slider.height() / 2);
+    QMouseEvent move(QEvent::MouseMove, at, slider.mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(&slider, &move);
+}
+
+TEST(SliderDrag, TheKnobFollowsOnlyThePointerWhileTheEnginePublishes) {
+    PreviewMixer mixer;
+    VolumeSlider& slider = *mixer.view->rowView(1)->slider(); // Music at 0.8
+    ASSERT_EQ(slider.value(), 800);
+
+    const QPoint start(xFor(slider, 0.8f), slider.height() / 2);
+    QTest::mousePress(&slider, Qt::LeftButton, Qt::NoModifier, start);
+    ASSERT_TRUE(slider.isTracking());
+    EXPECT_EQ(mixer.model->draggingPID(), 1);
+
+    for (const float target : {0.6f, 0.4f, 0.3f}) {
+        dragTo(slider, xFor(slider, target));
+        const int pointerValue = slider.value();
+        EXPECT_NEAR(pointerValue, qRound(target * VolumeSlider::steps), 15);
+        EXPECT_FLOAT_EQ(mixer.engine->current().rows[0].volume,
+                        static_cast<float>(pointerValue) / VolumeSlider::steps)
+            << "each move goes to the engine";
+
+        // Meanwhile the engine publishes other values for this row, a new app appears,
+        // and the row's box is set from elsewhere: none of it moves the knob.
+        mixer.engineChangesRow(1, [](MixerRow& row) { row.volume = 0.95f; });
+        mixer.engine->publish([&] {
+            MixerSnapshot s = mixer.engine->current();
+            MixerRow extra;
+            extra.pid = 50 + static_cast<int>(target * 10);
+            extra.name = "Newcomer";
+            s.rows.push_back(extra);
+            return s;
+        }());
+        mixer.model->volumeBox(1)->setValue(0.1f);
+        settle();
+        EXPECT_EQ(slider.value(), pointerValue) << "the knob stays under the pointer";
+        EXPECT_EQ(mixer.view->rowViews().size(), 4u) << "the list waits for the drag's end";
+    }
+
+    const int released = slider.value();
+    QTest::mouseRelease(&slider, Qt::LeftButton, Qt::NoModifier,
+                        QPoint(xFor(slider, 0.3f), slider.height() / 2));
+    settle();
+    EXPECT_FALSE(slider.isTracking());
+    EXPECT_FALSE(mixer.model->draggingPID());
+    // After the drag the list catches up, and the knob shows the engine's value again.
+    EXPECT_GT(mixer.view->rowViews().size(), 4u);
+    EXPECT_EQ(mixer.view->rowView(1)->slider(), &slider);
+    EXPECT_EQ(slider.value(), qRound(mixer.engine->current().rows[0].volume * 1000));
+    (void)released;
+
+    mixer.engineChangesRow(1, [](MixerRow& row) { row.volume = 0.25f; });
+    settle();
+    EXPECT_EQ(slider.value(), 250) << "once released, published values move the knob";
+}
+
+TEST(SliderDrag, APressOnTheTrackJumpsThereAndStartsADrag) {
+    PreviewMixer mixer;
+    VolumeSlider& slider = *mixer.view->rowView(2)->slider(); // Video Call at 1.0
+    const QPoint at(xFor(slider, 0.25f), slider.height() / 2);
+    QTest::mousePress(&slider, Qt::LeftButton, Qt::NoModifier, at);
+    EXPECT_TRUE(slider.isTracking());
+    EXPECT_NEAR(slider.value(), 250, 15);
+    EXPECT_NEAR(mixer.engine->current().rows[1].volume, 0.25f, 0.015f);
+    QTest::mouseRelease(&slider, Qt::LeftButton, Qt::NoModifier, at);
+    settle();
+    EXPECT_NEAR(mixer.model->rows.get()[1].volume, 0.25f, 0.015f);
+}
+
+} // namespace
+} // namespace brindell

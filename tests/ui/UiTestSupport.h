@@ -1,0 +1,51 @@
+#pragma once
+
+#include "mixer/MixerViewModel.h"
+#include "mixer/PreviewMixerEngine.h"
+#include "shell/MixerView.h"
+#include "shell/QtMainQueue.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+
+namespace brindell::testing {
+
+// Runs the event loop until the condition holds or the watchdog (milliseconds) runs out.
+bool waitFor(const std::function<bool()>& condition, int watchdogMs = 5000);
+
+// Runs what is queued on the event loop now (the model's hops, relayouts).
+void settle();
+
+// The view model over the preview engine on the Qt main queue, and a mixer view of it.
+struct PreviewMixer {
+    explicit PreviewMixer(MixerSnapshot snapshot = PreviewMixerEngine::cannedSnapshot(),
+                          MixerViewOptions options = {}, Appearance appearance = {});
+    ~PreviewMixer();
+
+    // The engine changes one row as the audio side would; the change reaches the view
+    // through the main queue.
+    void engineChangesRow(pid_type pid, const std::function<void(MixerRow&)>& change);
+
+    std::shared_ptr<QtMainQueue> mainQueue = std::make_shared<QtMainQueue>();
+    std::shared_ptr<PreviewMixerEngine> engine;
+    std::shared_ptr<MixerViewModel> model;
+    std::unique_ptr<MixerView> view;
+};
+
+// A private session bus for one test: dbus-daemon started on construction, stopped on
+// destruction. address() is empty when it could not start.
+class PrivateBus {
+public:
+    PrivateBus();
+    ~PrivateBus();
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
+    const QString& address() const { return address_; }
+
+private:
+    qint64 pid_ = 0;
+    QString address_;
+};
+
+} // namespace brindell::testing
