@@ -3,6 +3,7 @@
 #include "app/Diagnostics.h"
 
 #include <charconv>
+#include <cmath>
 #include <stdexcept>
 
 namespace brindell {
@@ -10,7 +11,7 @@ namespace brindell {
 namespace {
 
 // What a mode switch takes after it.
-enum class Argument { none, optionalPath, crashAction, cycles, pid };
+enum class Argument { none, optionalPath, crashAction, cycles, pid, seconds };
 
 struct ModeSwitch {
     const char* name;
@@ -29,7 +30,11 @@ constexpr ModeSwitch modeSwitches[] = {
     {"--mixer-snapshot", CommandLine::Mode::mixerSnapshot, Argument::optionalPath},
     {"--panel-snapshot", CommandLine::Mode::panelSnapshot, Argument::optionalPath},
     {"--keytest", CommandLine::Mode::keyTest, Argument::none},
+    {"--sourcetest", CommandLine::Mode::sourceTest, Argument::seconds},
 };
+
+// The longest --sourcetest run: a day.
+constexpr double maxSourceTestSeconds = 86400;
 
 bool isSwitch(const std::string& arg) {
     return arg.size() > 2 && arg.compare(0, 2, "--") == 0;
@@ -89,6 +94,18 @@ std::size_t readModeArgument(const ModeSwitch& mode, const std::vector<std::stri
             return 1;
         }
         return 0;
+    case Argument::seconds: {
+        double seconds = 0;
+        auto [end, error] = std::from_chars(next.data(), next.data() + next.size(), seconds);
+        if (next.empty() || error != std::errc{} || end != next.data() + next.size() ||
+            !std::isfinite(seconds) || seconds <= 0 || seconds > maxSourceTestSeconds) {
+            throw std::invalid_argument(
+                "--sourcetest needs a positive number of seconds (at most 86400), not '" + next +
+                "'");
+        }
+        result.sourceTestSeconds = seconds;
+        return 1;
+    }
     }
     return 0;
 }
@@ -197,6 +214,8 @@ std::string helpText() {
            "  --panel-snapshot [PATH]  draw the panel under a tray icon on a desktop to a PNG\n"
            "                    (default panel-snapshot.png)\n"
            "  --keytest         drive the panel's keys over sample apps; log keytest.log\n"
+           "  --sourcetest SECONDS  list the apps playing audio for SECONDS seconds, one line\n"
+           "                    per change of the list; sourcetest.log\n"
            "\n"
            "For the snapshots, the key diagnostic and --preview-engine:\n"
            "  --dark                 dark appearance\n"

@@ -22,13 +22,15 @@ struct CommandLine {
         mixerSnapshot,
         panelSnapshot,
         keyTest,
+        sourceTest,
     };
     Mode mode = Mode::launch;
 
     std::string crashTestAction; // --crashtest: "" (show stored crashes) or "crash"
     // --autoproof: the process to prove on; none picks the first other process playing audio.
     std::optional<std::int32_t> proofPid;
-    int cycles = 0; // --cycletest N
+    int cycles = 0;               // --cycletest N
+    double sourceTestSeconds = 0; // --sourcetest SECONDS
 
     // The snapshot's PNG; empty: the mode's default file in the temporary directory.
     std::string outputPath;

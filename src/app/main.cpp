@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/CrashReporting.h"
 #include "app/CycleTest.h"
+#include "app/SourceTest.h"
 #include "app/Termination.h"
 #include "shell/BrindellApp.h"
 
@@ -67,6 +68,11 @@ int main(int argc, char** argv) {
     case CommandLine::Mode::cycleTest:
     case CommandLine::Mode::autoProof:
         return runAudioDiagnostic(commandLine);
+    case CommandLine::Mode::sourceTest: {
+        // First, before any thread: a stop signal ends the run early.
+        brindell::Termination termination;
+        return brindell::sourceTestMain(commandLine.sourceTestSeconds, termination);
+    }
     case CommandLine::Mode::mixerSnapshot:
         return brindell::runMixerSnapshot(argc, argv, path, look, preview);
     case CommandLine::Mode::panelSnapshot:

@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "app/SourceTest.h"
+
 #include <gtest/gtest.h>
 #include <stdexcept>
 
@@ -82,6 +84,41 @@ TEST(CommandLine, HelpNamesEveryDiagnostic) {
                              "--preview-rows", "--preview-engine", "--callbackbench"}) {
         EXPECT_NE(help.find(name), std::string::npos) << name;
     }
+}
+
+TEST(CommandLine, SourceTestTakesAPositiveNumberOfSeconds) {
+    EXPECT_EQ(parse({"--sourcetest", "5"}).mode, Mode::sourceTest);
+    EXPECT_DOUBLE_EQ(parse({"--sourcetest", "5"}).sourceTestSeconds, 5.0);
+    EXPECT_DOUBLE_EQ(parse({"--sourcetest", "0.25"}).sourceTestSeconds, 0.25);
+    for (const char* bad : {"0", "-1", "x", "", "nan", "inf", "1e400", "3s", "86401"}) {
+        EXPECT_EQ(errorOf({"--sourcetest", bad}),
+                  std::string("--sourcetest needs a positive number of seconds (at most 86400), "
+                              "not '") +
+                      bad + "'")
+            << bad;
+    }
+    EXPECT_NE(errorOf({"--sourcetest"}).find("needs a positive number of seconds"),
+              std::string::npos);
+    EXPECT_NE(helpText().find("--sourcetest SECONDS"), std::string::npos);
+}
+
+TEST(SourceTest, OneLinePerListWithNamePidBundleAndMembers) {
+    AudioSource app;
+    app.pid = 40;
+    app.bundleID = "org.example.Player";
+    app.name = "Player";
+    app.memberPIDs = {40, 41, 57};
+    AudioSource lone;
+    lone.pid = 90;
+    lone.name = "say \"hi\"\n";
+    lone.memberPIDs = {90};
+    EXPECT_EQ(
+        sourceListLine(1.5, {app, lone}),
+        "1.500 s: \"Player\" 40 org.example.Player 40,41,57; \"say \\\"hi\\\"\\x0a\" 90 - 90");
+    EXPECT_EQ(sourceListLine(0, {}), "0.000 s: none");
+    lone.name = "Lone";
+    lone.bundleID = "";
+    EXPECT_EQ(sourceListLine(2, {lone}), "2.000 s: \"Lone\" 90 - 90") << "an empty id is none";
 }
 
 } // namespace

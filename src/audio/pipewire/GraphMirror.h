@@ -120,6 +120,22 @@ public:
     // The pids whose playback streams run now, by the streams' creation order, each once.
     std::vector<pid_type> playingProcesses() const;
 
+    // One process object with what its audio streams do now.
+    struct AudioProcess {
+        AudioObjectID objectID = 0;
+        pid_type pid = 0;
+        // application.id, else pipewire.access.portal.app_id, of the pid's stream nodes (oldest
+        // first), else of its clients; none when no object of the pid names one.
+        std::optional<std::string> applicationID;
+        bool running = false;               // one of its audio streams runs
+        bool runningInput = false;          // a Stream/Input/Audio node of it runs
+        bool runningOutput = false;         // a Stream/Output/Audio node of it runs
+        std::vector<std::uint32_t> streams; // its audio stream nodes, by id
+        friend bool operator==(const AudioProcess&, const AudioProcess&) = default;
+    };
+    // Every process object, in the order the pids first appeared.
+    std::vector<AudioProcess> audioProcesses() const;
+
 private:
     const Object* findKind(std::uint32_t id, Kind kind) const;
     std::optional<pid_type> pidOf(const Object& object) const;
