@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/CrashReporting.h"
 #include "app/CycleTest.h"
+#include "app/MasterTest.h"
 #include "app/Termination.h"
 #include "shell/BrindellApp.h"
 
@@ -32,6 +33,9 @@ int runAudioDiagnostic(const brindell::CommandLine& commandLine) {
     };
     if (commandLine.mode == CommandLine::Mode::cycleTest) {
         return finish(brindell::cycleTestMain(commandLine.cycles, termination));
+    }
+    if (commandLine.mode == CommandLine::Mode::masterTest) {
+        return finish(brindell::masterTestMain(termination));
     }
     return finish(proof.run(commandLine.proofPid, termination));
 }
@@ -65,6 +69,7 @@ int main(int argc, char** argv) {
     case CommandLine::Mode::crashTest:
         return brindell::crashTestMain(commandLine.crashTestAction);
     case CommandLine::Mode::cycleTest:
+    case CommandLine::Mode::masterTest:
     case CommandLine::Mode::autoProof:
         return runAudioDiagnostic(commandLine);
     case CommandLine::Mode::mixerSnapshot:
