@@ -186,6 +186,18 @@ TEST_F(PipeWireSystemControlTest, ChangesFromOutsideAreReportedForTheWatchedDevi
     ASSERT_EQ(session.runToEnd({"wpctl", "set-volume", idOf(speakers), "0.6"}), 0);
     EXPECT_FALSE(changes.waitBeyond(before, 700ms));
 
+    // The device list stays watched: a sink plugged in and out is reported both times.
+    before = changes.count();
+    auto load =
+        session.run({"pactl", "load-module", "module-null-sink", "sink_name=test-usb"}, true);
+    const auto module = load->readLine(10s);
+    ASSERT_TRUE(module && !module->empty());
+    EXPECT_TRUE(changes.waitBeyond(before, 5s)) << "no report of the new sink";
+    ASSERT_TRUE(AudioSession::waitUntil([&] { return hw->deviceID("test-usb").has_value(); }, 5s));
+    before = changes.count();
+    ASSERT_EQ(session.runToEnd({"pactl", "unload-module", *module}), 0);
+    EXPECT_TRUE(changes.waitBeyond(before, 5s)) << "no report of the vanished sink";
+
     // Watching an unknown device watches nothing.
     control->observeDevice(std::string("no-such-sink"));
     control->observeDevice(std::nullopt);

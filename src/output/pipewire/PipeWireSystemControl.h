@@ -43,7 +43,7 @@ public:
         double timeout = 5.0; // the longest one operation waits for the server, seconds
         // How long setDefaultOutput waits for the session manager to make the choice the
         // default, seconds. Not following within it is no error: the change report follows.
-        double defaultFollowTimeout = 2.0;
+        double defaultFollowTimeout = 1.0;
     };
 
     // The control the program uses: UIDs resolved with the hardware adapter's lookup. The
