@@ -187,16 +187,32 @@ TEST_F(PipeWireSystemControlTest, ChangesFromOutsideAreReportedForTheWatchedDevi
     EXPECT_FALSE(changes.waitBeyond(before, 700ms));
 
     // The device list stays watched: a sink plugged in and out is reported both times.
+    auto plugIn = [&] {
+        auto load =
+            session.run({"pactl", "load-module", "module-null-sink", "sink_name=test-usb"}, true);
+        const auto module = load->readLine(10s);
+        EXPECT_TRUE(
+            AudioSession::waitUntil([&] { return hw->deviceID("test-usb").has_value(); }, 5s));
+        return module.value_or("");
+    };
     before = changes.count();
-    auto load =
-        session.run({"pactl", "load-module", "module-null-sink", "sink_name=test-usb"}, true);
-    const auto module = load->readLine(10s);
-    ASSERT_TRUE(module && !module->empty());
+    std::string module = plugIn();
+    ASSERT_FALSE(module.empty());
     EXPECT_TRUE(changes.waitBeyond(before, 5s)) << "no report of the new sink";
-    ASSERT_TRUE(AudioSession::waitUntil([&] { return hw->deviceID("test-usb").has_value(); }, 5s));
+    control->observeDevice(std::string("test-usb"));
     before = changes.count();
-    ASSERT_EQ(session.runToEnd({"pactl", "unload-module", *module}), 0);
+    ASSERT_EQ(session.runToEnd({"pactl", "unload-module", module}), 0);
     EXPECT_TRUE(changes.waitBeyond(before, 5s)) << "no report of the vanished sink";
+
+    // Plugged in again (a new node), the watched sink is watched again.
+    module = plugIn();
+    ASSERT_FALSE(module.empty());
+    EXPECT_EQ(control->observedUID(), std::optional<std::string>("test-usb"));
+    changes.waitBeyond(changes.count(), 500ms); // the fresh watch's first report
+    before = changes.count();
+    ASSERT_EQ(session.runToEnd({"wpctl", "set-volume", idOf("test-usb"), "0.3"}), 0);
+    EXPECT_TRUE(changes.waitBeyond(before, 5s)) << "the sink plugged in again is not watched";
+    ASSERT_EQ(session.runToEnd({"pactl", "unload-module", module}), 0);
 
     // Watching an unknown device watches nothing.
     control->observeDevice(std::string("no-such-sink"));
