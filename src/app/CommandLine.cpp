@@ -27,6 +27,7 @@ constexpr ModeSwitch modeSwitches[] = {
     {"--crashtest", CommandLine::Mode::crashTest, Argument::crashAction},
     {"--cycletest", CommandLine::Mode::cycleTest, Argument::cycles},
     {"--autoproof", CommandLine::Mode::autoProof, Argument::pid},
+    {"--mastertest", CommandLine::Mode::masterTest, Argument::none},
     {"--mixer-snapshot", CommandLine::Mode::mixerSnapshot, Argument::optionalPath},
     {"--panel-snapshot", CommandLine::Mode::panelSnapshot, Argument::optionalPath},
     {"--keytest", CommandLine::Mode::keyTest, Argument::none},
@@ -209,6 +210,8 @@ std::string helpText() {
            "                    the first other app playing; cycletest.log\n"
            "  --autoproof [PID] prove that an app's audio can be tapped and played through\n"
            "                    (PID, else the first other app playing); autoproof.log\n"
+           "  --mastertest      set the default output's volume and mute, switch to each other\n"
+           "                    output and back, then restore them; mastertest.log\n"
            "  --mixer-snapshot [PATH]  draw the mixer with sample apps to a PNG\n"
            "                    (default mixer-snapshot.png)\n"
            "  --panel-snapshot [PATH]  draw the panel under a tray icon on a desktop to a PNG\n"

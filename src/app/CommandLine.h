@@ -19,6 +19,7 @@ struct CommandLine {
         crashTest,
         autoProof,
         cycleTest,
+        masterTest,
         mixerSnapshot,
         panelSnapshot,
         keyTest,

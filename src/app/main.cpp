@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/CrashReporting.h"
 #include "app/CycleTest.h"
+#include "app/MasterTest.h"
 #include "app/SourceTest.h"
 #include "app/Termination.h"
 #include "shell/BrindellApp.h"
@@ -33,6 +34,12 @@ int runAudioDiagnostic(const brindell::CommandLine& commandLine) {
     };
     if (commandLine.mode == CommandLine::Mode::cycleTest) {
         return finish(brindell::cycleTestMain(commandLine.cycles, termination));
+    }
+    if (commandLine.mode == CommandLine::Mode::masterTest) {
+        return finish(brindell::masterTestMain(termination));
+    }
+    if (commandLine.mode == CommandLine::Mode::sourceTest) {
+        return finish(brindell::sourceTestMain(commandLine.sourceTestSeconds, termination));
     }
     return finish(proof.run(commandLine.proofPid, termination));
 }
@@ -66,13 +73,10 @@ int main(int argc, char** argv) {
     case CommandLine::Mode::crashTest:
         return brindell::crashTestMain(commandLine.crashTestAction);
     case CommandLine::Mode::cycleTest:
+    case CommandLine::Mode::masterTest:
     case CommandLine::Mode::autoProof:
+    case CommandLine::Mode::sourceTest:
         return runAudioDiagnostic(commandLine);
-    case CommandLine::Mode::sourceTest: {
-        // First, before any thread: a stop signal ends the run early.
-        brindell::Termination termination;
-        return brindell::sourceTestMain(commandLine.sourceTestSeconds, termination);
-    }
     case CommandLine::Mode::mixerSnapshot:
         return brindell::runMixerSnapshot(argc, argv, path, look, preview);
     case CommandLine::Mode::panelSnapshot:

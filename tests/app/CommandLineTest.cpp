@@ -77,11 +77,19 @@ TEST(CommandLine, BadArgumentsGetOneClearMessage) {
     EXPECT_EQ(errorOf({"-x"}), "unknown option '-x' (see brindell --help)");
 }
 
+TEST(CommandLine, MasterTestTakesNoArgument) {
+    EXPECT_EQ(parse({"--mastertest"}).mode, Mode::masterTest);
+    EXPECT_EQ(errorOf({"--mastertest", "0.3"}), "unexpected argument '0.3' after --mastertest");
+    EXPECT_EQ(errorOf({"--mastertest", "--cycletest", "2"}),
+              "--mastertest and --cycletest cannot be combined");
+}
+
 TEST(CommandLine, HelpNamesEveryDiagnostic) {
     const std::string help = helpText();
-    for (const char* name : {"--mixer-snapshot", "--panel-snapshot", "--keytest", "--dark",
-                             "--reduce-transparency", "--increase-contrast", "--preview-state",
-                             "--preview-rows", "--preview-engine", "--callbackbench"}) {
+    for (const char* name :
+         {"--mixer-snapshot", "--panel-snapshot", "--keytest", "--dark", "--reduce-transparency",
+          "--increase-contrast", "--preview-state", "--preview-rows", "--preview-engine",
+          "--callbackbench", "--mastertest"}) {
         EXPECT_NE(help.find(name), std::string::npos) << name;
     }
 }

@@ -14,6 +14,9 @@ namespace brindell {
 // Marks the per-app sinks Brindell creates (value "true"), so that any run can tell them from
 // the user's sinks: they list as aggregates and must never become the default output.
 inline constexpr const char* perAppSinkMarker = "brindell.per-app-sink";
+// On a per-app sink: the node.name of the device its audio goes on to, so that whoever finds the
+// sink as the default output can tell which device is really playing.
+inline constexpr const char* perAppSinkOutputKey = "brindell.output-device";
 
 // The PipeWire object ids the adapter hands out itself (process objects, taps) start here, far
 // above the graph's own ids, which PipeWire keeps small by reusing them.
