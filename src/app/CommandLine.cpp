@@ -11,7 +11,7 @@ namespace brindell {
 namespace {
 
 // What a mode switch takes after it.
-enum class Argument { none, optionalPath, crashAction, cycles, pid, seconds };
+enum class Argument { none, optionalPath, crashAction, cycles, pid, requiredPid, seconds };
 
 struct ModeSwitch {
     const char* name;
@@ -28,6 +28,7 @@ constexpr ModeSwitch modeSwitches[] = {
     {"--cycletest", CommandLine::Mode::cycleTest, Argument::cycles},
     {"--autoproof", CommandLine::Mode::autoProof, Argument::pid},
     {"--mastertest", CommandLine::Mode::masterTest, Argument::none},
+    {"--routetest", CommandLine::Mode::routeTest, Argument::requiredPid},
     {"--mixer-snapshot", CommandLine::Mode::mixerSnapshot, Argument::optionalPath},
     {"--panel-snapshot", CommandLine::Mode::panelSnapshot, Argument::optionalPath},
     {"--keytest", CommandLine::Mode::keyTest, Argument::none},
@@ -47,6 +48,15 @@ std::string joined(const std::vector<std::string>& names) {
         text += (text.empty() ? "" : ", ") + name;
     }
     return text;
+}
+
+std::int32_t processID(const char* mode, const std::string& text) {
+    std::int32_t pid = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), pid);
+    if (error != std::errc{} || end != text.data() + text.size() || pid <= 0) {
+        throw std::invalid_argument("bad process id '" + text + "' after " + mode);
+    }
+    return pid;
 }
 
 // Reads the argument of a mode switch at args[i + 1], if the mode takes one; returns how many
@@ -86,12 +96,7 @@ std::size_t readModeArgument(const ModeSwitch& mode, const std::vector<std::stri
     }
     case Argument::pid:
         if (hasNext && !isSwitch(next)) {
-            std::int32_t pid = 0;
-            auto [end, error] = std::from_chars(next.data(), next.data() + next.size(), pid);
-            if (error != std::errc{} || end != next.data() + next.size() || pid <= 0) {
-                throw std::invalid_argument("bad process id '" + next + "' after --autoproof");
-            }
-            result.proofPid = pid;
+            result.proofPid = processID(mode.name, next);
             return 1;
         }
         return 0;
@@ -107,6 +112,12 @@ std::size_t readModeArgument(const ModeSwitch& mode, const std::vector<std::stri
         result.sourceTestSeconds = seconds;
         return 1;
     }
+    case Argument::requiredPid:
+        if (!hasNext) {
+            throw std::invalid_argument(std::string(mode.name) + " needs a process id");
+        }
+        result.routePid = processID(mode.name, next);
+        return 1;
     }
     return 0;
 }
@@ -212,6 +223,8 @@ std::string helpText() {
            "                    (PID, else the first other app playing); autoproof.log\n"
            "  --mastertest      set the default output's volume and mute, switch to each other\n"
            "                    output and back, then restore them; mastertest.log\n"
+           "  --routetest PID   send the app of PID to each output in turn for 2 s, then\n"
+           "                    back to the default; routetest.log\n"
            "  --mixer-snapshot [PATH]  draw the mixer with sample apps to a PNG\n"
            "                    (default mixer-snapshot.png)\n"
            "  --panel-snapshot [PATH]  draw the panel under a tray icon on a desktop to a PNG\n"

@@ -20,6 +20,7 @@ struct CommandLine {
         autoProof,
         cycleTest,
         masterTest,
+        routeTest,
         mixerSnapshot,
         panelSnapshot,
         keyTest,
@@ -32,6 +33,7 @@ struct CommandLine {
     std::optional<std::int32_t> proofPid;
     int cycles = 0;               // --cycletest N
     double sourceTestSeconds = 0; // --sourcetest SECONDS
+    std::int32_t routePid = 0;    // --routetest PID
 
     // The snapshot's PNG; empty: the mode's default file in the temporary directory.
     std::string outputPath;

@@ -4,6 +4,7 @@
 #include "app/CrashReporting.h"
 #include "app/CycleTest.h"
 #include "app/MasterTest.h"
+#include "app/RouteTest.h"
 #include "app/SourceTest.h"
 #include "app/Termination.h"
 #include "shell/BrindellApp.h"
@@ -41,6 +42,9 @@ int runAudioDiagnostic(const brindell::CommandLine& commandLine) {
     if (commandLine.mode == CommandLine::Mode::sourceTest) {
         return finish(brindell::sourceTestMain(commandLine.sourceTestSeconds, termination));
     }
+    if (commandLine.mode == CommandLine::Mode::routeTest) {
+        return finish(brindell::routeTestMain(commandLine.routePid, termination));
+    }
     return finish(proof.run(commandLine.proofPid, termination));
 }
 
@@ -76,6 +80,7 @@ int main(int argc, char** argv) {
     case CommandLine::Mode::masterTest:
     case CommandLine::Mode::autoProof:
     case CommandLine::Mode::sourceTest:
+    case CommandLine::Mode::routeTest:
         return runAudioDiagnostic(commandLine);
     case CommandLine::Mode::mixerSnapshot:
         return brindell::runMixerSnapshot(argc, argv, path, look, preview);

@@ -84,12 +84,36 @@ TEST(CommandLine, MasterTestTakesNoArgument) {
               "--mastertest and --cycletest cannot be combined");
 }
 
+TEST(CommandLine, AudioDiagnosticsReadTheirArguments) {
+    EXPECT_EQ(parse({"--cycletest", "3"}).cycles, 3);
+    EXPECT_EQ(parse({"--autoproof"}).proofPid, std::nullopt);
+    EXPECT_EQ(parse({"--autoproof", "42"}).proofPid, std::optional<std::int32_t>(42));
+    const CommandLine route = parse({"--routetest", "4242"});
+    EXPECT_EQ(route.mode, Mode::routeTest);
+    EXPECT_EQ(route.routePid, 4242);
+    EXPECT_EQ(parse({"--crashtest", "crash"}).crashTestAction, "crash");
+    EXPECT_EQ(parse({"--crashtest"}).crashTestAction, "");
+
+    EXPECT_EQ(errorOf({"--routetest"}), "--routetest needs a process id");
+    EXPECT_EQ(errorOf({"--routetest", "0"}), "bad process id '0' after --routetest");
+    EXPECT_EQ(errorOf({"--routetest", "--dark"}), "bad process id '--dark' after --routetest");
+    EXPECT_EQ(errorOf({"--routetest", "12", "13"}), "unexpected argument '13' after 12");
+    EXPECT_EQ(errorOf({"--autoproof", "12abc"}), "bad process id '12abc' after --autoproof");
+    EXPECT_EQ(errorOf({"--cycletest", "-2"}),
+              "--cycletest needs a positive number of cycles, not '-2'");
+    EXPECT_EQ(errorOf({"--crashtest", "now"}),
+              "--crashtest takes no argument or 'crash', not 'now'");
+    EXPECT_EQ(errorOf({"--cycletest", "2", "--routetest", "5"}),
+              "--cycletest and --routetest cannot be combined");
+}
+
 TEST(CommandLine, HelpNamesEveryDiagnostic) {
     const std::string help = helpText();
     for (const char* name :
          {"--mixer-snapshot", "--panel-snapshot", "--keytest", "--dark", "--reduce-transparency",
           "--increase-contrast", "--preview-state", "--preview-rows", "--preview-engine",
-          "--callbackbench", "--mastertest"}) {
+          "--callbackbench", "--mastertest", "--crashtest", "--cycletest", "--autoproof",
+          "--routetest", "--sourcetest"}) {
         EXPECT_NE(help.find(name), std::string::npos) << name;
     }
 }

@@ -6,6 +6,7 @@
 #include "sources/XdgWorkspace.h"
 #include "sources/pipewire/PipeWireProcessSource.h"
 #include "support/AudioSession.h"
+#include "support/TestFiles.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -30,47 +31,10 @@ using testing::AudioSession;
 using testing::ChildProcess;
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* toneAppID = "org.example.TestTone";
-
-// A copy of the tone player in a folder of its own, installed as the application toneAppID
-// ("Test Tone") under <session>/data. A copy: the build folder also holds the test programs,
-// which would count as part of the application then.
-std::string installToneApplication(const AudioSession& session) {
-    namespace fs = std::filesystem;
-    const std::string program = session.folder() + "/opt/test-tone/brindell-tone";
-    fs::create_directories(fs::path(program).parent_path());
-    fs::copy_file(BRINDELL_TONE_TOOL, program, fs::copy_options::overwrite_existing);
-    const std::string data = session.folder() + "/data";
-    fs::create_directories(data + "/applications");
-    std::ofstream(data + "/applications/" + toneAppID + ".desktop")
-        << "[Desktop Entry]\nType=Application\nName=Test Tone\nIcon=audio-x-generic\n"
-        << "Exec=" << program << " 440:0.5\n";
-    return program;
-}
-
-// Starts a tone player and waits until each of its tones plays.
-std::unique_ptr<ChildProcess> startTone(AudioSession& session, const std::string& program,
-                                        const std::vector<std::string>& args, int streams) {
-    std::vector<std::string> argv = {program};
-    argv.insert(argv.end(), args.begin(), args.end());
-    auto player = session.run(argv, true, true);
-    for (int i = 0; i < streams; ++i) {
-        if (!player->waitForLine("streaming", 10s)) {
-            throw std::runtime_error("the tone player did not start playing");
-        }
-    }
-    return player;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::string text;
-    std::string line;
-    while (std::getline(in, line)) {
-        text += line + "\n";
-    }
-    return text;
-}
+using testing::installToneApplication;
+using testing::readFile;
+using testing::startTone;
+using testing::toneAppID;
 
 pid_type pidOf(const ChildProcess& child) {
     return static_cast<pid_type>(child.pid());
@@ -142,7 +106,7 @@ protected:
     std::string toneProgram;
 
     void SetUp() override {
-        toneProgram = installToneApplication(session);
+        toneProgram = installToneApplication(session, session.folder() + "/data");
         XdgWorkspace::Options options = XdgWorkspace::Options::fromEnvironment();
         options.dataDirs = {session.folder() + "/data"};
         workspace = std::make_shared<XdgWorkspace>(options);
@@ -429,7 +393,8 @@ TEST_F(PipeWireProcessSourceTest, AfterTheServerRestartsTheSourceListsAgain) {
 TEST(SourceTest, ListsThePlayersUnderTheirApplicationsNames) {
     AudioSession session;
     const std::string data = session.folder() + "/data";
-    auto tone = startTone(session, installToneApplication(session), {"440:0.3", "660:0.3"}, 2);
+    auto tone = startTone(session, installToneApplication(session, session.folder() + "/data"),
+                          {"440:0.3", "660:0.3"}, 2);
     const std::string pid = std::to_string(tone->pid());
 
     auto run = session.run({"env", "TMPDIR=" + session.folder(), "XDG_DATA_DIRS=" + data,
