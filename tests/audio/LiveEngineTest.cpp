@@ -175,7 +175,7 @@ TEST_F(LiveEngineTest, AnAppThatReopensItsStreamKeepsItsVolume) {
     ASSERT_TRUE(tone->waitForLine("closed 0", 5s));
     ASSERT_TRUE(tone->writeLine("open 660:0.5"));
     ASSERT_TRUE(tone->waitForLine("streaming 1", 5s));
-    EXPECT_TRUE(speakers.waitFor(levels(0, 0.25), 5s, 10)) << speakers.recent();
+    EXPECT_TRUE(speakers.waitFor(levels(0, 0.25), 10s, 5)) << speakers.recent();
     engine->stop();
 }
 
