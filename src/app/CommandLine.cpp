@@ -29,6 +29,8 @@ constexpr ModeSwitch modeSwitches[] = {
     {"--mixer-snapshot", CommandLine::Mode::mixerSnapshot, Argument::optionalPath},
     {"--panel-snapshot", CommandLine::Mode::panelSnapshot, Argument::optionalPath},
     {"--keytest", CommandLine::Mode::keyTest, Argument::none},
+    {"--settings-snapshot", CommandLine::Mode::settingsSnapshot, Argument::optionalPath},
+    {"--onboarding-snapshot", CommandLine::Mode::onboardingSnapshot, Argument::optionalPath},
 };
 
 bool isSwitch(const std::string& arg) {
@@ -166,8 +168,14 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string defaultSnapshotPath(CommandLine::Mode mode) {
-    const char* file =
-        mode == CommandLine::Mode::panelSnapshot ? "panel-snapshot.png" : "mixer-snapshot.png";
+    const char* file = "mixer-snapshot.png";
+    if (mode == CommandLine::Mode::panelSnapshot) {
+        file = "panel-snapshot.png";
+    } else if (mode == CommandLine::Mode::settingsSnapshot) {
+        file = "settings-snapshot.png";
+    } else if (mode == CommandLine::Mode::onboardingSnapshot) {
+        file = "onboarding-snapshot.png";
+    }
     return temporaryDirectory() + "/" + file;
 }
 
@@ -176,7 +184,7 @@ std::string helpText() {
            "Per-application volume, mute and output device for the desktop.\n"
            "\n"
            "Without an option, brindell starts in the tray. A second launch opens the running\n"
-           "one's panel.\n"
+           "one's settings window.\n"
            "\n"
            "Options:\n"
            "  --help            show this help and exit\n"
@@ -197,9 +205,13 @@ std::string helpText() {
            "  --panel-snapshot [PATH]  draw the panel under a tray icon on a desktop to a PNG\n"
            "                    (default panel-snapshot.png)\n"
            "  --keytest         drive the panel's keys over sample apps; log keytest.log\n"
+           "  --settings-snapshot [PATH]    draw the settings window to a PNG\n"
+           "                    (default settings-snapshot.png)\n"
+           "  --onboarding-snapshot [PATH]  draw the welcome window to a PNG\n"
+           "                    (default onboarding-snapshot.png)\n"
            "\n"
            "For the snapshots, the key diagnostic and --preview-engine:\n"
-           "  --dark                 dark appearance\n"
+           "  --dark                 dark appearance (all snapshots)\n"
            "  --reduce-transparency  opaque panel background\n"
            "  --increase-contrast    stronger edges and secondary text\n"
            "  --preview-state NAME   canned, granted, denied (the permission banner), no-output,\n"

@@ -22,6 +22,8 @@ struct CommandLine {
         mixerSnapshot,
         panelSnapshot,
         keyTest,
+        settingsSnapshot,
+        onboardingSnapshot,
     };
     Mode mode = Mode::launch;
 

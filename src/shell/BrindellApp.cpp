@@ -6,6 +6,7 @@
 #include "shell/PanelController.h"
 #include "shell/QtMainQueue.h"
 #include "shell/ShellController.h"
+#include "shell/ShellWindows.h"
 #include "shell/SingleInstance.h"
 #include "shell/TerminationSignals.h"
 
@@ -86,11 +87,19 @@ int runBrindell(int argc, char** argv, const LaunchOptions& options) {
     services.engine = std::make_shared<PreviewMixerEngine>(
         previewSnapshot(options.preview.state, options.preview.extraRows));
     services.openSoundSettings = openSoundSettings;
+    // The settings and onboarding windows, the first-run gate, the shortcut, updates and crash
+    // reports: after the engine's hooks, since finishing onboarding starts the engine.
+    ShellWindows windows(makeDesktopWindowParts(), desktop.appearance());
+    windows.install(services);
 
     ShellController shell(std::move(services), mainQueue, desktop.appearance());
-    QObject::connect(&desktop, &DesktopSettings::changed, &shell,
-                     [&shell, &desktop] { shell.setAppearance(desktop.appearance()); });
-    instance.onActivate = [&shell] { shell.showPanel(); };
+    windows.attach(shell);
+    QObject::connect(&desktop, &DesktopSettings::changed, &shell, [&shell, &windows, &desktop] {
+        shell.setAppearance(desktop.appearance());
+        windows.setAppearance(desktop.appearance());
+    });
+    // Opening the running program again (a second launch) brings up its settings.
+    instance.onActivate = [&shell] { shell.openSettings(); };
 
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::received, &app,

@@ -104,7 +104,7 @@ void ShellController::start() {
     };
     status_->onSettings = [self] {
         if (auto* shell = self.data()) {
-            shell->services_.openSettings();
+            shell->openSettings();
         }
     };
     if (services_.checkForUpdates) {
@@ -155,6 +155,10 @@ void ShellController::showPanel() {
     if (!panel_->isVisible()) {
         togglePanel();
     }
+}
+
+void ShellController::openSettings() {
+    services_.openSettings();
 }
 
 void ShellController::resetAudio() {
