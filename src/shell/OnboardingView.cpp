@@ -7,7 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QShortcut>
+#include <QKeyEvent>
 #include <QVBoxLayout>
 
 namespace brindell {
@@ -28,6 +28,7 @@ OnboardingView::OnboardingView(bool offersCrashReports, std::function<void(bool)
     : QWidget(parent), offersCrashReports_(offersCrashReports),
       onContinue_(std::move(onContinue)),
       theme_(appearance, QApplication::palette(), QApplication::font()) {
+    setAutoFillBackground(true);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(24, 24, 24, 24);
     column->setSpacing(12);
@@ -110,16 +111,20 @@ OnboardingView::OnboardingView(bool offersCrashReports, std::function<void(bool)
     continue_->setMinimumSize(110, 32);
     column->addWidget(continue_, 0, Qt::AlignRight);
     connect(continue_, &QPushButton::clicked, this, [this] { pressContinue(); });
-    // Return is the window's default action, wherever the focus is.
-    for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
-        auto* shortcut = new QShortcut(QKeySequence(key), this);
-        shortcut->setContext(Qt::WindowShortcut);
-        connect(shortcut, &QShortcut::activated, continue_, &QPushButton::click);
-    }
 
     applyTheme();
-    setFixedWidth(width);
-    setFixedHeight(column->totalHeightForWidth(width));
+    setFixedWidth(fixedWidth);
+    setFixedHeight(column->totalHeightForWidth(fixedWidth));
+}
+
+void OnboardingView::keyPressEvent(QKeyEvent* event) {
+    // Return is the window's default action: none of its controls takes the key for itself.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        continue_->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void OnboardingView::pressContinue() {

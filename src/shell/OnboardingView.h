@@ -20,7 +20,7 @@ namespace brindell {
 class OnboardingView : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int width = 460;
+    static constexpr int fixedWidth = 460;
 
     struct Point {
         const char* symbol;
@@ -55,6 +55,9 @@ public:
     QPushButton* continueButton() const { return continue_; }
     // Every text of the view, top to bottom (for tests and the snapshot's description).
     QStringList texts() const;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void applyTheme();

@@ -101,9 +101,10 @@ SettingsView::SettingsView(SettingsModels models, SettingsViewOptions options,
                            Appearance appearance, QWidget* parent)
     : QWidget(parent), models_(std::move(models)), options_(std::move(options)),
       theme_(appearance, QApplication::palette(), QApplication::font()), showIcon_(options_.showIcon) {
+    setAutoFillBackground(true);
     const bool privacy = models_.crash->isAvailable();
     // The height is fixed now; the privacy section never comes or goes later.
-    setFixedSize(width, privacy ? heightWithPrivacy : heightWithoutPrivacy);
+    setFixedSize(fixedWidth, privacy ? heightWithPrivacy : heightWithoutPrivacy);
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -118,7 +119,7 @@ SettingsView::SettingsView(SettingsModels models, SettingsViewOptions options,
     scroll->viewport()->setAutoFillBackground(false);
     scroll->setWidget(content);
     form_ = new QVBoxLayout(content);
-    form_->setContentsMargins(20, 4 + 12, 20, 4 + 12);
+    form_->setContentsMargins(12, 4 + 12, 12, 4 + 12);
     form_->setSpacing(6);
 
     buildShortcut();
@@ -155,7 +156,7 @@ QWidget* SettingsView::addSection(const QString& header) {
     form_->addWidget(label);
     auto* group = new FormGroup(&theme_, form_->parentWidget());
     auto* layout = new QVBoxLayout(group);
-    layout->setContentsMargins(12, 10, 12, 10);
+    layout->setContentsMargins(10, 10, 10, 10);
     layout->setSpacing(8);
     form_->addWidget(group);
     return group;
@@ -171,7 +172,7 @@ QLabel* SettingsView::addCaption(QWidget* section, const QString& text) {
 void SettingsView::buildShortcut() {
     QWidget* section = addSection(QStringLiteral("Shortcut"));
     auto* line = new QHBoxLayout;
-    line->setSpacing(8);
+    line->setSpacing(6);
     line->addWidget(new QLabel(QStringLiteral("Show mixer"), section));
     line->addStretch(1);
     shortcutLabel_ = new ShortcutBox(&theme_, section);
@@ -183,6 +184,13 @@ void SettingsView::buildShortcut() {
     defaultButton_ = new QPushButton(QStringLiteral("Default"), section);
     defaultButton_->setAutoDefault(false);
     line->addWidget(defaultButton_);
+    // Both buttons as narrow as their texts, so the line fits the window's width.
+    for (auto* button : {recordButton_, defaultButton_}) {
+        const QFontMetrics metrics(button->font());
+        const int text = qMax(metrics.horizontalAdvance(button->text()),
+                              metrics.horizontalAdvance(QStringLiteral("Cancel")));
+        button->setFixedWidth(text + 20);
+    }
     static_cast<QVBoxLayout*>(section->layout())->addLayout(line);
     shortcutMessage_ = addCaption(section, {});
     desktopHint_ = addCaption(section, desktopShortcutHintText());

@@ -3,6 +3,7 @@
 #include "shell/PanelTheme.h"
 #include "updates/BuildMarker.h"
 
+#include <QStringList>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -61,7 +62,7 @@ inline constexpr const char* panelToggleCommand = "brindell ctl toggle";
 class SettingsView : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int width = 420;
+    static constexpr int fixedWidth = 420;
     static constexpr int heightWithPrivacy = 780;
     static constexpr int heightWithoutPrivacy = 640;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "shell/OnboardingView.h"
 #include "shell/PanelTheme.h"
 #include "shell/SettingsView.h"
 
@@ -15,7 +16,6 @@ class HotkeyController;
 class HotkeyRecorderModel;
 class LaunchAtLoginModel;
 class OnboardingState;
-class OnboardingView;
 class SettingsStorage;
 class ShellController;
 class UpdateController;
