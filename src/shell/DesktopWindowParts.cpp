@@ -39,10 +39,12 @@ WindowParts makeDesktopWindowParts() {
     // its recorder come last.
     parts.updates = std::make_shared<UpdateController>(UpdateConfig::fromInfo(infoDictionary()));
     parts.crash = makeCrashController(settingsFile(settingsKeys::crashConsent));
-    parts.launchAtLogin = std::make_shared<LaunchAtLoginModel>(AutostartLoginItem::forCurrentUser());
+    parts.launchAtLogin =
+        std::make_shared<LaunchAtLoginModel>(AutostartLoginItem::forCurrentUser());
     parts.onboardingStorage = settingsFile(settingsKeys::onboarding);
     auto registrar = std::make_shared<X11HotkeyRegistrar>(qtMainThreadFdWatch());
-    parts.hotkey = std::make_shared<HotkeyController>(registrar, settingsFile(settingsKeys::hotkey));
+    parts.hotkey =
+        std::make_shared<HotkeyController>(registrar, settingsFile(settingsKeys::hotkey));
     parts.recorder = HotkeyRecorderModel::create(parts.hotkey, qtKeyDownMonitorInstaller());
     parts.statusItemStorage = settingsFile(settingsKeys::statusItem);
 

@@ -34,8 +34,9 @@ std::optional<OnboardingState::File> OnboardingState::decode(const Blob& blob) {
     }
     File file;
     // A version beyond 64 bits still reads as an integer here; it is ignored anyway.
-    file.version = version->is_number_unsigned() ? static_cast<std::int64_t>(version->get<std::uint64_t>())
-                                                 : version->get<std::int64_t>();
+    file.version = version->is_number_unsigned()
+                       ? static_cast<std::int64_t>(version->get<std::uint64_t>())
+                       : version->get<std::int64_t>();
     file.completed = completed->get<bool>();
     return file;
 }

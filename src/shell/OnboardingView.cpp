@@ -5,9 +5,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QKeyEvent>
 #include <QVBoxLayout>
 
 namespace brindell {
@@ -25,8 +25,7 @@ QLabel* textLabel(const QString& text, QWidget* parent) {
 
 OnboardingView::OnboardingView(bool offersCrashReports, std::function<void(bool)> onContinue,
                                Appearance appearance, QWidget* parent)
-    : QWidget(parent), offersCrashReports_(offersCrashReports),
-      onContinue_(std::move(onContinue)),
+    : QWidget(parent), offersCrashReports_(offersCrashReports), onContinue_(std::move(onContinue)),
       theme_(appearance, QApplication::palette(), QApplication::font()) {
     setAutoFillBackground(true);
     auto* column = new QVBoxLayout(this);
@@ -49,9 +48,8 @@ OnboardingView::OnboardingView(bool offersCrashReports, std::function<void(bool)
 
     title_ = textLabel(QStringLiteral("Welcome to Brindell"), this);
     column->addWidget(title_);
-    column->addWidget(
-        textLabel(QStringLiteral("Brindell gives every app its own volume and output device."),
-                  this));
+    column->addWidget(textLabel(
+        QStringLiteral("Brindell gives every app its own volume and output device."), this));
     column->addWidget(new Divider(&theme_, this));
 
     for (const auto& point : points) {
@@ -76,9 +74,8 @@ OnboardingView::OnboardingView(bool offersCrashReports, std::function<void(bool)
     stepList->setSpacing(4);
     int number = 1;
     for (const char* step : steps) {
-        stepList->addWidget(
-            textLabel(QString::number(number++) + QStringLiteral(". ") + QString::fromUtf8(step),
-                      this));
+        stepList->addWidget(textLabel(
+            QString::number(number++) + QStringLiteral(". ") + QString::fromUtf8(step), this));
     }
     column->addLayout(stepList);
 

@@ -100,7 +100,8 @@ QString desktopShortcutHintText() {
 SettingsView::SettingsView(SettingsModels models, SettingsViewOptions options,
                            Appearance appearance, QWidget* parent)
     : QWidget(parent), models_(std::move(models)), options_(std::move(options)),
-      theme_(appearance, QApplication::palette(), QApplication::font()), showIcon_(options_.showIcon) {
+      theme_(appearance, QApplication::palette(), QApplication::font()),
+      showIcon_(options_.showIcon) {
     setAutoFillBackground(true);
     const bool privacy = models_.crash->isAvailable();
     // The height is fixed now; the privacy section never comes or goes later.
@@ -229,8 +230,7 @@ void SettingsView::buildStartup() {
     section->layout()->setAlignment(loginItemsButton_, Qt::AlignLeft);
     connect(loginToggle_, &QCheckBox::clicked, this,
             [this](bool on) { models_.launchAtLogin->set(on); });
-    connect(loginItemsButton_, &QPushButton::clicked, this,
-            [this] { options_.openLoginItems(); });
+    connect(loginItemsButton_, &QPushButton::clicked, this, [this] { options_.openLoginItems(); });
 }
 
 void SettingsView::buildUpdates() {
@@ -245,8 +245,8 @@ void SettingsView::buildUpdates() {
         auto* lines = new QVBoxLayout(block);
         lines->setContentsMargins(0, 0, 0, 0);
         lines->setSpacing(2);
-        markerBadge_ = new QLabel(fromStd(options_.marker->badge) + QStringLiteral(" (sandbox)"),
-                                  block);
+        markerBadge_ =
+            new QLabel(fromStd(options_.marker->badge) + QStringLiteral(" (sandbox)"), block);
         markerHost_ = new QLabel(QStringLiteral("Updates: ") +
                                      fromStd(options_.marker->updateHost.value_or("none")),
                                  block);
@@ -259,8 +259,8 @@ void SettingsView::buildUpdates() {
     }
 
     if (!models_.updates->hasController()) {
-        noUpdatesLabel_ = wrappedLabel(QStringLiteral("This build does not check for updates."),
-                                       section);
+        noUpdatesLabel_ =
+            wrappedLabel(QStringLiteral("This build does not check for updates."), section);
         captions_.append(noUpdatesLabel_);
         section->layout()->addWidget(noUpdatesLabel_);
         return;

@@ -113,9 +113,9 @@ void ShellWindows::openSettings() {
                 target->setIconVisible(visible);
             }
         };
-        auto* view = new SettingsView(
-            {parts_.recorder, parts_.launchAtLogin, parts_.updates, parts_.crash},
-            std::move(options), appearance_);
+        auto* view =
+            new SettingsView({parts_.recorder, parts_.launchAtLogin, parts_.updates, parts_.crash},
+                             std::move(options), appearance_);
         makeWindow(view, settingsTitle);
         settingsWindow_ = view;
     }

@@ -57,9 +57,9 @@ SettingsModels snapshotModels() {
     models.updates = std::make_shared<UpdateController>(std::nullopt);
     CrashController::Environment environment;
     environment.makeSender = [](const std::string&) { return std::make_shared<NoSender>(); };
-    models.crash = CrashController::create("https://crash.example.org/v1/crash",
-                                           std::make_shared<MemoryStorage>(),
-                                           std::move(environment));
+    models.crash =
+        CrashController::create("https://crash.example.org/v1/crash",
+                                std::make_shared<MemoryStorage>(), std::move(environment));
     return models;
 }
 
@@ -78,7 +78,8 @@ int runSettingsSnapshot(int argc, char** argv, const std::string& path, RenderLo
 
 int runOnboardingSnapshot(int argc, char** argv, const std::string& path, RenderLook look) {
     HeadlessApp headless(argc, argv);
-    OnboardingView view(true, [](bool) {}, appearanceFor(look));
+    OnboardingView view(
+        true, [](bool) {}, appearanceFor(look));
     view.setAttribute(Qt::WA_DontShowOnScreen);
     view.show();
     settle();

@@ -1,5 +1,6 @@
-#include "settings/fake/MemorySettingsStorage.h"
 #include "shell/OnboardingState.h"
+
+#include "settings/fake/MemorySettingsStorage.h"
 
 #include <gtest/gtest.h>
 

@@ -25,6 +25,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
+#include <stdexcept>
 
 namespace brindell {
 namespace {
@@ -40,15 +41,21 @@ struct Stored {
     std::shared_ptr<MemorySettingsStorage> statusItem = std::make_shared<MemorySettingsStorage>();
 };
 
-struct Setup {
+struct LaunchSetup {
     bool crashReporting = true;
     std::vector<HotkeyCombo> heldByOthers;
     bool desktopBindsShortcut = false;
 };
 
+LaunchSetup withoutCrashReporting() {
+    LaunchSetup setup;
+    setup.crashReporting = false;
+    return setup;
+}
+
 // One launch of the shell with its windows, over fakes: no X11, no network, no files.
 struct Launch {
-    explicit Launch(Stored& stored, Setup options = {}) {
+    explicit Launch(Stored& stored, LaunchSetup options = {}) {
         registrar->heldByOthers = options.heldByOthers;
         WindowParts parts;
         parts.updates = std::make_shared<UpdateController>(std::nullopt);
@@ -56,8 +63,9 @@ struct Launch {
         environment.makeSender = [sender = sender](const std::string&) { return sender; };
         environment.diagnostics = diagnostics;
         parts.crash = CrashController::create(
-            options.crashReporting ? std::optional<std::string>("https://crash.example.org/v1/crash")
-                                   : std::nullopt,
+            options.crashReporting
+                ? std::optional<std::string>("https://crash.example.org/v1/crash")
+                : std::nullopt,
             stored.consent, std::move(environment));
         parts.launchAtLogin = std::make_shared<LaunchAtLoginModel>(login);
         parts.onboardingStorage = stored.onboarding;
@@ -84,10 +92,24 @@ struct Launch {
     }
 
     OnboardingView* onboarding() const { return windows->onboardingWindow(); }
-    bool onboardingShown() const { return onboarding() != nullptr && onboarding()->isVisible(); }
+    bool onboardingShown() const {
+        const OnboardingView* window = onboarding();
+        return window != nullptr && window->isVisible();
+    }
+    OnboardingView& welcome() const {
+        OnboardingView* window = onboarding();
+        if (window == nullptr) {
+            throw std::logic_error("no onboarding window");
+        }
+        return *window;
+    }
     SettingsView& settings() {
         windows->openSettings();
-        return *windows->settingsWindow();
+        SettingsView* window = windows->settingsWindow();
+        if (window == nullptr) {
+            throw std::logic_error("openSettings built no window");
+        }
+        return *window;
     }
     void clickTrayIcon() { shell->status().activated(QSystemTrayIcon::Trigger, Qt::NoModifier); }
 
@@ -110,8 +132,8 @@ TEST(ShellWindows, AFirstRunShowsOnboardingAndNeitherTheEngineNorThePanel) {
     Launch launch(stored);
     launch.shell->start();
     ASSERT_TRUE(launch.onboardingShown());
-    EXPECT_EQ(launch.onboarding()->windowTitle(), "Welcome to Brindell");
-    EXPECT_EQ(launch.onboarding()->width(), 460);
+    EXPECT_EQ(launch.welcome().windowTitle(), "Welcome to Brindell");
+    EXPECT_EQ(launch.welcome().width(), 460);
     EXPECT_EQ(launch.engineStarts, 0);
     EXPECT_EQ(launch.diagnostics->subscriberCount(), 0u);
 
@@ -140,12 +162,12 @@ TEST(ShellWindows, ContinueWithTheOptInStoresConsentAndStartsTheEngine) {
     {
         Launch launch(stored);
         launch.shell->start();
-        QCheckBox* optIn = launch.onboarding()->crashReportsToggle();
+        QCheckBox* optIn = launch.welcome().crashReportsToggle();
         ASSERT_NE(optIn, nullptr);
         EXPECT_EQ(optIn->text(), "Send anonymous crash reports (optional)");
         EXPECT_FALSE(optIn->isChecked()) << "off unless ticked";
         optIn->click();
-        launch.onboarding()->continueButton()->click();
+        launch.welcome().continueButton()->click();
 
         EXPECT_EQ(stored.onboarding->text(), R"({"completed":true,"version":1})");
         EXPECT_TRUE(launch.windows->parts().crash->isOn());
@@ -170,7 +192,7 @@ TEST(ShellWindows, ContinueWithoutTheOptInLeavesCrashReportsOff) {
     Stored stored;
     Launch launch(stored);
     launch.shell->start();
-    launch.onboarding()->continueButton()->click();
+    launch.welcome().continueButton()->click();
     EXPECT_FALSE(launch.windows->parts().crash->isOn());
     EXPECT_FALSE(stored.consent->text());
     EXPECT_EQ(launch.engineStarts, 1);
@@ -180,10 +202,10 @@ TEST(ShellWindows, ReturnContinuesWithTheOptInAsShown) {
     Stored stored;
     Launch launch(stored);
     launch.shell->start();
-    OnboardingView* window = launch.onboarding();
-    window->crashReportsToggle()->click();
-    window->crashReportsToggle()->setFocus();
-    QTest::keyClick(window->crashReportsToggle(), Qt::Key_Return);
+    OnboardingView& window = launch.welcome();
+    window.crashReportsToggle()->click();
+    window.crashReportsToggle()->setFocus();
+    QTest::keyClick(window.crashReportsToggle(), Qt::Key_Return);
     EXPECT_EQ(launch.engineStarts, 1);
     EXPECT_TRUE(launch.windows->parts().crash->isOn());
 
@@ -194,11 +216,11 @@ TEST(ShellWindows, ReturnContinuesWithTheOptInAsShown) {
 
 TEST(ShellWindows, WithoutCrashReportingThereIsNoOptInAndContinuePassesFalse) {
     Stored stored;
-    Launch launch(stored, {.crashReporting = false});
+    Launch launch(stored, withoutCrashReporting());
     launch.shell->start();
-    EXPECT_EQ(launch.onboarding()->crashReportsToggle(), nullptr);
-    EXPECT_FALSE(launch.onboarding()->texts().join('\n').contains("crash reports"));
-    QTest::keyClick(launch.onboarding(), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(launch.welcome().crashReportsToggle(), nullptr);
+    EXPECT_FALSE(launch.welcome().texts().join('\n').contains("crash reports"));
+    QTest::keyClick(&launch.welcome(), Qt::Key_Enter, Qt::KeypadModifier);
     EXPECT_EQ(launch.engineStarts, 1);
     EXPECT_FALSE(stored.consent->text());
 }
@@ -207,7 +229,7 @@ TEST(ShellWindows, TheWelcomeWindowSaysWhatBrindellDoesInOrder) {
     Stored stored;
     Launch launch(stored);
     launch.windows->showOnboarding();
-    const QStringList texts = launch.onboarding()->texts();
+    const QStringList texts = launch.welcome().texts();
     const QStringList expected = {
         "Welcome to Brindell",
         "Brindell gives every app its own volume and output device.",
@@ -238,7 +260,7 @@ TEST(ShellWindows, FinishingWhenTheRecordCannotBeSavedStillStartsTheEngine) {
     {
         Launch launch(stored);
         launch.shell->start();
-        launch.onboarding()->continueButton()->click();
+        launch.welcome().continueButton()->click();
         EXPECT_EQ(launch.engineStarts, 1);
     }
     Launch next(stored);
@@ -387,7 +409,9 @@ TEST(ShellWindows, ARefusedSavedShortcutShowsTheFallbackNotice) {
     Stored stored = onboarded();
     const HotkeyCombo saved{40, {HotkeyModifiers::option | HotkeyModifiers::command}};
     stored.hotkey->set(encodeHotkeyCombo(saved));
-    Launch launch(stored, {.heldByOthers = {saved}});
+    LaunchSetup taken;
+    taken.heldByOthers = {saved};
+    Launch launch(stored, taken);
     launch.shell->start();
     SettingsView& settings = launch.settings();
     EXPECT_EQ(settings.shortcutLabel()->text(), "Ctrl+Shift+Super+M");
@@ -403,7 +427,9 @@ TEST(ShellWindows, WithoutAGrabTheShortcutSectionPointsToTheDesktopsKeyboardSett
         launch.shell->start();
         EXPECT_TRUE(launch.settings().desktopShortcutHint()->isHidden());
     }
-    Launch launch(stored, {.desktopBindsShortcut = true});
+    LaunchSetup wayland;
+    wayland.desktopBindsShortcut = true;
+    Launch launch(stored, wayland);
     launch.shell->start();
     QLabel* hint = launch.settings().desktopShortcutHint();
     EXPECT_FALSE(hint->isHidden());
@@ -431,11 +457,13 @@ TEST(ShellWindows, TheSectionsFollowCrashReportingAndTheWindowHeightWithThem) {
         settings.sampleDisclosure()->click();
         EXPECT_FALSE(settings.sampleText()->isHidden());
         EXPECT_TRUE(settings.sampleText()->text().contains("\"frames\""));
-        EXPECT_TRUE(settings.sampleText()->textInteractionFlags().testFlag(Qt::TextSelectableByMouse));
+        EXPECT_TRUE(
+            settings.sampleText()->textInteractionFlags().testFlag(Qt::TextSelectableByMouse));
     }
-    Launch launch(stored, {.crashReporting = false});
+    Launch launch(stored, withoutCrashReporting());
     SettingsView& settings = launch.settings();
-    EXPECT_EQ(settings.sectionHeaders(), (QStringList{"Shortcut", "Menu bar", "Startup", "Updates"}));
+    EXPECT_EQ(settings.sectionHeaders(),
+              (QStringList{"Shortcut", "Menu bar", "Startup", "Updates"}));
     EXPECT_EQ(settings.height(), 640);
     EXPECT_EQ(settings.privacySection(), nullptr);
     EXPECT_EQ(settings.size().width(), 420);
@@ -513,7 +541,7 @@ TEST(ShellWindows, TheWindowsFollowTheDarkAppearance) {
     dark.dark = true;
     launch.windows->setAppearance(dark);
     EXPECT_TRUE(PanelTheme::isDark(settings.palette()));
-    EXPECT_TRUE(PanelTheme::isDark(launch.onboarding()->palette()));
+    EXPECT_TRUE(PanelTheme::isDark(launch.welcome().palette()));
     launch.windows->setAppearance(Appearance{});
     EXPECT_FALSE(PanelTheme::isDark(settings.palette()));
 }
