@@ -3,6 +3,7 @@
 #include "app/Diagnostics.h"
 
 #include <charconv>
+#include <cmath>
 #include <stdexcept>
 
 namespace brindell {
@@ -10,7 +11,7 @@ namespace brindell {
 namespace {
 
 // What a mode switch takes after it.
-enum class Argument { none, optionalPath, crashAction, cycles, pid };
+enum class Argument { none, optionalPath, crashAction, cycles, pid, requiredPid, seconds };
 
 struct ModeSwitch {
     const char* name;
@@ -26,12 +27,18 @@ constexpr ModeSwitch modeSwitches[] = {
     {"--crashtest", CommandLine::Mode::crashTest, Argument::crashAction},
     {"--cycletest", CommandLine::Mode::cycleTest, Argument::cycles},
     {"--autoproof", CommandLine::Mode::autoProof, Argument::pid},
+    {"--mastertest", CommandLine::Mode::masterTest, Argument::none},
+    {"--routetest", CommandLine::Mode::routeTest, Argument::requiredPid},
     {"--mixer-snapshot", CommandLine::Mode::mixerSnapshot, Argument::optionalPath},
     {"--panel-snapshot", CommandLine::Mode::panelSnapshot, Argument::optionalPath},
     {"--keytest", CommandLine::Mode::keyTest, Argument::none},
+    {"--sourcetest", CommandLine::Mode::sourceTest, Argument::seconds},
     {"--settings-snapshot", CommandLine::Mode::settingsSnapshot, Argument::optionalPath},
     {"--onboarding-snapshot", CommandLine::Mode::onboardingSnapshot, Argument::optionalPath},
 };
+
+// The longest --sourcetest run: a day.
+constexpr double maxSourceTestSeconds = 86400;
 
 bool isSwitch(const std::string& arg) {
     return arg.size() > 2 && arg.compare(0, 2, "--") == 0;
@@ -43,6 +50,15 @@ std::string joined(const std::vector<std::string>& names) {
         text += (text.empty() ? "" : ", ") + name;
     }
     return text;
+}
+
+std::int32_t processID(const char* mode, const std::string& text) {
+    std::int32_t pid = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), pid);
+    if (error != std::errc{} || end != text.data() + text.size() || pid <= 0) {
+        throw std::invalid_argument("bad process id '" + text + "' after " + mode);
+    }
+    return pid;
 }
 
 // Reads the argument of a mode switch at args[i + 1], if the mode takes one; returns how many
@@ -82,15 +98,28 @@ std::size_t readModeArgument(const ModeSwitch& mode, const std::vector<std::stri
     }
     case Argument::pid:
         if (hasNext && !isSwitch(next)) {
-            std::int32_t pid = 0;
-            auto [end, error] = std::from_chars(next.data(), next.data() + next.size(), pid);
-            if (error != std::errc{} || end != next.data() + next.size() || pid <= 0) {
-                throw std::invalid_argument("bad process id '" + next + "' after --autoproof");
-            }
-            result.proofPid = pid;
+            result.proofPid = processID(mode.name, next);
             return 1;
         }
         return 0;
+    case Argument::seconds: {
+        double seconds = 0;
+        auto [end, error] = std::from_chars(next.data(), next.data() + next.size(), seconds);
+        if (next.empty() || error != std::errc{} || end != next.data() + next.size() ||
+            !std::isfinite(seconds) || seconds <= 0 || seconds > maxSourceTestSeconds) {
+            throw std::invalid_argument(
+                "--sourcetest needs a positive number of seconds (at most 86400), not '" + next +
+                "'");
+        }
+        result.sourceTestSeconds = seconds;
+        return 1;
+    }
+    case Argument::requiredPid:
+        if (!hasNext) {
+            throw std::invalid_argument(std::string(mode.name) + " needs a process id");
+        }
+        result.routePid = processID(mode.name, next);
+        return 1;
     }
     return 0;
 }
@@ -200,11 +229,17 @@ std::string helpText() {
            "                    the first other app playing; cycletest.log\n"
            "  --autoproof [PID] prove that an app's audio can be tapped and played through\n"
            "                    (PID, else the first other app playing); autoproof.log\n"
+           "  --mastertest      set the default output's volume and mute, switch to each other\n"
+           "                    output and back, then restore them; mastertest.log\n"
+           "  --routetest PID   send the app of PID to each output in turn for 2 s, then\n"
+           "                    back to the default; routetest.log\n"
            "  --mixer-snapshot [PATH]  draw the mixer with sample apps to a PNG\n"
            "                    (default mixer-snapshot.png)\n"
            "  --panel-snapshot [PATH]  draw the panel under a tray icon on a desktop to a PNG\n"
            "                    (default panel-snapshot.png)\n"
            "  --keytest         drive the panel's keys over sample apps; log keytest.log\n"
+           "  --sourcetest SECONDS  list the apps playing audio for SECONDS seconds, one line\n"
+           "                    per change of the list; sourcetest.log\n"
            "  --settings-snapshot [PATH]    draw the settings window to a PNG\n"
            "                    (default settings-snapshot.png)\n"
            "  --onboarding-snapshot [PATH]  draw the welcome window to a PNG\n"

@@ -19,9 +19,12 @@ struct CommandLine {
         crashTest,
         autoProof,
         cycleTest,
+        masterTest,
+        routeTest,
         mixerSnapshot,
         panelSnapshot,
         keyTest,
+        sourceTest,
         settingsSnapshot,
         onboardingSnapshot,
     };
@@ -30,7 +33,9 @@ struct CommandLine {
     std::string crashTestAction; // --crashtest: "" (show stored crashes) or "crash"
     // --autoproof: the process to prove on; none picks the first other process playing audio.
     std::optional<std::int32_t> proofPid;
-    int cycles = 0; // --cycletest N
+    int cycles = 0;               // --cycletest N
+    double sourceTestSeconds = 0; // --sourcetest SECONDS
+    std::int32_t routePid = 0;    // --routetest PID
 
     // The snapshot's PNG; empty: the mode's default file in the temporary directory.
     std::string outputPath;

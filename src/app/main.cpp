@@ -3,6 +3,9 @@
 #include "app/CommandLine.h"
 #include "app/CrashReporting.h"
 #include "app/CycleTest.h"
+#include "app/MasterTest.h"
+#include "app/RouteTest.h"
+#include "app/SourceTest.h"
 #include "app/Termination.h"
 #include "shell/BrindellApp.h"
 
@@ -32,6 +35,15 @@ int runAudioDiagnostic(const brindell::CommandLine& commandLine) {
     };
     if (commandLine.mode == CommandLine::Mode::cycleTest) {
         return finish(brindell::cycleTestMain(commandLine.cycles, termination));
+    }
+    if (commandLine.mode == CommandLine::Mode::masterTest) {
+        return finish(brindell::masterTestMain(termination));
+    }
+    if (commandLine.mode == CommandLine::Mode::sourceTest) {
+        return finish(brindell::sourceTestMain(commandLine.sourceTestSeconds, termination));
+    }
+    if (commandLine.mode == CommandLine::Mode::routeTest) {
+        return finish(brindell::routeTestMain(commandLine.routePid, termination));
     }
     return finish(proof.run(commandLine.proofPid, termination));
 }
@@ -65,7 +77,10 @@ int main(int argc, char** argv) {
     case CommandLine::Mode::crashTest:
         return brindell::crashTestMain(commandLine.crashTestAction);
     case CommandLine::Mode::cycleTest:
+    case CommandLine::Mode::masterTest:
     case CommandLine::Mode::autoProof:
+    case CommandLine::Mode::sourceTest:
+    case CommandLine::Mode::routeTest:
         return runAudioDiagnostic(commandLine);
     case CommandLine::Mode::mixerSnapshot:
         return brindell::runMixerSnapshot(argc, argv, path, look, preview);

@@ -1,6 +1,9 @@
 #include "shell/BrindellApp.h"
 
+#include "app/LiveAudio.h"
 #include "mixer/PreviewMixerEngine.h"
+#include "settings/FileSettingsStorage.h"
+#include "settings/SettingsKeys.h"
 #include "shell/ApplicationSetup.h"
 #include "shell/DesktopSettings.h"
 #include "shell/PanelController.h"
@@ -9,36 +12,15 @@
 #include "shell/ShellWindows.h"
 #include "shell/SingleInstance.h"
 #include "shell/TerminationSignals.h"
+#include "sources/linux/LinuxWorkspace.h"
 
 #include <QApplication>
 #include <QDBusConnection>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <cstdio>
 
 namespace brindell {
-
-namespace {
-
-// The desktop's sound settings: the first installed of GNOME's, KDE's and pavucontrol.
-void openSoundSettings() {
-    const QList<QStringList> candidates = {
-        {QStringLiteral("gnome-control-center"), QStringLiteral("sound")},
-        {QStringLiteral("systemsettings"), QStringLiteral("kcm_pulseaudio")},
-        {QStringLiteral("pavucontrol")},
-    };
-    for (const auto& command : candidates) {
-        const QString program = QStandardPaths::findExecutable(command.front());
-        if (!program.isEmpty()) {
-            QProcess::startDetached(program, command.mid(1));
-            return;
-        }
-    }
-}
-
-} // namespace
 
 void prepareApplication(QApplication& app) {
     QApplication::setApplicationName(QStringLiteral("brindell"));
@@ -54,12 +36,6 @@ void prepareApplication(QApplication& app) {
 }
 
 int runBrindell(int argc, char** argv, const LaunchOptions& options) {
-    if (!options.previewEngine) {
-        std::fputs("brindell: this build has no live audio engine yet; start it with "
-                   "--preview-engine to try the panel with sample apps\n",
-                   stderr);
-        return 1;
-    }
     // Qt would abort without a display to talk to; say what is missing instead.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
@@ -84,11 +60,34 @@ int runBrindell(int argc, char** argv, const LaunchOptions& options) {
     DesktopSettings desktop(QDBusConnection::sessionBus());
 
     ShellServices services;
-    services.engine = std::make_shared<PreviewMixerEngine>(
-        previewSnapshot(options.preview.state, options.preview.extraRows));
-    services.openSoundSettings = openSoundSettings;
-    // The settings and onboarding windows, the first-run gate, the shortcut, updates and crash
-    // reports: after the engine's hooks, since finishing onboarding starts the engine.
+    // Built before the shell and kept until after it: the engine's parts and the windows.
+    auto workspace = std::make_shared<LinuxWorkspace>();
+    services.openSoundSettings = [workspace] { workspace->openSoundSettings(); };
+    if (options.previewEngine) {
+        services.engine = std::make_shared<PreviewMixerEngine>(
+            previewSnapshot(options.preview.state, options.preview.extraRows));
+    } else {
+        auto xdg = std::shared_ptr<XdgWorkspace>(workspace, &workspace->xdg());
+        auto live = makeLiveAudio(workspace, xdg).engine;
+        services.engine = live;
+        services.startEngine = [live] { live->start(); };
+        services.stopEngine = [live] { live->stop(); };
+        services.resetAudio = [live] { live->resetAudio(); };
+    }
+    services.statusItemStorage =
+        std::make_shared<FileSettingsStorage>(std::string(settingsKeys::statusItem));
+    // BRINDELL_PANEL_LOG names a file that gets the panel's diagnostic trace.
+    if (const QString path = qEnvironmentVariable("BRINDELL_PANEL_LOG"); !path.isEmpty()) {
+        services.trace = [file = path.toStdString()](const std::string& line) {
+            if (FILE* out = std::fopen(file.c_str(), "a")) {
+                std::fprintf(out, "%s\n", line.c_str());
+                std::fclose(out);
+            }
+        };
+    }
+    // The settings and onboarding windows, the first-run gate, the shortcut with its recorder,
+    // updates and crash reports: after the engine's hooks, since finishing onboarding starts the
+    // engine.
     ShellWindows windows(makeDesktopWindowParts(), desktop.appearance());
     windows.install(services);
 

@@ -5,7 +5,10 @@
 #include "shell/QtKeys.h"
 #include "shell/StatusItemController.h"
 
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QPointer>
+#include <cmath>
 
 namespace brindell {
 
@@ -49,7 +52,11 @@ ShellController::ShellController(ShellServices services, std::shared_ptr<SerialQ
     };
     panel_->panel()->keyHandler = [self](QKeyEvent& event) {
         auto* shell = self.data();
-        return shell != nullptr && handlePanelKey(*shell->model_, event);
+        if (shell == nullptr || !handlePanelKey(*shell->model_, event)) {
+            return false;
+        }
+        shell->traceRows("key " + QKeySequence(event.key()).toString().toStdString());
+        return true;
     };
 }
 
@@ -146,9 +153,25 @@ void ShellController::togglePanel() {
     const auto anchor = status_->anchorRect();
     if (panel_->isVisible()) {
         panel_->hide();
+        traceRows("hidden");
     } else {
         panel_->show(anchor);
+        traceRows("shown");
     }
+}
+
+void ShellController::traceRows(const std::string& event) {
+    if (!services_.trace) {
+        return;
+    }
+    const auto& target = model_->keyboardTarget.get();
+    std::string line = event + ": target " + (target ? target->text() : "none");
+    for (const auto& row : model_->rows.get()) {
+        line += "; \"" + row.name + "\" " + std::to_string(row.pid) + " " +
+                std::to_string(static_cast<int>(std::lround(row.volume * 100))) + "%" +
+                (row.isMuted ? " muted" : "");
+    }
+    services_.trace(line);
 }
 
 void ShellController::showPanel() {

@@ -47,6 +47,9 @@ struct ShellServices {
     std::optional<PanelBadge> badge;
     // Where the tray icon's visibility is kept ("BrindellStatusItem"); none: this run only.
     std::shared_ptr<SettingsStorage> statusItemStorage;
+    // A diagnostic trace of the panel, one line when it shows and one after each key it uses:
+    // the keyboard target and every row's name, pid, volume and mute. None: no trace.
+    std::function<void(const std::string& line)> trace;
 };
 
 // The composition root of a normal launch: the view model over the engine, the panel with its
@@ -84,6 +87,7 @@ public:
 
 private:
     void watchLayout();
+    void traceRows(const std::string& event);
 
     ShellServices services_;
     std::shared_ptr<SerialQueue> mainQueue_;

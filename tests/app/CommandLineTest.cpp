@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "app/SourceTest.h"
+
 #include <gtest/gtest.h>
 #include <stdexcept>
 
@@ -91,13 +93,80 @@ TEST(CommandLine, BadArgumentsGetOneClearMessage) {
     EXPECT_EQ(errorOf({"-x"}), "unknown option '-x' (see brindell --help)");
 }
 
+TEST(CommandLine, MasterTestTakesNoArgument) {
+    EXPECT_EQ(parse({"--mastertest"}).mode, Mode::masterTest);
+    EXPECT_EQ(errorOf({"--mastertest", "0.3"}), "unexpected argument '0.3' after --mastertest");
+    EXPECT_EQ(errorOf({"--mastertest", "--cycletest", "2"}),
+              "--mastertest and --cycletest cannot be combined");
+}
+
+TEST(CommandLine, AudioDiagnosticsReadTheirArguments) {
+    EXPECT_EQ(parse({"--cycletest", "3"}).cycles, 3);
+    EXPECT_EQ(parse({"--autoproof"}).proofPid, std::nullopt);
+    EXPECT_EQ(parse({"--autoproof", "42"}).proofPid, std::optional<std::int32_t>(42));
+    const CommandLine route = parse({"--routetest", "4242"});
+    EXPECT_EQ(route.mode, Mode::routeTest);
+    EXPECT_EQ(route.routePid, 4242);
+    EXPECT_EQ(parse({"--crashtest", "crash"}).crashTestAction, "crash");
+    EXPECT_EQ(parse({"--crashtest"}).crashTestAction, "");
+
+    EXPECT_EQ(errorOf({"--routetest"}), "--routetest needs a process id");
+    EXPECT_EQ(errorOf({"--routetest", "0"}), "bad process id '0' after --routetest");
+    EXPECT_EQ(errorOf({"--routetest", "--dark"}), "bad process id '--dark' after --routetest");
+    EXPECT_EQ(errorOf({"--routetest", "12", "13"}), "unexpected argument '13' after 12");
+    EXPECT_EQ(errorOf({"--autoproof", "12abc"}), "bad process id '12abc' after --autoproof");
+    EXPECT_EQ(errorOf({"--cycletest", "-2"}),
+              "--cycletest needs a positive number of cycles, not '-2'");
+    EXPECT_EQ(errorOf({"--crashtest", "now"}),
+              "--crashtest takes no argument or 'crash', not 'now'");
+    EXPECT_EQ(errorOf({"--cycletest", "2", "--routetest", "5"}),
+              "--cycletest and --routetest cannot be combined");
+}
+
 TEST(CommandLine, HelpNamesEveryDiagnostic) {
     const std::string help = helpText();
-    for (const char* name : {"--mixer-snapshot", "--panel-snapshot", "--keytest", "--dark",
-                             "--reduce-transparency", "--increase-contrast", "--preview-state",
-                             "--preview-rows", "--preview-engine", "--callbackbench"}) {
+    for (const char* name :
+         {"--mixer-snapshot", "--panel-snapshot", "--keytest", "--dark", "--reduce-transparency",
+          "--increase-contrast", "--preview-state", "--preview-rows", "--preview-engine",
+          "--callbackbench", "--mastertest", "--crashtest", "--cycletest", "--autoproof",
+          "--routetest", "--sourcetest"}) {
         EXPECT_NE(help.find(name), std::string::npos) << name;
     }
+}
+
+TEST(CommandLine, SourceTestTakesAPositiveNumberOfSeconds) {
+    EXPECT_EQ(parse({"--sourcetest", "5"}).mode, Mode::sourceTest);
+    EXPECT_DOUBLE_EQ(parse({"--sourcetest", "5"}).sourceTestSeconds, 5.0);
+    EXPECT_DOUBLE_EQ(parse({"--sourcetest", "0.25"}).sourceTestSeconds, 0.25);
+    for (const char* bad : {"0", "-1", "x", "", "nan", "inf", "1e400", "3s", "86401"}) {
+        EXPECT_EQ(errorOf({"--sourcetest", bad}),
+                  std::string("--sourcetest needs a positive number of seconds (at most 86400), "
+                              "not '") +
+                      bad + "'")
+            << bad;
+    }
+    EXPECT_NE(errorOf({"--sourcetest"}).find("needs a positive number of seconds"),
+              std::string::npos);
+    EXPECT_NE(helpText().find("--sourcetest SECONDS"), std::string::npos);
+}
+
+TEST(SourceTest, OneLinePerListWithNamePidBundleAndMembers) {
+    AudioSource app;
+    app.pid = 40;
+    app.bundleID = "org.example.Player";
+    app.name = "Player";
+    app.memberPIDs = {40, 41, 57};
+    AudioSource lone;
+    lone.pid = 90;
+    lone.name = "say \"hi\"\n";
+    lone.memberPIDs = {90};
+    EXPECT_EQ(
+        sourceListLine(1.5, {app, lone}),
+        "1.500 s: \"Player\" 40 org.example.Player 40,41,57; \"say \\\"hi\\\"\\x0a\" 90 - 90");
+    EXPECT_EQ(sourceListLine(0, {}), "0.000 s: none");
+    lone.name = "Lone";
+    lone.bundleID = "";
+    EXPECT_EQ(sourceListLine(2, {lone}), "2.000 s: \"Lone\" 90 - 90") << "an empty id is none";
 }
 
 } // namespace

@@ -41,3 +41,14 @@ code=$?
 set -e
 [ "$code" -eq 1 ] || { echo "exit $code without a desktop"; exit 1; }
 echo "$err" | grep -q "no desktop session"
+# --sourcetest takes a positive number of seconds and nothing else.
+for bad in "--sourcetest" "--sourcetest 0" "--sourcetest -2" "--sourcetest x" "--sourcetest 1 2"; do
+    set +e
+    # shellcheck disable=SC2086
+    err=$("$brindell" $bad 2>&1 >/dev/null)
+    code=$?
+    set -e
+    [ "$code" -eq 2 ] || { echo "exit $code for '$bad'"; exit 1; }
+    [ -n "$err" ] || { echo "no message for '$bad'"; exit 1; }
+done
+"$brindell" --sourcetest x 2>&1 | grep -q "positive number of seconds"

@@ -1,5 +1,6 @@
 #include "support/AudioSession.h"
 #include "support/LevelMeter.h"
+#include "support/TestFiles.h"
 
 #include <csignal>
 #include <fstream>
@@ -12,16 +13,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::AudioSession;
 using testing::LevelMeter;
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::string text;
-    std::string line;
-    while (std::getline(in, line)) {
-        text += line + "\n";
-    }
-    return text;
-}
+using testing::readFile;
 
 struct Ending {
     int signo;

@@ -1,5 +1,6 @@
 #include "support/AudioSession.h"
 #include "support/LevelMeter.h"
+#include "support/TestFiles.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -10,16 +11,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::AudioSession;
 using testing::LevelMeter;
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::string text;
-    std::string line;
-    while (std::getline(in, line)) {
-        text += line + "\n";
-    }
-    return text;
-}
+using testing::readFile;
 
 // brindell --cycletest over the session manager and the PipeWire adapter: every cycle gets its
 // session active, nothing of ours stays in the graph or in WirePlumber's memory, and the app

@@ -1,6 +1,7 @@
 #include "audio/pipewire/GraphMirror.h"
 
 #include <gtest/gtest.h>
+#include <map>
 
 namespace brindell {
 namespace {
@@ -94,6 +95,96 @@ TEST_F(GraphMirrorTest, PlayingProcessesAreThoseWithARunningPlaybackStream) {
     EXPECT_EQ(mirror.playingProcesses(), (std::vector<pid_type>{9, 8}));
     mirror.setRunning(30, false);
     EXPECT_EQ(mirror.playingProcesses(), (std::vector<pid_type>{8, 9}));
+}
+
+TEST_F(GraphMirrorTest, AudioProcessesCarryTheStateOfTheirAudioStreams) {
+    using Process = GraphMirror::AudioProcess;
+    add(Kind::client, 60, {{"application.process.id", "500"}}); // a client that never plays
+    add(Kind::node, 61, {{"media.class", "Stream/Output/Audio"}, {"client.id", "62"}});
+    add(Kind::client, 62, {{"application.process.id", "400"}}); // the stream came first
+    add(Kind::node, 63, {{"media.class", "Stream/Input/Audio"}, {"application.process.id", "400"}});
+    add(Kind::node, 64,
+        {{"media.class", "Stream/Output/Video"}, {"application.process.id", "600"}});
+    add(Kind::node, 65, {{"media.class", "Audio/Sink"}, {"application.process.id", "700"}});
+
+    const auto idle = mirror.audioProcesses();
+    ASSERT_EQ(idle.size(), 3u) << "a sink's pid is no process object";
+    EXPECT_EQ(idle[0].pid, 500) << "in the order the pids appeared";
+    EXPECT_EQ(idle[1].pid, 400);
+    EXPECT_EQ(idle[2].pid, 600);
+    EXPECT_LT(idle[0].objectID, idle[1].objectID);
+    for (const Process& p : idle) {
+        EXPECT_EQ(p.objectID, mirror.processObject(p.pid));
+        EXPECT_FALSE(p.running || p.runningInput || p.runningOutput) << p.pid;
+    }
+
+    mirror.setRunning(63, true);
+    mirror.setRunning(64, true);
+    auto now = mirror.audioProcesses();
+    EXPECT_TRUE(now[1].running && now[1].runningInput && !now[1].runningOutput);
+    EXPECT_FALSE(now[2].running) << "a video stream does no audio IO";
+
+    mirror.setRunning(61, true);
+    now = mirror.audioProcesses();
+    EXPECT_TRUE(now[1].running && now[1].runningInput && now[1].runningOutput);
+    EXPECT_EQ(now[1].streams, (std::vector<std::uint32_t>{61, 63}));
+    EXPECT_TRUE(now[2].streams.empty());
+    mirror.setRunning(63, false);
+    now = mirror.audioProcesses();
+    EXPECT_TRUE(now[1].running && !now[1].runningInput && now[1].runningOutput);
+
+    mirror.remove(61);
+    mirror.remove(63);
+    now = mirror.audioProcesses();
+    EXPECT_FALSE(now[1].running) << "the client alone keeps the process object, idle";
+    EXPECT_EQ(now[1].objectID, idle[1].objectID);
+}
+
+TEST_F(GraphMirrorTest, AnAudioProcessTakesItsApplicationIDFromItsStreamsThenItsClients) {
+    // pipewire-pulse's own connection names its own id; the pulse client's stream names its app.
+    add(Kind::client, 70, {{"pipewire.sec.pid", "300"}, {"application.id", "org.pipewire.pulse"}});
+    add(Kind::node, 71,
+        {{"media.class", "Stream/Output/Audio"},
+         {"client.id", "70"},
+         {"application.process.id", "301"},
+         {"application.id", "org.example.Player"}});
+    // A sandboxed app: the portal's id on its client, a name of its own choosing on a stream.
+    add(Kind::client, 72,
+        {{"application.process.id", "302"},
+         {"pipewire.access.portal.app_id", "org.example.Boxed"}});
+    add(Kind::node, 73, {{"media.class", "Stream/Output/Audio"}, {"client.id", "72"}});
+    // Two streams of one pid: the older one's id counts; an empty id names nothing.
+    add(Kind::node, 74,
+        {{"media.class", "Stream/Output/Audio"},
+         {"application.process.id", "303"},
+         {"application.id", ""}});
+    add(Kind::node, 75,
+        {{"media.class", "Stream/Output/Audio"},
+         {"application.process.id", "303"},
+         {"application.id", "org.example.Old"}});
+    add(Kind::node, 76,
+        {{"media.class", "Stream/Output/Audio"},
+         {"application.process.id", "303"},
+         {"application.id", "org.example.New"}});
+    add(Kind::client, 77, {{"application.process.id", "304"}});
+
+    std::map<pid_type, std::optional<std::string>> ids;
+    for (const auto& process : mirror.audioProcesses()) {
+        ids[process.pid] = process.applicationID;
+    }
+    EXPECT_EQ(ids[300], "org.pipewire.pulse");
+    EXPECT_EQ(ids[301], "org.example.Player") << "not the hosting server's id";
+    EXPECT_EQ(ids[302], "org.example.Boxed");
+    EXPECT_EQ(ids[303], "org.example.Old");
+    EXPECT_EQ(ids[304], std::nullopt);
+
+    // application.id outranks the portal's id; the stream's full properties arrive late.
+    mirror.updateProperties(73, {{"application.id", "org.example.Chosen"}});
+    for (const auto& process : mirror.audioProcesses()) {
+        if (process.pid == 302) {
+            EXPECT_EQ(process.applicationID, "org.example.Chosen");
+        }
+    }
 }
 
 TEST_F(GraphMirrorTest, EventsForUnknownObjectsChangeNothing) {

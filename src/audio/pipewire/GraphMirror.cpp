@@ -5,6 +5,7 @@
 #include <charconv>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <tuple>
 
 namespace brindell {
 
@@ -417,6 +418,68 @@ std::vector<pid_type> GraphMirror::playingProcesses() const {
         }
     }
     return pids;
+}
+
+std::vector<GraphMirror::AudioProcess> GraphMirror::audioProcesses() const {
+    // Which object's application id wins: the key first (application.id over the portal's),
+    // then streams over clients, then the older object.
+    struct Candidate {
+        int key = 0;
+        int object = 0;
+        std::uint64_t serial = 0;
+        std::string value;
+    };
+    static constexpr std::string_view idKeys[] = {"application.id",
+                                                  "pipewire.access.portal.app_id"};
+    std::map<pid_type, AudioProcess> byPid;
+    std::map<pid_type, Candidate> ids;
+    for (const auto& [pid, objectID] : processes_) {
+        byPid[pid] = AudioProcess{objectID, pid, std::nullopt, false, false, false, {}};
+    }
+    for (const auto& [id, object] : objects_) {
+        const std::string_view mediaClass = prop(object.props, "media.class");
+        const bool stream = object.kind == Kind::node && startsWith(mediaClass, "Stream/");
+        if (!stream && object.kind != Kind::client) {
+            continue;
+        }
+        const auto pid = pidOf(object);
+        auto process = pid ? byPid.find(*pid) : byPid.end();
+        if (process == byPid.end()) {
+            continue;
+        }
+        const bool output = mediaClass == "Stream/Output/Audio";
+        const bool input = mediaClass == "Stream/Input/Audio";
+        if (output || input) {
+            process->second.streams.push_back(id);
+            process->second.runningOutput |= output && object.running;
+            process->second.runningInput |= input && object.running;
+        }
+        for (int key = 0; key < static_cast<int>(std::size(idKeys)); ++key) {
+            const std::string_view value = prop(object.props, idKeys[key]);
+            if (value.empty()) {
+                continue;
+            }
+            Candidate candidate{key, stream ? 0 : 1, object.serial, std::string(value)};
+            auto found = ids.find(*pid);
+            if (found == ids.end() ||
+                std::tie(candidate.key, candidate.object, candidate.serial) <
+                    std::tie(found->second.key, found->second.object, found->second.serial)) {
+                ids[*pid] = std::move(candidate);
+            }
+            break;
+        }
+    }
+    std::vector<AudioProcess> result;
+    for (auto& [pid, process] : byPid) {
+        process.running = process.runningOutput || process.runningInput;
+        if (auto id = ids.find(pid); id != ids.end()) {
+            process.applicationID = id->second.value;
+        }
+        result.push_back(std::move(process));
+    }
+    std::sort(result.begin(), result.end(),
+              [](const AudioProcess& a, const AudioProcess& b) { return a.objectID < b.objectID; });
+    return result;
 }
 
 std::vector<std::uint32_t> GraphMirror::outputStreams(pid_type pid) const {

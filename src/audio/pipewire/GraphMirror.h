@@ -14,6 +14,9 @@ namespace brindell {
 // Marks the per-app sinks Brindell creates (value "true"), so that any run can tell them from
 // the user's sinks: they list as aggregates and must never become the default output.
 inline constexpr const char* perAppSinkMarker = "brindell.per-app-sink";
+// On a per-app sink: the node.name of the device its audio goes on to, so that whoever finds the
+// sink as the default output can tell which device is really playing.
+inline constexpr const char* perAppSinkOutputKey = "brindell.output-device";
 
 // The PipeWire object ids the adapter hands out itself (process objects, taps) start here, far
 // above the graph's own ids, which PipeWire keeps small by reusing them.
@@ -119,6 +122,22 @@ public:
     bool isOutputStream(std::uint32_t node) const;
     // The pids whose playback streams run now, by the streams' creation order, each once.
     std::vector<pid_type> playingProcesses() const;
+
+    // One process object with what its audio streams do now.
+    struct AudioProcess {
+        AudioObjectID objectID = 0;
+        pid_type pid = 0;
+        // application.id, else pipewire.access.portal.app_id, of the pid's stream nodes (oldest
+        // first), else of its clients; none when no object of the pid names one.
+        std::optional<std::string> applicationID;
+        bool running = false;               // one of its audio streams runs
+        bool runningInput = false;          // a Stream/Input/Audio node of it runs
+        bool runningOutput = false;         // a Stream/Output/Audio node of it runs
+        std::vector<std::uint32_t> streams; // its audio stream nodes, by id
+        friend bool operator==(const AudioProcess&, const AudioProcess&) = default;
+    };
+    // Every process object, in the order the pids first appeared.
+    std::vector<AudioProcess> audioProcesses() const;
 
 private:
     const Object* findKind(std::uint32_t id, Kind kind) const;

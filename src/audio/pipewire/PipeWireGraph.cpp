@@ -400,6 +400,14 @@ int PipeWireGraph::suspendNode(std::uint32_t id) {
     return pwcall::nodeSuspend(it->second->proxy);
 }
 
+struct pw_proxy* PipeWireGraph::bindGlobal(std::uint32_t id, const char* type,
+                                           std::uint32_t version) {
+    if (registry_ == nullptr || core_ == nullptr) {
+        return nullptr;
+    }
+    return static_cast<struct pw_proxy*>(pwcall::registryBind(registry_, id, type, version));
+}
+
 void PipeWireGraph::emit(const GraphChange& change) {
     signal();
     if (handler_) {

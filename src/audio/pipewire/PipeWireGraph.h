@@ -154,6 +154,9 @@ public:
     bool hasDefaultMetadata() const { return metadata_ != nullptr; }
     // Sends a node the suspend command. 0 or a negative errno (-ENOENT for an unknown node).
     int suspendNode(std::uint32_t id);
+    // Binds a global of the registry for its events and methods; the caller owns (and destroys)
+    // the proxy. Null while not connected or when the bind fails.
+    struct pw_proxy* bindGlobal(std::uint32_t id, const char* type, std::uint32_t version);
     // Connected, and the registry's and the metadata's first contents are in.
     bool isSettled() const { return core_ != nullptr && syncSeq_ == -1 && metadataSeq_ == -1; }
     // Wakes the threads waiting in waitFor (loop thread).

@@ -676,6 +676,7 @@ AudioObjectID PipeWireHardware::createAggregate(const AggregateSpec& request) {
         {"device.routes", "1"},
         {PW_KEY_OBJECT_LINGER, "false"},
         {perAppSinkMarker, "true"},
+        {perAppSinkOutputKey, request.outputDeviceUID.c_str()},
     };
     const struct spa_dict dict = {0, static_cast<std::uint32_t>(std::size(items)), items};
     auto proxy =

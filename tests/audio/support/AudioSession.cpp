@@ -277,14 +277,15 @@ void AudioSession::stopWirePlumber() {
     wireplumber_.reset();
 }
 
-void AudioSession::startWirePlumber() {
+void AudioSession::startWirePlumber(const std::string& expectedDefault) {
+    const std::string expected = expectedDefault.empty() ? speakers : expectedDefault;
     wireplumber_ = startDaemon("wireplumber");
     const bool ready = waitUntil(
         [&] {
             if (!wireplumber_->running()) {
                 return true;
             }
-            return defaultSink() == std::string(speakers);
+            return defaultSink() == expected;
         },
         20s);
     if (!ready || !wireplumber_->running()) {

@@ -74,7 +74,8 @@ public:
 
     // --- the session itself -----------------------------------------------------------------
     void stopWirePlumber();
-    void startWirePlumber(); // and wait until it chose a default again
+    // Starts it and waits until it chose a default again: the given sink (none: speakers).
+    void startWirePlumber(const std::string& expectedDefault = {});
     // Stops pipewire, wireplumber and pipewire-pulse and starts them again.
     void restartServer();
     // The daemons' logs, for failure messages.

@@ -3,10 +3,11 @@
 // second) and takes commands on standard input, one per line:
 //   open FREQ:AMP   open one more stream in this process
 //   close N         close stream N (numbered from 0 in opening order)
+//   pause N         deactivate stream N (its node leaves the running state); resume N undoes it
 //   fork FREQ:AMP   start a child process that plays that tone
 //   quit
 // It reports on standard output: "streaming N NODE" when stream N plays, "forked PID",
-// "closed N".
+// "closed N", "paused N", "resumed N". --app-id ID gives the streams that application.id.
 
 #include <cerrno>
 #include <cmath>
@@ -71,6 +72,7 @@ struct Tool {
     struct pw_main_loop* loop = nullptr;
     std::string name = "brindell-tone";
     std::string target;
+    std::string appID;
     bool impulse = false;
     std::vector<std::unique_ptr<Stream>> streams;
     std::string input;
@@ -140,6 +142,9 @@ bool openStream(Tool& tool, const Tone& tone) {
     if (!tool.target.empty()) {
         pw_properties_set(props, PW_KEY_TARGET_OBJECT, tool.target.c_str());
     }
+    if (!tool.appID.empty()) {
+        pw_properties_set(props, PW_KEY_APP_ID, tool.appID.c_str());
+    }
     static const struct pw_stream_events events = {
         .version = PW_VERSION_STREAM_EVENTS,
         .destroy = nullptr,
@@ -186,6 +191,9 @@ void forkPlayer(Tool& tool, const std::string& tone) {
     if (!tool.target.empty()) {
         args.insert(args.end(), {"--target", tool.target});
     }
+    if (!tool.appID.empty()) {
+        args.insert(args.end(), {"--app-id", tool.appID});
+    }
     if (tool.impulse) {
         args.push_back("--impulse");
     }
@@ -223,6 +231,13 @@ void command(Tool& tool, const std::string& line) {
             pw_stream_destroy(tool.streams[index]->stream);
             tool.streams[index]->stream = nullptr;
             say("closed " + std::to_string(index));
+        }
+    } else if (line.rfind("pause ", 0) == 0 || line.rfind("resume ", 0) == 0) {
+        const bool resume = line[0] == 'r';
+        const auto index = static_cast<std::size_t>(std::atoi(line.c_str() + (resume ? 7 : 6)));
+        if (index < tool.streams.size() && tool.streams[index]->stream != nullptr) {
+            pw_stream_set_active(tool.streams[index]->stream, resume);
+            say((resume ? "resumed " : "paused ") + std::to_string(index));
         }
     } else if (line.rfind("fork ", 0) == 0 && parseTone(line.substr(5), tone)) {
         forkPlayer(tool, line.substr(5));
@@ -265,13 +280,16 @@ int main(int argc, char** argv) {
             tool.name = argv[++i];
         } else if (arg == "--target" && i + 1 < argc) {
             tool.target = argv[++i];
+        } else if (arg == "--app-id" && i + 1 < argc) {
+            tool.appID = argv[++i];
         } else if (arg == "--impulse") {
             tool.impulse = true;
         } else {
             Tone tone;
             if (!parseTone(arg, tone)) {
-                std::fprintf(stderr, "usage: brindell-tone [--name N] [--target SINK] "
-                                     "[--impulse] FREQ:AMP...\n");
+                std::fprintf(stderr,
+                             "usage: brindell-tone [--name N] [--target SINK] [--app-id ID] "
+                             "[--impulse] FREQ:AMP...\n");
                 return 2;
             }
             tones.push_back(tone);

@@ -1,0 +1,140 @@
+#include "sources/pipewire/PipeWireProcessSource.h"
+
+#include "audio/pipewire/PipeWireGraph.h"
+#include "sources/XdgWorkspace.h"
+
+#include <atomic>
+#include <cerrno>
+#include <mutex>
+
+namespace brindell {
+
+struct PipeWireProcessSource::Impl {
+    explicit Impl(Options o) : options(std::move(o)) {}
+
+    // Loop thread: tells the owner when what processes() would answer has changed.
+    void onGraphChange(const GraphChange& change) {
+        using What = GraphChange::What;
+        switch (change.what) {
+        case What::connected:
+            connected = true;
+            break;
+        case What::disconnected:
+            connected = false;
+            last.reset(); // the next connection's list is news, whatever it holds
+            return;
+        case What::added:
+        case What::removed:
+        case What::info:
+            // Ports, links and devices say nothing about processes; until the registry's first
+            // contents are in, the list is not complete.
+            if (!connected || (change.kind != GraphMirror::Kind::node &&
+                               change.kind != GraphMirror::Kind::client)) {
+                return;
+            }
+            break;
+        default:
+            return;
+        }
+        auto current =
+            graph->read([](const GraphMirror& mirror) { return mirror.audioProcesses(); });
+        if (last && *last == current) {
+            return;
+        }
+        last = std::move(current);
+        ChangeCallback callback;
+        {
+            std::lock_guard lock(callbackMutex);
+            callback = onChange;
+        }
+        if (callback) {
+            callback();
+        }
+    }
+
+    const Options options;
+    std::atomic<bool> connected{false};
+    std::mutex callbackMutex;
+    ChangeCallback onChange;
+    // Loop thread only: the list as last reported.
+    std::optional<std::vector<GraphMirror::AudioProcess>> last;
+    // Last, so that its loop thread stops before anything it uses goes.
+    std::unique_ptr<PipeWireGraph> graph;
+};
+
+PipeWireProcessSource::PipeWireProcessSource(Options options)
+    : impl_(std::make_unique<Impl>(std::move(options))) {
+    Impl* impl = impl_.get();
+    impl->graph = std::make_unique<PipeWireGraph>(
+        impl->options.remote, [impl](const GraphChange& change) { impl->onGraphChange(change); });
+    impl->graph->start();
+    PipeWireGraph::Lock lock(*impl->graph);
+    impl->graph->waitFor([impl] { return impl->connected.load(); }, impl->options.connectTimeout);
+}
+
+PipeWireProcessSource::~PipeWireProcessSource() {
+    setOnChange(nullptr);
+    impl_->graph.reset();
+}
+
+std::vector<AudioProcessInfo> PipeWireProcessSource::processes() {
+    if (!impl_->connected) {
+        int code = 0;
+        {
+            PipeWireGraph::Lock lock(*impl_->graph);
+            code = impl_->graph->connectionError();
+        }
+        throw AudioHardwareError::status("ProcessObjectList", code != 0 ? code : -ENOTCONN);
+    }
+    const auto records =
+        impl_->graph->read([](const GraphMirror& mirror) { return mirror.audioProcesses(); });
+    std::vector<AudioProcessInfo> result;
+    result.reserve(records.size());
+    for (const auto& record : records) {
+        AudioProcessInfo info;
+        info.objectID = record.objectID;
+        info.pid = record.pid;
+        info.isRunning = record.running;
+        info.isRunningInput = record.runningInput;
+        info.isRunningOutput = record.runningOutput;
+        if (record.applicationID) {
+            info.bundleID = record.applicationID;
+            if (impl_->options.reportApplicationID) {
+                impl_->options.reportApplicationID(record.pid, *record.applicationID);
+            }
+        } else if (impl_->options.applicationID) {
+            info.bundleID = impl_->options.applicationID(record.pid);
+        }
+        if (info.bundleID && info.bundleID->empty()) {
+            info.bundleID.reset();
+        }
+        result.push_back(std::move(info));
+    }
+    return result;
+}
+
+void PipeWireProcessSource::setOnChange(ChangeCallback callback) {
+    std::lock_guard lock(impl_->callbackMutex);
+    impl_->onChange = std::move(callback);
+}
+
+bool PipeWireProcessSource::isConnected() const {
+    return impl_->connected;
+}
+
+std::shared_ptr<PipeWireProcessSource>
+makePipeWireProcessSource(std::shared_ptr<XdgWorkspace> workspace,
+                          PipeWireProcessSource::Options options) {
+    if (workspace) {
+        options.applicationID = [workspace](pid_type pid) { return workspace->applicationID(pid); };
+        options.reportApplicationID = [workspace](pid_type pid, const std::string& id) {
+            workspace->reportApplicationID(pid, id);
+        };
+    } else {
+        options.applicationID = nullptr;
+        options.reportApplicationID = nullptr;
+    }
+    return std::make_shared<PipeWireProcessSource>(std::move(options));
+}
+
+} // namespace brindell

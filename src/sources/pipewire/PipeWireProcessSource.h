@@ -1,0 +1,70 @@
+#pragma once
+
+#include "sources/AudioProcessSource.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace brindell {
+
+class XdgWorkspace;
+
+// The AudioProcessSource on PipeWire. A process object is a pid with at least one PipeWire
+// client or stream node; its id is handed out when the pid first appears, kept while the pid
+// stays and never reused. It is running output while one of the pid's Stream/Output/Audio nodes
+// is in the running state, running input likewise for Stream/Input/Audio. Its bundle id is the
+// application id: application.id, else pipewire.access.portal.app_id, of the pid's streams (then
+// of its clients), else what the workspace says about the pid. An id read from the graph is
+// told to the workspace, so the process grouper knows the application too.
+//
+// It keeps a connection of its own to the server, with its own loop thread, and a mirror of the
+// graph fed from the registry there: processes() is answered from the mirror, without a round
+// trip. After a lost connection it reconnects by itself; meanwhile processes() fails.
+//
+// Threading: processes() may be called from any thread but the source's loop thread. onChange
+// is called on the loop thread (the source's listener queue) whenever the list of process
+// objects, their application ids or the running state of one of them changed: a stream
+// appeared, vanished or changed state. It must only hand work on to its owner's queue.
+class PipeWireProcessSource final : public AudioProcessSource {
+public:
+    // The workspace's application id for a pid; called from processes().
+    using ApplicationIDLookup = std::function<std::optional<std::string>(pid_type)>;
+    // Told the application id the graph names for a pid; called from processes().
+    using ApplicationIDReport = std::function<void(pid_type, const std::string&)>;
+
+    struct Options {
+        std::string remote; // the server's socket; empty: $PIPEWIRE_REMOTE, else pipewire-0
+        double connectTimeout = 5.0; // how long construction waits for the graph, seconds
+        ApplicationIDLookup applicationID;
+        ApplicationIDReport reportApplicationID;
+    };
+
+    // Connects and waits, up to connectTimeout, until the graph is mirrored. Without a server it
+    // keeps trying in the background.
+    explicit PipeWireProcessSource(Options options);
+    ~PipeWireProcessSource() override; // no onChange call runs or follows once it returns
+    PipeWireProcessSource(const PipeWireProcessSource&) = delete;
+    PipeWireProcessSource& operator=(const PipeWireProcessSource&) = delete;
+
+    // Throws status("ProcessObjectList", negative errno) while the graph is not mirrored.
+    std::vector<AudioProcessInfo> processes() override;
+    void setOnChange(ChangeCallback callback) override;
+
+    // Whether the connection is up and the graph mirrored.
+    bool isConnected() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The production process source over a workspace's application ids (it keeps the workspace
+// alive). options' application id callbacks are replaced by the workspace's. For a
+// LinuxWorkspace pass std::shared_ptr<XdgWorkspace>(linuxWorkspace, &linuxWorkspace->xdg()).
+std::shared_ptr<PipeWireProcessSource>
+makePipeWireProcessSource(std::shared_ptr<XdgWorkspace> workspace,
+                          PipeWireProcessSource::Options options = {});
+
+} // namespace brindell

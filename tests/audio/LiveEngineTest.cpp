@@ -1,0 +1,183 @@
+#include "app/LiveAudio.h"
+#include "sources/XdgWorkspace.h"
+#include "support/AudioSession.h"
+#include "support/LevelMeter.h"
+#include "support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+namespace brindell {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::AudioSession;
+using testing::LevelMeter;
+using Window = LevelMeter::Window;
+
+constexpr const char* toneID = testing::toneAppID;
+constexpr const char* toneName = testing::toneAppName;
+
+// Tone amplitudes as the meters see them: [0] the paplay player's 440 Hz, [1] the tone
+// player's 660 Hz; both play at 0.5.
+bool near(double value, double expected) {
+    return expected == 0 ? value < 0.01 : std::abs(value - expected) < 0.03;
+}
+std::function<bool(const Window&)> levels(double at440, double at660) {
+    return [=](const Window& w) { return near(w.tones[0], at440) && near(w.tones[1], at660); };
+}
+
+// The live engine with the production parts in a private audio session: a tone player that is
+// a known application (a desktop entry names its program) and paplay through pipewire-pulse.
+class LiveEngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        toneProgram = testing::installToneApplication(session);
+        const auto& environment = session.environment();
+        xdg = std::make_shared<XdgWorkspace>(XdgWorkspace::Options::fromEnvironment(
+            [&environment](const std::string& name) -> std::optional<std::string> {
+                const auto found = environment.find(name);
+                if (found == environment.end() || found->second.empty()) {
+                    return std::nullopt;
+                }
+                return found->second;
+            }));
+    }
+
+    std::shared_ptr<LiveMixerEngine> startEngine() {
+        auto engine = makeLiveAudio(xdg, xdg, {session.folder() + "/settings"}).engine;
+        engine->start();
+        return engine;
+    }
+
+    // Waits for the row of pid to satisfy condition; the row, or none at the deadline.
+    static std::optional<MixerRow> waitForRow(LiveMixerEngine& engine, pid_type pid,
+                                              const std::function<bool(const MixerRow&)>& condition,
+                                              std::chrono::milliseconds timeout = 10s) {
+        std::optional<MixerRow> found;
+        AudioSession::waitUntil(
+            [&] {
+                for (const auto& row : engine.snapshot().rows) {
+                    if (row.pid == pid && condition(row)) {
+                        found = row;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            timeout);
+        return found;
+    }
+
+    static std::string rows(LiveMixerEngine& engine) {
+        std::string text;
+        for (const auto& row : engine.snapshot().rows) {
+            text += std::to_string(row.pid) + " \"" + row.name + "\" " +
+                    row.bundleID.value_or("-") + " " + std::to_string(row.volume) +
+                    (row.isMuted ? " muted " : " ") + row.outputUID.value_or("default") + " " +
+                    row.status.text() + "\n";
+        }
+        return text;
+    }
+
+    static bool tapped(const MixerRow& row) {
+        return row.status.kind() == MixerRowStatus::Kind::ok && row.isActive;
+    }
+
+    std::unique_ptr<testing::ChildProcess> playTone() {
+        return testing::startTone(session, toneProgram, {"660:0.5"}, 1);
+    }
+
+    AudioSession session;
+    std::string toneProgram;
+    std::shared_ptr<XdgWorkspace> xdg;
+};
+
+TEST_F(LiveEngineTest, VolumeMuteAndOutputOfOneAppLeaveTheOtherAlone) {
+    auto tone = playTone();
+    auto pulse = session.paplay();
+    LevelMeter speakers(session, AudioSession::speakers, {440, 660});
+    ASSERT_TRUE(speakers.waitFor(levels(0.5, 0.5), 10s)) << speakers.recent();
+
+    auto engine = startEngine();
+    const pid_type tonePID = tone->pid();
+    const auto row = waitForRow(*engine, tonePID, tapped);
+    ASSERT_TRUE(row) << rows(*engine);
+    EXPECT_EQ(row->name, toneName);
+    EXPECT_EQ(row->bundleID, std::optional<std::string>(toneID));
+    ASSERT_TRUE(waitForRow(*engine, pulse->pid(), tapped)) << rows(*engine);
+    // Tapped at unity gain: nothing changes on the sink.
+    EXPECT_TRUE(speakers.waitFor(levels(0.5, 0.5), 5s)) << speakers.recent();
+
+    engine->setVolume(tonePID, 0.5f);
+    EXPECT_TRUE(speakers.waitFor(levels(0.5, 0.25), 5s)) << speakers.recent();
+
+    engine->setMuted(tonePID, true);
+    EXPECT_TRUE(speakers.waitFor(levels(0.5, 0), 5s)) << speakers.recent();
+    engine->setMuted(tonePID, false);
+    EXPECT_TRUE(speakers.waitFor(levels(0.5, 0.25), 5s)) << speakers.recent();
+
+    LevelMeter headphones(session, AudioSession::headphones, {440, 660});
+    engine->setOutput(tonePID, std::string(AudioSession::headphones));
+    EXPECT_TRUE(headphones.waitFor(levels(0, 0.25), 5s)) << headphones.recent();
+    EXPECT_TRUE(speakers.waitFor(levels(0.5, 0), 5s)) << speakers.recent();
+    EXPECT_TRUE(waitForRow(*engine, tonePID, [](const MixerRow& r) {
+        return r.outputUID == std::optional<std::string>(AudioSession::headphones);
+    })) << rows(*engine);
+
+    engine->stop();
+    // Untapped again: both play where they started, at their own level.
+    EXPECT_TRUE(speakers.waitFor(levels(0.5, 0.5), 10s)) << speakers.recent();
+    EXPECT_FALSE(session.leftover({"com.quorvel."})) << *session.leftover({"com.quorvel."});
+}
+
+TEST_F(LiveEngineTest, ARememberedAppGetsItsSettingsBackUntilTheyAreForgotten) {
+    LevelMeter speakers(session, AudioSession::speakers, {440, 660});
+    LevelMeter headphones(session, AudioSession::headphones, {440, 660});
+    {
+        auto tone = playTone();
+        auto engine = startEngine();
+        ASSERT_TRUE(waitForRow(*engine, tone->pid(), tapped)) << rows(*engine);
+        engine->setVolume(tone->pid(), 0.5f);
+        engine->setOutput(tone->pid(), std::string(AudioSession::headphones));
+        ASSERT_TRUE(headphones.waitFor(levels(0, 0.25), 5s)) << headphones.recent();
+        engine->stop(); // writes what is pending
+    }
+
+    // A new engine over the same settings; the app plays again later.
+    auto engine = startEngine();
+    auto tone = playTone();
+    const auto row = waitForRow(*engine, tone->pid(), tapped);
+    ASSERT_TRUE(row) << rows(*engine);
+    EXPECT_FLOAT_EQ(row->volume, 0.5f);
+    EXPECT_EQ(row->outputUID, std::optional<std::string>(AudioSession::headphones));
+    EXPECT_TRUE(headphones.waitFor(levels(0, 0.25), 5s)) << headphones.recent();
+    EXPECT_TRUE(speakers.waitFor(levels(0, 0), 5s)) << speakers.recent();
+
+    engine->forgetSettings(toneID);
+    EXPECT_TRUE(speakers.waitFor(levels(0, 0.5), 5s)) << speakers.recent();
+    EXPECT_TRUE(headphones.waitFor(levels(0, 0), 5s)) << headphones.recent();
+    EXPECT_TRUE(waitForRow(*engine, tone->pid(), [](const MixerRow& r) {
+        return r.volume == 1.0f && !r.outputUID;
+    })) << rows(*engine);
+    engine->stop();
+}
+
+TEST_F(LiveEngineTest, AnAppThatReopensItsStreamKeepsItsVolume) {
+    auto tone = playTone();
+    LevelMeter speakers(session, AudioSession::speakers, {440, 660});
+    auto engine = startEngine();
+    ASSERT_TRUE(waitForRow(*engine, tone->pid(), tapped)) << rows(*engine);
+    engine->setVolume(tone->pid(), 0.5f);
+    ASSERT_TRUE(speakers.waitFor(levels(0, 0.25), 5s)) << speakers.recent();
+
+    // As a browser does per video: the old stream closes, a new one opens.
+    ASSERT_TRUE(tone->writeLine("close 0"));
+    ASSERT_TRUE(tone->waitForLine("closed 0", 5s));
+    ASSERT_TRUE(tone->writeLine("open 660:0.5"));
+    ASSERT_TRUE(tone->waitForLine("streaming 1", 5s));
+    EXPECT_TRUE(speakers.waitFor(levels(0, 0.25), 5s, 10)) << speakers.recent();
+    engine->stop();
+}
+
+} // namespace
+} // namespace brindell

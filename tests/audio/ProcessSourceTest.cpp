@@ -1,0 +1,422 @@
+#include "audio/pipewire/PipeWireGraph.h"
+#include "queue/ThreadQueue.h"
+#include "sources/AudioSourceMonitor.h"
+#include "sources/WorkspaceAppInfoProvider.h"
+#include "sources/WorkspaceProcessGrouper.h"
+#include "sources/XdgWorkspace.h"
+#include "sources/pipewire/PipeWireProcessSource.h"
+#include "support/AudioSession.h"
+#include "support/TestFiles.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <mutex>
+#include <unistd.h>
+
+#ifndef BRINDELL_TONE_TOOL
+#error "BRINDELL_TONE_TOOL must name the tone player"
+#endif
+
+namespace brindell {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::AudioSession;
+using testing::ChildProcess;
+using Clock = std::chrono::steady_clock;
+
+using testing::installToneApplication;
+using testing::readFile;
+using testing::startTone;
+using testing::toneAppID;
+
+pid_type pidOf(const ChildProcess& child) {
+    return static_cast<pid_type>(child.pid());
+}
+
+std::string describe(const std::vector<AudioSource>& sources) {
+    std::string text;
+    for (const auto& s : sources) {
+        text += "[" + s.name + " pid " + std::to_string(s.pid) + " " + s.bundleID.value_or("-") +
+                " members";
+        for (pid_type pid : s.memberPIDs) {
+            text += " " + std::to_string(pid);
+        }
+        text += "] ";
+    }
+    return text.empty() ? "(none)" : text;
+}
+
+const AudioSource* sourceWithMember(const std::vector<AudioSource>& sources, pid_type pid) {
+    for (const auto& s : sources) {
+        if (std::find(s.memberPIDs.begin(), s.memberPIDs.end(), pid) != s.memberPIDs.end()) {
+            return &s;
+        }
+    }
+    return nullptr;
+}
+
+// When each pid's first playback stream started running, as another client of the session sees
+// it: the moment a player starts to play.
+class PlayWatcher {
+public:
+    PlayWatcher()
+        : graph_("", [this](const GraphChange&) {
+              const auto playing =
+                  graph_.read([](const GraphMirror& mirror) { return mirror.playingProcesses(); });
+              std::lock_guard lock(mutex_);
+              for (pid_type pid : playing) {
+                  started_.try_emplace(pid, Clock::now());
+              }
+          }) {
+        graph_.start();
+    }
+    std::optional<Clock::time_point> started(pid_type pid) {
+        std::lock_guard lock(mutex_);
+        auto found = started_.find(pid);
+        return found == started_.end() ? std::nullopt : std::optional(found->second);
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<pid_type, Clock::time_point> started_;
+    PipeWireGraph graph_; // last: its loop thread stops before the map goes
+};
+
+// The production source monitor over the session, on a queue of its own, with the workspace
+// looking at a private data folder where the tone player is an installed application.
+class ProcessSourceTest : public ::testing::Test {
+protected:
+    AudioSession session;
+    std::shared_ptr<XdgWorkspace> workspace;
+    std::shared_ptr<PipeWireProcessSource> source;
+    std::shared_ptr<ThreadQueue> queue;
+    std::shared_ptr<AudioSourceMonitor> monitor;
+
+    std::mutex mutex;
+    std::condition_variable published;
+    std::vector<std::pair<Clock::time_point, std::vector<AudioSource>>> lists;
+
+    std::string toneProgram;
+
+    void SetUp() override {
+        toneProgram = installToneApplication(session, session.folder() + "/data");
+        XdgWorkspace::Options options = XdgWorkspace::Options::fromEnvironment();
+        options.dataDirs = {session.folder() + "/data"};
+        workspace = std::make_shared<XdgWorkspace>(options);
+        source = makePipeWireProcessSource(workspace);
+        ASSERT_TRUE(source->isConnected()) << session.logs();
+    }
+
+    void TearDown() override {
+        if (monitor) {
+            queue->sync([this] { monitor->stop(); });
+        }
+        monitor.reset();
+        queue.reset();
+    }
+
+    void startMonitor(Seconds interval = 3.0) {
+        queue = std::make_shared<ThreadQueue>("com.quorvel.taskor.brindell.mixer");
+        monitor = AudioSourceMonitor::create(
+            source, std::make_shared<WorkspaceAppInfoProvider>(workspace),
+            static_cast<pid_type>(getpid()), WorkspaceProcessGrouper::overWorkspace(workspace));
+        monitor->setOnChange([this](const std::vector<AudioSource>& sources) {
+            std::lock_guard lock(mutex);
+            lists.emplace_back(Clock::now(), sources);
+            published.notify_all();
+        });
+        queue->sync([this, interval] { monitor->start(queue, interval); });
+    }
+
+    // The first list published from now on, or already the last one, for which `holds` is true;
+    // with the time it was published.
+    std::optional<std::pair<Clock::time_point, std::vector<AudioSource>>>
+    waitForList(const std::function<bool(const std::vector<AudioSource>&)>& holds,
+                std::chrono::milliseconds timeout) {
+        std::unique_lock lock(mutex);
+        std::size_t next = lists.empty() ? 0 : lists.size() - 1;
+        const auto deadline = Clock::now() + timeout;
+        while (true) {
+            for (; next < lists.size(); ++next) {
+                if (holds(lists[next].second)) {
+                    return lists[next];
+                }
+            }
+            if (published.wait_until(lock, deadline) == std::cv_status::timeout &&
+                next == lists.size()) {
+                return std::nullopt;
+            }
+        }
+    }
+
+    std::string lastList() {
+        std::lock_guard lock(mutex);
+        return lists.empty() ? "(nothing published)" : describe(lists.back().second);
+    }
+};
+
+TEST_F(ProcessSourceTest, PlayersAreListedWithReadableNamesWithinASecondAndLeaveWhenTheyStop) {
+    PlayWatcher watcher;
+    startMonitor();
+    for (const bool pulse : {false, true}) {
+        auto player = pulse ? session.paplay() : session.pwPlay();
+        const pid_type pid = pidOf(*player);
+        const auto listed = waitForList(
+            [&](const auto& sources) { return sourceWithMember(sources, pid) != nullptr; }, 10s);
+        ASSERT_TRUE(listed) << (pulse ? "paplay" : "pw-play") << " never listed; last "
+                            << lastList();
+        const AudioSource& s = *sourceWithMember(listed->second, pid);
+        EXPECT_EQ(s.pid, pid);
+        EXPECT_EQ(s.memberPIDs, std::vector<pid_type>{pid});
+        // The executable's name: both players are links to the program they share.
+        if (pulse) {
+            EXPECT_TRUE(s.name == "paplay" || s.name == "pacat") << s.name;
+        } else {
+            EXPECT_TRUE(s.name == "pw-play" || s.name == "pw-cat") << s.name;
+        }
+        // The watcher hears of it on a connection of its own, a moment before or after.
+        std::optional<Clock::time_point> started;
+        ASSERT_TRUE(AudioSession::waitUntil(
+            [&] { return (started = watcher.started(pid)).has_value(); }, 5s))
+            << "the watcher never saw it play";
+        const double delay = std::chrono::duration<double>(listed->first - *started).count();
+        EXPECT_LT(delay, 1.0) << "listed " << delay << " s after it started to play";
+        std::printf("%s listed %.3f s after it started to play\n", pulse ? "paplay" : "pw-play",
+                    delay);
+
+        player->stop();
+        const auto gone = waitForList(
+            [&](const auto& sources) { return sourceWithMember(sources, pid) == nullptr; }, 4s);
+        EXPECT_TRUE(gone) << "still listed after it stopped: " << lastList();
+    }
+}
+
+TEST_F(ProcessSourceTest, TwoStreamsAreOneSourceAndAPlayingChildJoinsItsApplication) {
+    startMonitor();
+    auto player = startTone(session, toneProgram, {"440:0.3", "660:0.3"}, 2);
+    const pid_type parent = pidOf(*player);
+    auto listed = waitForList(
+        [&](const auto& sources) { return sourceWithMember(sources, parent) != nullptr; }, 10s);
+    ASSERT_TRUE(listed) << lastList();
+    ASSERT_EQ(listed->second.size(), 1u) << describe(listed->second);
+    EXPECT_EQ(listed->second[0].pid, parent);
+    EXPECT_EQ(listed->second[0].name, "Test Tone");
+    EXPECT_EQ(listed->second[0].bundleID, toneAppID);
+    EXPECT_EQ(listed->second[0].memberPIDs, std::vector<pid_type>{parent});
+
+    ASSERT_TRUE(player->writeLine("fork 550:0.2"));
+    const auto forked = player->waitForLine("forked ", 5s);
+    ASSERT_TRUE(forked);
+    const pid_type child = std::stoi(forked->substr(7));
+    ASSERT_GT(child, 0) << *forked;
+    listed = waitForList(
+        [&](const auto& sources) { return sourceWithMember(sources, child) != nullptr; }, 10s);
+    ASSERT_TRUE(listed) << "the child was never listed; last " << lastList();
+    ASSERT_EQ(listed->second.size(), 1u)
+        << "the child is a source of its own: " << describe(listed->second);
+    EXPECT_EQ(listed->second[0].pid, parent);
+    EXPECT_EQ(listed->second[0].name, "Test Tone");
+    EXPECT_EQ(listed->second[0].memberPIDs, (std::vector<pid_type>{parent, child}));
+
+    // The child ends; the application stays, with one member less.
+    ::kill(child, SIGTERM);
+    listed = waitForList(
+        [&](const auto& sources) {
+            const auto* s = sourceWithMember(sources, parent);
+            return s != nullptr && s->memberPIDs == std::vector<pid_type>{parent};
+        },
+        5s);
+    EXPECT_TRUE(listed) << lastList();
+}
+
+// The source alone, with the workspace's answers scripted.
+class PipeWireProcessSourceTest : public ::testing::Test {
+protected:
+    AudioSession session;
+    std::mutex mutex;
+    std::condition_variable changed;
+    int changes = 0;
+    std::map<pid_type, std::string> reported;
+    std::unique_ptr<PipeWireProcessSource> source;
+
+    void SetUp() override {
+        PipeWireProcessSource::Options options;
+        options.applicationID = [](pid_type) {
+            return std::optional<std::string>("org.example.Looked");
+        };
+        options.reportApplicationID = [this](pid_type pid, const std::string& id) {
+            std::lock_guard lock(mutex);
+            reported[pid] = id;
+        };
+        source = std::make_unique<PipeWireProcessSource>(options);
+        ASSERT_TRUE(source->isConnected()) << session.logs();
+        source->setOnChange([this] {
+            std::lock_guard lock(mutex);
+            ++changes;
+            changed.notify_all();
+        });
+    }
+
+    int changeCount() {
+        std::lock_guard lock(mutex);
+        return changes;
+    }
+
+    // Waits for a change after `seen` changes, then for the pid's record to satisfy `holds`
+    // (the change comes first: the list must not settle without one).
+    ::testing::AssertionResult
+    changesTo(int seen, pid_type pid, const std::function<bool(const AudioProcessInfo*)>& holds) {
+        {
+            std::unique_lock lock(mutex);
+            if (!changed.wait_for(lock, 5s, [&] { return changes > seen; })) {
+                return ::testing::AssertionFailure() << "no onChange";
+            }
+        }
+        std::string last;
+        const bool ok = AudioSession::waitUntil(
+            [&] {
+                std::vector<AudioProcessInfo> list;
+                try {
+                    list = source->processes();
+                } catch (const AudioHardwareError& e) {
+                    last = e.text(); // not connected (again) yet
+                    return false;
+                }
+                const auto it = std::find_if(list.begin(), list.end(),
+                                             [&](const auto& p) { return p.pid == pid; });
+                const AudioProcessInfo* info = it == list.end() ? nullptr : &*it;
+                last = info == nullptr ? "absent"
+                                       : "running " + std::to_string(info->isRunning) + " output " +
+                                             std::to_string(info->isRunningOutput) + " input " +
+                                             std::to_string(info->isRunningInput);
+                return holds(info);
+            },
+            5s);
+        return ok ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << last;
+    }
+
+    std::unique_ptr<ChildProcess> tone(const std::vector<std::string>& args, int streams = 1) {
+        return startTone(session, BRINDELL_TONE_TOOL, args, streams);
+    }
+};
+
+TEST_F(PipeWireProcessSourceTest, StreamsThatAppearChangeStateAndVanishAreReportedAtOnce) {
+    int seen = changeCount();
+    auto player = tone({"--app-id", "org.example.FromStream", "440:0.3", "660:0.3"}, 2);
+    const pid_type pid = pidOf(*player);
+    ASSERT_TRUE(changesTo(seen, pid, [](const AudioProcessInfo* p) {
+        return p != nullptr && p->isRunning && p->isRunningOutput && !p->isRunningInput;
+    }));
+    auto list = source->processes();
+    auto it = std::find_if(list.begin(), list.end(), [&](const auto& p) { return p.pid == pid; });
+    ASSERT_NE(it, list.end());
+    EXPECT_EQ(it->bundleID, "org.example.FromStream") << "the stream's id comes first";
+    EXPECT_GT(it->objectID, 0u);
+    EXPECT_EQ(std::count_if(list.begin(), list.end(), [&](const auto& p) { return p.pid == pid; }),
+              1)
+        << "two streams, one process object";
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(reported[pid], "org.example.FromStream") << "and the workspace hears of it";
+    }
+    const AudioObjectID objectID = it->objectID;
+
+    // Paused: the streams stay, their nodes leave the running state; one running is enough.
+    seen = changeCount();
+    ASSERT_TRUE(player->writeLine("pause 0"));
+    ASSERT_TRUE(player->waitForLine("paused 0", 5s));
+    ASSERT_TRUE(player->writeLine("pause 1"));
+    ASSERT_TRUE(changesTo(seen, pid, [](const AudioProcessInfo* p) {
+        return p != nullptr && !p->isRunning && !p->isRunningOutput;
+    }));
+    seen = changeCount();
+    ASSERT_TRUE(player->writeLine("resume 1"));
+    ASSERT_TRUE(changesTo(
+        seen, pid, [](const AudioProcessInfo* p) { return p != nullptr && p->isRunningOutput; }));
+
+    // A stream goes; the process keeps its object while it has another.
+    seen = changeCount();
+    ASSERT_TRUE(player->writeLine("close 0"));
+    ASSERT_TRUE(player->waitForLine("closed 0", 5s));
+    {
+        std::unique_lock lock(mutex);
+        EXPECT_TRUE(changed.wait_for(lock, 5s, [&] { return changes > seen; }))
+            << "a vanished stream is a change";
+    }
+    list = source->processes();
+    it = std::find_if(list.begin(), list.end(), [&](const auto& p) { return p.pid == pid; });
+    ASSERT_NE(it, list.end());
+    EXPECT_EQ(it->objectID, objectID);
+    EXPECT_TRUE(it->isRunningOutput);
+
+    // The process goes.
+    seen = changeCount();
+    player->stop();
+    ASSERT_TRUE(changesTo(seen, pid, [](const AudioProcessInfo* p) { return p == nullptr; }));
+}
+
+TEST_F(PipeWireProcessSourceTest,
+       WithoutAnIdOfItsOwnAProcessTakesTheWorkspacesAndPulseClientsCount) {
+    int seen = changeCount();
+    auto player = session.paplay();
+    const pid_type pid = pidOf(*player);
+    ASSERT_TRUE(changesTo(
+        seen, pid, [](const AudioProcessInfo* p) { return p != nullptr && p->isRunningOutput; }));
+    const auto list = source->processes();
+    const auto it =
+        std::find_if(list.begin(), list.end(), [&](const auto& p) { return p.pid == pid; });
+    ASSERT_NE(it, list.end());
+    EXPECT_EQ(it->bundleID, "org.example.Looked");
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(reported.count(pid), 0u);
+}
+
+TEST_F(PipeWireProcessSourceTest, AfterTheServerRestartsTheSourceListsAgain) {
+    session.restartServer();
+    int seen = changeCount();
+    auto player = tone({"440:0.3"});
+    const pid_type pid = pidOf(*player);
+    EXPECT_TRUE(changesTo(
+        seen, pid, [](const AudioProcessInfo* p) { return p != nullptr && p->isRunningOutput; }));
+}
+
+// brindell --sourcetest over the production parts: a known application playing two streams is
+// listed once, under its desktop entry's name and id, and a player started during the run
+// joins the list.
+TEST(SourceTest, ListsThePlayersUnderTheirApplicationsNames) {
+    AudioSession session;
+    const std::string data = session.folder() + "/data";
+    auto tone = startTone(session, installToneApplication(session, session.folder() + "/data"),
+                          {"440:0.3", "660:0.3"}, 2);
+    const std::string pid = std::to_string(tone->pid());
+
+    auto run = session.run({"env", "TMPDIR=" + session.folder(), "XDG_DATA_DIRS=" + data,
+                            BRINDELL_EXECUTABLE, "--sourcetest", "5"});
+    const std::string log = session.folder() + "/sourcetest.log";
+    ASSERT_TRUE(AudioSession::waitUntil(
+        [&] { return readFile(log).find("\"Test Tone\"") != std::string::npos; }, 10s))
+        << readFile(log);
+    auto player = session.pwPlay();
+    ASSERT_TRUE(run->waitExit(30s));
+    EXPECT_EQ(run->status(), 0);
+
+    const std::string text = readFile(log);
+    EXPECT_NE(text.find(": \"Test Tone\" " + pid + " org.example.TestTone " + pid + "\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(
+        text.find(" " + std::to_string(player->pid()) + " - " + std::to_string(player->pid())),
+        std::string::npos)
+        << "pw-play joins the list:\n"
+        << text;
+}
+
+} // namespace
+} // namespace brindell
