@@ -33,6 +33,8 @@ constexpr ModeSwitch modeSwitches[] = {
     {"--panel-snapshot", CommandLine::Mode::panelSnapshot, Argument::optionalPath},
     {"--keytest", CommandLine::Mode::keyTest, Argument::none},
     {"--sourcetest", CommandLine::Mode::sourceTest, Argument::seconds},
+    {"--settings-snapshot", CommandLine::Mode::settingsSnapshot, Argument::optionalPath},
+    {"--onboarding-snapshot", CommandLine::Mode::onboardingSnapshot, Argument::optionalPath},
 };
 
 // The longest --sourcetest run: a day.
@@ -195,8 +197,14 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string defaultSnapshotPath(CommandLine::Mode mode) {
-    const char* file =
-        mode == CommandLine::Mode::panelSnapshot ? "panel-snapshot.png" : "mixer-snapshot.png";
+    const char* file = "mixer-snapshot.png";
+    if (mode == CommandLine::Mode::panelSnapshot) {
+        file = "panel-snapshot.png";
+    } else if (mode == CommandLine::Mode::settingsSnapshot) {
+        file = "settings-snapshot.png";
+    } else if (mode == CommandLine::Mode::onboardingSnapshot) {
+        file = "onboarding-snapshot.png";
+    }
     return temporaryDirectory() + "/" + file;
 }
 
@@ -205,7 +213,7 @@ std::string helpText() {
            "Per-application volume, mute and output device for the desktop.\n"
            "\n"
            "Without an option, brindell starts in the tray. A second launch opens the running\n"
-           "one's panel.\n"
+           "one's settings window.\n"
            "\n"
            "Options:\n"
            "  --help            show this help and exit\n"
@@ -232,9 +240,13 @@ std::string helpText() {
            "  --keytest         drive the panel's keys over sample apps; log keytest.log\n"
            "  --sourcetest SECONDS  list the apps playing audio for SECONDS seconds, one line\n"
            "                    per change of the list; sourcetest.log\n"
+           "  --settings-snapshot [PATH]    draw the settings window to a PNG\n"
+           "                    (default settings-snapshot.png)\n"
+           "  --onboarding-snapshot [PATH]  draw the welcome window to a PNG\n"
+           "                    (default onboarding-snapshot.png)\n"
            "\n"
            "For the snapshots, the key diagnostic and --preview-engine:\n"
-           "  --dark                 dark appearance\n"
+           "  --dark                 dark appearance (all snapshots)\n"
            "  --reduce-transparency  opaque panel background\n"
            "  --increase-contrast    stronger edges and secondary text\n"
            "  --preview-state NAME   canned, granted, denied (the permission banner), no-output,\n"

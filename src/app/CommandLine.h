@@ -25,6 +25,8 @@ struct CommandLine {
         panelSnapshot,
         keyTest,
         sourceTest,
+        settingsSnapshot,
+        onboardingSnapshot,
     };
     Mode mode = Mode::launch;
 

@@ -88,6 +88,10 @@ int main(int argc, char** argv) {
         return brindell::runPanelSnapshot(argc, argv, path, look, preview);
     case CommandLine::Mode::keyTest:
         return brindell::runKeyTest(argc, argv, preview);
+    case CommandLine::Mode::settingsSnapshot:
+        return brindell::runSettingsSnapshot(argc, argv, path, look);
+    case CommandLine::Mode::onboardingSnapshot:
+        return brindell::runOnboardingSnapshot(argc, argv, path, look);
     case CommandLine::Mode::launch:
         break;
     }

@@ -1,8 +1,6 @@
 #include "shell/BrindellApp.h"
 
 #include "app/LiveAudio.h"
-#include "hotkey/HotkeyController.h"
-#include "hotkey/x11/X11HotkeyRegistrar.h"
 #include "mixer/PreviewMixerEngine.h"
 #include "settings/FileSettingsStorage.h"
 #include "settings/SettingsKeys.h"
@@ -11,6 +9,7 @@
 #include "shell/PanelController.h"
 #include "shell/QtMainQueue.h"
 #include "shell/ShellController.h"
+#include "shell/ShellWindows.h"
 #include "shell/SingleInstance.h"
 #include "shell/TerminationSignals.h"
 #include "sources/linux/LinuxWorkspace.h"
@@ -61,7 +60,7 @@ int runBrindell(int argc, char** argv, const LaunchOptions& options) {
     DesktopSettings desktop(QDBusConnection::sessionBus());
 
     ShellServices services;
-    // Built before the shell and kept until after it: the engine's parts and the shortcut.
+    // Built before the shell and kept until after it: the engine's parts and the windows.
     auto workspace = std::make_shared<LinuxWorkspace>();
     services.openSoundSettings = [workspace] { workspace->openSoundSettings(); };
     if (options.previewEngine) {
@@ -75,13 +74,6 @@ int runBrindell(int argc, char** argv, const LaunchOptions& options) {
         services.stopEngine = [live] { live->stop(); };
         services.resetAudio = [live] { live->resetAudio(); };
     }
-    auto hotkey = std::make_shared<HotkeyController>(
-        std::make_shared<X11HotkeyRegistrar>(qtMainThreadFdWatch()),
-        std::make_shared<FileSettingsStorage>(std::string(settingsKeys::hotkey)));
-    services.startShortcut = [hotkey](std::function<void()> handler) {
-        hotkey->start(std::move(handler));
-    };
-    services.unregisterShortcut = [hotkey] { hotkey->unregister(); };
     services.statusItemStorage =
         std::make_shared<FileSettingsStorage>(std::string(settingsKeys::statusItem));
     // BRINDELL_PANEL_LOG names a file that gets the panel's diagnostic trace.
@@ -93,11 +85,20 @@ int runBrindell(int argc, char** argv, const LaunchOptions& options) {
             }
         };
     }
+    // The settings and onboarding windows, the first-run gate, the shortcut with its recorder,
+    // updates and crash reports: after the engine's hooks, since finishing onboarding starts the
+    // engine.
+    ShellWindows windows(makeDesktopWindowParts(), desktop.appearance());
+    windows.install(services);
 
     ShellController shell(std::move(services), mainQueue, desktop.appearance());
-    QObject::connect(&desktop, &DesktopSettings::changed, &shell,
-                     [&shell, &desktop] { shell.setAppearance(desktop.appearance()); });
-    instance.onActivate = [&shell] { shell.showPanel(); };
+    windows.attach(shell);
+    QObject::connect(&desktop, &DesktopSettings::changed, &shell, [&shell, &windows, &desktop] {
+        shell.setAppearance(desktop.appearance());
+        windows.setAppearance(desktop.appearance());
+    });
+    // Opening the running program again (a second launch) brings up its settings.
+    instance.onActivate = [&shell] { shell.openSettings(); };
 
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::received, &app,

@@ -22,8 +22,9 @@ struct SymbolName {
 };
 
 // The freedesktop names of the mixer's symbols.
-constexpr std::array<SymbolName, 18> symbolNames{{
+constexpr std::array<SymbolName, 19> symbolNames{{
     {"speaker.wave.2.fill", "audio-volume-high"},
+    {"speaker.wave.2", "audio-volume-high"},
     {"speaker.wave.3.fill", "audio-volume-high"},
     {"speaker.fill", "audio-volume-low"},
     {"speaker.slash.fill", "audio-volume-muted"},

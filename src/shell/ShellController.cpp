@@ -111,7 +111,7 @@ void ShellController::start() {
     };
     status_->onSettings = [self] {
         if (auto* shell = self.data()) {
-            shell->services_.openSettings();
+            shell->openSettings();
         }
     };
     if (services_.checkForUpdates) {
@@ -178,6 +178,10 @@ void ShellController::showPanel() {
     if (!panel_->isVisible()) {
         togglePanel();
     }
+}
+
+void ShellController::openSettings() {
+    services_.openSettings();
 }
 
 void ShellController::resetAudio() {

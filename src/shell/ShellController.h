@@ -71,8 +71,10 @@ public:
     void terminate();
 
     void togglePanel();
-    // Opens the panel unless it is open (a second launch hands over to this).
+    // Opens the panel unless it is open.
     void showPanel();
+    // The settings window: from the tray menu, the panel's settings button and a second launch.
+    void openSettings();
     void resetAudio();
     void setIconVisible(bool visible);
     void setAppearance(Appearance appearance);

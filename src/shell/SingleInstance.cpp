@@ -11,7 +11,7 @@ namespace brindell {
 
 namespace {
 
-// The standard application interface; its Activate opens the panel.
+// The standard application interface; its Activate runs onActivate (the settings window).
 class ApplicationAdaptor final : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")

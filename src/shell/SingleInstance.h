@@ -9,8 +9,8 @@ namespace brindell {
 
 // One Brindell per user session. The first instance owns the session-bus name derived from the
 // application id and answers org.freedesktop.Application on /com/quorvel/taskor/brindell; a
-// later launch finds the name taken, asks the owner to Activate (it opens its panel) and exits.
-// Without a session bus, every launch runs on its own.
+// later launch finds the name taken, asks the owner to Activate (it opens its settings window) and
+// exits. Without a session bus, every launch runs on its own.
 //
 // Threading: main thread only.
 class SingleInstance : public QObject {

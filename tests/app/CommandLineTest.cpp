@@ -38,6 +38,22 @@ TEST(CommandLine, SnapshotModesTakeAnOptionalPath) {
               std::string::npos);
 }
 
+TEST(CommandLine, TheWindowSnapshotsTakeAPathAndTheDarkLook) {
+    const CommandLine settings = parse({"--dark", "--settings-snapshot", "s.png"});
+    EXPECT_EQ(settings.mode, Mode::settingsSnapshot);
+    EXPECT_EQ(settings.outputPath, "s.png");
+    EXPECT_TRUE(settings.dark);
+    const CommandLine onboarding = parse({"--onboarding-snapshot"});
+    EXPECT_EQ(onboarding.mode, Mode::onboardingSnapshot);
+    EXPECT_EQ(onboarding.outputPath, "");
+    EXPECT_NE(defaultSnapshotPath(Mode::settingsSnapshot).find("/settings-snapshot.png"),
+              std::string::npos);
+    EXPECT_NE(defaultSnapshotPath(Mode::onboardingSnapshot).find("/onboarding-snapshot.png"),
+              std::string::npos);
+    EXPECT_EQ(errorOf({"--settings-snapshot", "--onboarding-snapshot"}),
+              "--settings-snapshot and --onboarding-snapshot cannot be combined");
+}
+
 TEST(CommandLine, LooksAndPreviewContentCombineWithAnyMode) {
     const CommandLine c =
         parse({"--reduce-transparency", "--mixer-snapshot", "out.png", "--increase-contrast",

@@ -3,6 +3,8 @@
 #include "support/LevelMeter.h"
 #include "support/TestFiles.h"
 
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 
 namespace brindell {
@@ -23,6 +25,10 @@ protected:
         ASSERT_FALSE(xvfb.display().empty()) << xvfb.error();
         toneProgram = testing::installToneApplication(session);
         panelLog = session.folder() + "/panel.log";
+        // A user who has been through the welcome window: the mixer starts at launch.
+        const std::string settings = session.folder() + "/config/brindell";
+        std::filesystem::create_directories(settings);
+        std::ofstream(settings + "/onboarding.json") << R"({"completed":true,"version":1})";
     }
 
     bool press(const std::string& keys) {

@@ -50,3 +50,18 @@ echo "$err" | grep -q "cannot write the snapshot to $out/no/such/dir/x.png"
 grep -q '^keytest passed$' "$out/keytest.log"
 grep -q '^Escape: panel closed$' "$out/keytest.log"
 grep -q '^Alt+Right: used; target=row(1)' "$out/keytest.log"
+
+# The settings window is 420 by 780 with every section; the welcome window 460 wide. Both in the
+# dark look too, and to their default files.
+"$brindell" --settings-snapshot "$out/settings.png" >/dev/null
+[ "$(png_size "$out/settings.png")" = "840x1560" ] ||
+    { echo "settings snapshot is $(png_size "$out/settings.png")"; exit 1; }
+"$brindell" --settings-snapshot --dark >/dev/null
+[ "$(png_size "$out/settings-snapshot.png")" = "840x1560" ]
+cmp -s "$out/settings.png" "$out/settings-snapshot.png" && { echo "dark looks the same"; exit 1; }
+"$brindell" --onboarding-snapshot "$out/onboarding.png" --dark >/dev/null
+size=$(png_size "$out/onboarding.png")
+[ "${size%x*}" -eq 920 ] || { echo "onboarding snapshot is $size, not 920 wide"; exit 1; }
+[ "${size#*x}" -gt 800 ] || { echo "onboarding snapshot is only $size"; exit 1; }
+"$brindell" --onboarding-snapshot >/dev/null
+png_size "$out/onboarding-snapshot.png" >/dev/null
