@@ -5,6 +5,7 @@
 #include "app/CycleTest.h"
 #include "app/Termination.h"
 #include "shell/BrindellApp.h"
+#include "shell/ControlClient.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -73,6 +74,8 @@ int main(int argc, char** argv) {
         return brindell::runPanelSnapshot(argc, argv, path, look, preview);
     case CommandLine::Mode::keyTest:
         return brindell::runKeyTest(argc, argv, preview);
+    case CommandLine::Mode::control:
+        return brindell::runControl(commandLine.controlArgs);
     case CommandLine::Mode::launch:
         break;
     }

@@ -2,11 +2,13 @@
 
 #include "mixer/PreviewMixerEngine.h"
 #include "shell/ApplicationSetup.h"
+#include "shell/ControlService.h"
 #include "shell/DesktopSettings.h"
 #include "shell/PanelController.h"
 #include "shell/QtMainQueue.h"
 #include "shell/ShellController.h"
 #include "shell/SingleInstance.h"
+#include "shell/StatusItemController.h"
 #include "shell/TerminationSignals.h"
 
 #include <QApplication>
@@ -91,6 +93,17 @@ int runBrindell(int argc, char** argv, const LaunchOptions& options) {
     QObject::connect(&desktop, &DesktopSettings::changed, &shell,
                      [&shell, &desktop] { shell.setAppearance(desktop.appearance()); });
     instance.onActivate = [&shell] { shell.showPanel(); };
+    // brindell ctl and other scripts: beside the hand-over, on the same name and object.
+    std::unique_ptr<ControlService> control;
+    if (instance.role() == SingleInstance::Role::primary) {
+        ControlActions actions;
+        actions.togglePanel = [&shell] { shell.togglePanel(); };
+        actions.showPanel = [&shell] { shell.showPanel(); };
+        // The tray menu's Settings entry, once start() has connected it.
+        actions.openSettings = [&shell] { shell.status().onSettings(); };
+        control = std::make_unique<ControlService>(instance, QDBusConnection::sessionBus(),
+                                                   shell.model(), mainQueue, std::move(actions));
+    }
 
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::received, &app,
