@@ -75,6 +75,17 @@ TEST(CommandLine, BadArgumentsGetOneClearMessage) {
     EXPECT_EQ(errorOf({"-x"}), "unknown option '-x' (see brindell --help)");
 }
 
+TEST(CommandLine, CtlHandsEveryFollowingArgumentToTheControl) {
+    const auto commandLine = parse({"ctl", "set-volume", "firefox", "-5%", "--json"});
+    EXPECT_EQ(commandLine.mode, Mode::control);
+    EXPECT_EQ(commandLine.controlArgs,
+              (std::vector<std::string>{"set-volume", "firefox", "-5%", "--json"}));
+    EXPECT_EQ(parse({"ctl"}).controlArgs, std::vector<std::string>{});
+    // Only as the first argument: a launch does not take it.
+    EXPECT_EQ(errorOf({"--preview-engine", "ctl"}),
+              "unexpected argument 'ctl' after --preview-engine");
+}
+
 TEST(CommandLine, HelpNamesEveryDiagnostic) {
     const std::string help = helpText();
     for (const char* name : {"--mixer-snapshot", "--panel-snapshot", "--keytest", "--dark",
