@@ -74,7 +74,8 @@ TEST(CtlEndToEnd, APlayersLevelFollowsTheCommandLine) {
             }
             const auto list = ctl(session, {"list", "--json"});
             listed = list.output;
-            return list.status == 0 && list.output.find("\"pid\": " + pid) != std::string::npos;
+            return list.status == 0 &&
+                   list.output.find("\"pid\": " + pid + ",") != std::string::npos;
         },
         30s);
     if (!brindell->running()) {
