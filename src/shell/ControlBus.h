@@ -7,6 +7,7 @@
 #include <QList>
 #include <QMetaType>
 #include <QString>
+#include <QVariantMap>
 
 // The scriptable control on the session bus: names and the records that travel, shared by the
 // service in the running Brindell and the `brindell ctl` client.

@@ -5,6 +5,7 @@
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusMessage>
+#include <QPointer>
 #include <algorithm>
 #include <cmath>
 
@@ -173,7 +174,7 @@ ControlService::ControlService(QObject& exported, QDBusConnection bus, MixerView
     watches_.push_back(model_.outputs.subscribe([this](const auto&) { throttle_.changed(); }));
     watches_.push_back(model_.permission.subscribe([this](const auto&) { throttle_.changed(); }));
     // Added to an object that may already be on the bus: Qt looks its adaptors up per call.
-    adaptor_ = new MixerAdaptor(&exported, std::move(bus), this);
+    new MixerAdaptor(&exported, std::move(bus), this);
 }
 
 ControlService::~ControlService() {

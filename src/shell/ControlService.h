@@ -6,7 +6,6 @@
 
 #include <QDBusConnection>
 #include <QObject>
-#include <QPointer>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -79,7 +78,6 @@ private:
     ControlActions actions_;
     ChangeThrottle throttle_;
     std::vector<Subscription> watches_;
-    QPointer<QObject> adaptor_;
 };
 
 } // namespace brindell
