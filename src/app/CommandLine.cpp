@@ -128,6 +128,12 @@ std::size_t readModeArgument(const ModeSwitch& mode, const std::vector<std::stri
 
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
     CommandLine result;
+    if (!args.empty() && args.front() == "ctl") {
+        // A command language of its own: "-5%" there is a value, not a switch.
+        result.mode = CommandLine::Mode::control;
+        result.controlArgs.assign(args.begin() + 1, args.end());
+        return result;
+    }
     std::string modeName;
     std::string previous; // what an unexpected argument came after
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -220,6 +226,8 @@ std::string helpText() {
            "  --version         show the version and exit\n"
            "  --preview-engine  run the tray and panel with sample apps instead of the audio\n"
            "                    server\n"
+           "  ctl COMMAND       control the running brindell: list, set-volume APP 40%,\n"
+           "                    mute APP, toggle, ... (see brindell ctl --help)\n"
            "\n"
            "Diagnostics (each writes to $TMPDIR, else /tmp, and exits):\n"
            "  --callbackbench   time the render callback on 512 stereo frames\n"

@@ -27,6 +27,7 @@ struct CommandLine {
         sourceTest,
         settingsSnapshot,
         onboardingSnapshot,
+        control, // brindell ctl ...: a client of the running Brindell
     };
     Mode mode = Mode::launch;
 
@@ -48,6 +49,8 @@ struct CommandLine {
     int previewRows = 0;
     // A normal launch over sample apps instead of the audio server.
     bool previewEngine = false;
+    // brindell ctl: the arguments after "ctl", parsed by the control's own grammar.
+    std::vector<std::string> controlArgs;
 };
 
 // Parses argv (without the program name). Throws std::invalid_argument with a message for the

@@ -8,6 +8,7 @@
 #include "app/SourceTest.h"
 #include "app/Termination.h"
 #include "shell/BrindellApp.h"
+#include "shell/ControlClient.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -92,6 +93,8 @@ int main(int argc, char** argv) {
         return brindell::runSettingsSnapshot(argc, argv, path, look);
     case CommandLine::Mode::onboardingSnapshot:
         return brindell::runOnboardingSnapshot(argc, argv, path, look);
+    case CommandLine::Mode::control:
+        return brindell::runControl(commandLine.controlArgs);
     case CommandLine::Mode::launch:
         break;
     }

@@ -5,12 +5,14 @@
 #include "settings/FileSettingsStorage.h"
 #include "settings/SettingsKeys.h"
 #include "shell/ApplicationSetup.h"
+#include "shell/ControlService.h"
 #include "shell/DesktopSettings.h"
 #include "shell/PanelController.h"
 #include "shell/QtMainQueue.h"
 #include "shell/ShellController.h"
 #include "shell/ShellWindows.h"
 #include "shell/SingleInstance.h"
+#include "shell/StatusItemController.h"
 #include "shell/TerminationSignals.h"
 #include "sources/linux/LinuxWorkspace.h"
 
@@ -99,6 +101,16 @@ int runBrindell(int argc, char** argv, const LaunchOptions& options) {
     });
     // Opening the running program again (a second launch) brings up its settings.
     instance.onActivate = [&shell] { shell.openSettings(); };
+    // brindell ctl and other scripts: beside the hand-over, on the same name and object.
+    std::unique_ptr<ControlService> control;
+    if (instance.role() == SingleInstance::Role::primary) {
+        ControlActions actions;
+        actions.togglePanel = [&shell] { shell.togglePanel(); };
+        actions.showPanel = [&shell] { shell.showPanel(); };
+        actions.openSettings = [&shell] { shell.openSettings(); };
+        control = std::make_unique<ControlService>(instance, QDBusConnection::sessionBus(),
+                                                   shell.model(), mainQueue, std::move(actions));
+    }
 
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::received, &app,

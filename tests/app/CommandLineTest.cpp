@@ -123,6 +123,17 @@ TEST(CommandLine, AudioDiagnosticsReadTheirArguments) {
               "--cycletest and --routetest cannot be combined");
 }
 
+TEST(CommandLine, CtlHandsEveryFollowingArgumentToTheControl) {
+    const auto commandLine = parse({"ctl", "set-volume", "firefox", "-5%", "--json"});
+    EXPECT_EQ(commandLine.mode, Mode::control);
+    EXPECT_EQ(commandLine.controlArgs,
+              (std::vector<std::string>{"set-volume", "firefox", "-5%", "--json"}));
+    EXPECT_EQ(parse({"ctl"}).controlArgs, std::vector<std::string>{});
+    // Only as the first argument: a launch does not take it.
+    EXPECT_EQ(errorOf({"--preview-engine", "ctl"}),
+              "unexpected argument 'ctl' after --preview-engine");
+}
+
 TEST(CommandLine, HelpNamesEveryDiagnostic) {
     const std::string help = helpText();
     for (const char* name :

@@ -1,0 +1,93 @@
+#include "control/ControlCommand.h"
+
+#include <gtest/gtest.h>
+
+namespace brindell {
+namespace {
+
+using Action = ControlCommand::Action;
+
+// The message of the error parsing throws; empty when it throws none.
+std::string refusal(const std::vector<std::string>& args) {
+    try {
+        parseControlCommand(args);
+    } catch (const ControlRequestError& error) {
+        EXPECT_EQ(error.kind(), ControlRequestError::Kind::invalidArgument);
+        return error.what();
+    }
+    return {};
+}
+
+TEST(ControlCommand, AppCommands) {
+    auto command = parseControlCommand({"set-volume", "firefox", "40%"});
+    EXPECT_EQ(command.action, Action::setVolume);
+    EXPECT_EQ(command.app, "firefox");
+    EXPECT_EQ(command.volume, (VolumeChange{false, 0.4}));
+
+    // A leading minus is a volume change, not an option.
+    command = parseControlCommand({"set-volume", "123", "-5%"});
+    EXPECT_EQ(command.volume, (VolumeChange{true, -0.05}));
+
+    EXPECT_EQ(parseControlCommand({"mute", "123"}).action, Action::mute);
+    EXPECT_EQ(parseControlCommand({"unmute", "123"}).action, Action::unmute);
+    EXPECT_EQ(parseControlCommand({"toggle-mute", "123"}).action, Action::toggleMute);
+
+    command = parseControlCommand({"set-output", "123", "Headphones"});
+    EXPECT_EQ(command.action, Action::setOutput);
+    EXPECT_EQ(command.device, "Headphones");
+    EXPECT_FALSE(command.followDefault);
+    command = parseControlCommand({"set-output", "123", "default"});
+    EXPECT_TRUE(command.followDefault);
+    EXPECT_TRUE(command.device.empty());
+}
+
+TEST(ControlCommand, ForgetOneOrAll) {
+    auto command = parseControlCommand({"forget", "org.example.Player"});
+    EXPECT_EQ(command.action, Action::forget);
+    EXPECT_EQ(command.app, "org.example.Player");
+    EXPECT_EQ(parseControlCommand({"forget", "--all"}).action, Action::forgetAll);
+    EXPECT_FALSE(refusal({"forget"}).empty());
+    EXPECT_FALSE(refusal({"forget", "x", "--all"}).empty());
+    EXPECT_FALSE(refusal({"forget", ""}).empty());
+    EXPECT_EQ(refusal({"list", "--all"}), "--all goes with forget only.");
+}
+
+TEST(ControlCommand, MasterForms) {
+    EXPECT_EQ(parseControlCommand({"master"}).action, Action::master);
+    EXPECT_EQ(parseControlCommand({"master", "mute"}).action, Action::masterMute);
+    EXPECT_EQ(parseControlCommand({"master", "unmute"}).action, Action::masterUnmute);
+    EXPECT_EQ(parseControlCommand({"master", "toggle-mute"}).action, Action::masterToggleMute);
+    const auto command = parseControlCommand({"master", "+5%"});
+    EXPECT_EQ(command.action, Action::setMasterVolume);
+    EXPECT_EQ(command.volume, (VolumeChange{true, 0.05}));
+    EXPECT_FALSE(refusal({"master", "loud"}).empty());
+    EXPECT_FALSE(refusal({"master", "40%", "mute"}).empty());
+}
+
+TEST(ControlCommand, JsonAndHelpAnywhere) {
+    auto command = parseControlCommand({"list", "--json"});
+    EXPECT_EQ(command.action, Action::list);
+    EXPECT_TRUE(command.json);
+    EXPECT_TRUE(parseControlCommand({"--json", "outputs"}).json);
+    EXPECT_EQ(parseControlCommand({"set-volume", "--help"}).action, Action::help);
+    EXPECT_EQ(parseControlCommand({"help"}).action, Action::help);
+    EXPECT_EQ(parseControlCommand({"default-output", "Monitor"}).device, "Monitor");
+    EXPECT_EQ(parseControlCommand({"toggle"}).action, Action::toggle);
+}
+
+TEST(ControlCommand, BadInputIsRefusedWithOneSentence) {
+    EXPECT_EQ(refusal({}), "Name a command, such as list or set-volume; see brindell ctl --help.");
+    EXPECT_EQ(refusal({"louder"}), "Unknown command \"louder\"; see brindell ctl --help.");
+    EXPECT_EQ(refusal({"list", "--verbose"}),
+              "Unknown option \"--verbose\"; see brindell ctl --help.");
+    EXPECT_EQ(refusal({"set-volume", "firefox"}), "Use: brindell ctl set-volume APP VOLUME.");
+    EXPECT_EQ(refusal({"list", "extra"}), "Use: brindell ctl list.");
+    EXPECT_EQ(refusal({"set-volume", "", "40%"}), "Name an app by its pid or its application id.");
+    EXPECT_EQ(refusal({"set-output", "1", ""}), "Name an output device by its UID or its name.");
+    EXPECT_EQ(refusal({"default-output", ""}), "Name an output device by its UID or its name.");
+    EXPECT_FALSE(refusal({"set-volume", "firefox", "40"}).empty());
+    EXPECT_FALSE(refusal({"toggle", "now"}).empty());
+}
+
+} // namespace
+} // namespace brindell
