@@ -389,14 +389,15 @@ void GraphMirror::recountProcesses() {
             present.insert(*pid);
         }
     }
-    std::erase_if(processes_, [&](auto& entry) {
-        if (present.contains(entry.first)) {
-            entry.second.held = false;
-            return false;
+    for (auto it = processes_.begin(); it != processes_.end();) {
+        auto& [pid, process] = *it;
+        process.held = !present.contains(pid);
+        if (process.held && !isRunning_(pid)) {
+            it = processes_.erase(it);
+        } else {
+            ++it;
         }
-        entry.second.held = true;
-        return !isRunning_(entry.first);
-    });
+    }
     for (pid_type pid : present) {
         if (!processes_.contains(pid)) {
             processes_[pid] = Process{nextProcessObject_++, false};
@@ -406,7 +407,11 @@ void GraphMirror::recountProcesses() {
 
 const GraphMirror::Process* GraphMirror::liveProcess(pid_type pid) const {
     auto it = processes_.find(pid);
-    if (it == processes_.end() || (it->second.held && !isRunning_(pid))) {
+    if (it == processes_.end()) {
+        return nullptr;
+    }
+    if (it->second.held && !isRunning_(pid)) {
+        processes_.erase(it);
         return nullptr;
     }
     return &it->second;
@@ -423,7 +428,8 @@ std::optional<AudioObjectID> GraphMirror::processObject(pid_type pid) const {
 std::optional<pid_type> GraphMirror::pidOfProcessObject(AudioObjectID processObject) const {
     for (const auto& [pid, process] : processes_) {
         if (process.id == processObject) {
-            return liveProcess(pid) != nullptr ? std::optional<pid_type>(pid) : std::nullopt;
+            const pid_type found = pid; // liveProcess may drop the entry
+            return liveProcess(found) != nullptr ? std::optional<pid_type>(found) : std::nullopt;
         }
     }
     return std::nullopt;
@@ -472,9 +478,13 @@ std::vector<GraphMirror::AudioProcess> GraphMirror::audioProcesses() const {
                                                   "pipewire.access.portal.app_id"};
     std::map<pid_type, AudioProcess> byPid;
     std::map<pid_type, Candidate> ids;
+    std::vector<pid_type> pids;
     for (const auto& [pid, process] : processes_) {
-        if (liveProcess(pid) != nullptr) {
-            byPid[pid] = AudioProcess{process.id, pid, std::nullopt, false, false, false, {}};
+        pids.push_back(pid);
+    }
+    for (const pid_type pid : pids) {
+        if (const Process* process = liveProcess(pid)) {
+            byPid[pid] = AudioProcess{process->id, pid, std::nullopt, false, false, false, {}};
         }
     }
     for (const auto& [id, object] : objects_) {

@@ -166,7 +166,9 @@ private:
     std::map<std::uint32_t, Object> objects_;
     std::map<std::pair<std::uint32_t, std::string>, std::pair<std::string, std::string>> metadata_;
     ProcessProbe isRunning_;
-    std::map<pid_type, Process> processes_;
+    // Mutable: a read that finds a held process exited drops it, so that a later process with
+    // the same pid gets a new object.
+    mutable std::map<pid_type, Process> processes_;
     AudioObjectID nextProcessObject_ = firstAdapterObjectID;
 };
 
