@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace brindell {
 namespace {
@@ -11,7 +14,9 @@ using Props = GraphMirror::Properties;
 
 class GraphMirrorTest : public ::testing::Test {
 protected:
-    GraphMirror mirror;
+    // The pids whose processes run, as the mirror's probe sees them; none unless a test says so.
+    std::set<pid_type> running;
+    GraphMirror mirror{[this](pid_type pid) { return running.contains(pid); }};
     std::uint64_t serial = 100;
 
     void add(Kind kind, std::uint32_t id, Props props) {
@@ -57,6 +62,66 @@ TEST_F(GraphMirrorTest, AProcessObjectLivesAsLongAsAnyClientOrStreamOfItsPid) {
     EXPECT_NE(*mirror.processObject(4242), *first);
     EXPECT_EQ(mirror.pidOfProcessObject(*mirror.processObject(4242)), 4242);
     EXPECT_FALSE(mirror.pidOfProcessObject(*first));
+}
+
+TEST_F(GraphMirrorTest, ARunningProcessKeepsItsObjectBetweenOneStreamAndTheNext) {
+    // One connection per stream: client and stream go together, then come back anew.
+    running.insert(4242);
+    add(Kind::client, 10, {{"application.process.id", "4242"}});
+    add(Kind::node, 11, {{"media.class", "Stream/Output/Audio"}, {"client.id", "10"}});
+    const auto object = mirror.processObject(4242);
+    ASSERT_TRUE(object);
+    for (std::uint32_t round = 0; round < 5; ++round) {
+        mirror.remove(11);
+        mirror.remove(10);
+        EXPECT_EQ(mirror.processObject(4242), object) << round;
+        EXPECT_EQ(mirror.pidOfProcessObject(*object), 4242) << round;
+        EXPECT_TRUE(mirror.outputStreams(4242).empty());
+        // Listed, but with nothing playing.
+        const auto processes = mirror.audioProcesses();
+        ASSERT_EQ(processes.size(), 1u);
+        EXPECT_EQ(processes[0].objectID, *object);
+        EXPECT_TRUE(processes[0].streams.empty());
+        EXPECT_FALSE(processes[0].running);
+
+        // PipeWire hands the freed ids out again at once.
+        add(Kind::client, 10, {{"application.process.id", "4242"}});
+        add(Kind::node, 11, {{"media.class", "Stream/Output/Audio"}, {"client.id", "10"}});
+        EXPECT_EQ(mirror.processObject(4242), object) << round;
+        EXPECT_EQ(mirror.outputStreams(4242), std::vector<std::uint32_t>{11});
+    }
+
+    // Exited while it had no connection: the object goes at once, even before the next event.
+    mirror.remove(11);
+    mirror.remove(10);
+    running.erase(4242);
+    EXPECT_FALSE(mirror.processObject(4242));
+    EXPECT_FALSE(mirror.pidOfProcessObject(*object));
+    EXPECT_TRUE(mirror.audioProcesses().empty());
+    // And it is gone for good: coming back gives a new object.
+    running.insert(4242);
+    add(Kind::client, 20, {{"application.process.id", "4242"}});
+    ASSERT_TRUE(mirror.processObject(4242));
+    EXPECT_NE(*mirror.processObject(4242), *object);
+}
+
+TEST(GraphMirrorProbeTest, ProcIsAskedWhetherAProcessRuns) {
+    EXPECT_TRUE(GraphMirror::processIsRunning(::getpid()));
+    EXPECT_FALSE(GraphMirror::processIsRunning(0));
+    EXPECT_FALSE(GraphMirror::processIsRunning(-1));
+    // Above the kernel's pid limit (4194304 at most).
+    EXPECT_FALSE(GraphMirror::processIsRunning(5'000'000));
+
+    // A child that exited but is not reaped yet has stopped running.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::_exit(0);
+    }
+    siginfo_t info{};
+    ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT), 0);
+    EXPECT_FALSE(GraphMirror::processIsRunning(child));
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
 }
 
 TEST_F(GraphMirrorTest, AStreamsOwnPidWinsAndTheServersPidIsTheLastResort) {

@@ -226,6 +226,70 @@ TEST_F(PipeWireHardwareTest, StreamsTheAppOpensLaterAreTappedTooButNotItsChildre
     unroute(chain);
 }
 
+// Whether the server still holds a client or node of pid.
+bool serverKnowsPid(AudioSession& session, pid_type pid) {
+    const std::string text = std::to_string(pid);
+    for (const auto& object : session.dump()) {
+        const auto props =
+            object.value("info", nlohmann::json::object()).value("props", nlohmann::json::object());
+        for (const char* key : {"application.process.id", "pipewire.sec.pid"}) {
+            const auto value = props.find(key);
+            if (value != props.end() &&
+                (value->is_number() ? std::to_string(value->get<long long>()) == text
+                                    : value->is_string() && value->get<std::string>() == text)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+TEST_F(PipeWireHardwareTest, AProcessThatReopensItsOnlyStreamStaysOneProcessAndStaysTapped) {
+    // Each stream of the tone player has a connection of its own, so between closing one and
+    // opening the next the process has nothing in the graph at all.
+    auto player = session.tonePlayer({"660:0.5"}, speakers);
+    LevelMeter meter(session, speakers, {660});
+    ASSERT_TRUE(meter.waitForPeak(0.48, 0.52, 10s)) << meter.recent();
+    const pid_type pid = pidOf(*player);
+    const AudioObjectID object = hw->processObject(pid);
+    Chain chain = route(pid, true, speakers, 0.5f, true);
+    ASSERT_TRUE(meter.waitForPeak(0.23, 0.27, 10s)) << meter.recent();
+    const std::vector<std::string> sink{"com.quorvel.Brindell.agg.test-1"};
+
+    for (int round = 0; round < 5; ++round) {
+        ASSERT_TRUE(player->writeLine("close " + std::to_string(round)));
+        ASSERT_TRUE(player->waitForLine("closed " + std::to_string(round), 5s));
+        ASSERT_TRUE(AudioSession::waitUntil([&] { return !serverKnowsPid(session, pid); }, 5s));
+        EXPECT_EQ(hw->processObject(pid), object) << "between streams, round " << round;
+
+        ASSERT_TRUE(player->writeLine("open 660:0.5"));
+        ASSERT_TRUE(player->waitForLine("streaming " + std::to_string(round + 1), 10s));
+        EXPECT_EQ(hw->processObject(pid), object) << "round " << round;
+        EXPECT_TRUE(
+            AudioSession::waitUntil([&] { return session.linkedTargetsOf(pid) == sink; }, 10s))
+            << "round " << round;
+    }
+    EXPECT_TRUE(meter.waitFor(
+        [](const LevelMeter::Window& w) { return std::abs(w.tones[0] - 0.25) < 0.02; }, 10s, 5))
+        << meter.recent();
+
+    // Once the process has exited, its object is gone.
+    player->writeLine("close 5");
+    ASSERT_TRUE(player->waitForLine("closed 5", 5s));
+    player.reset();
+    EXPECT_TRUE(AudioSession::waitUntil(
+        [&] {
+            try {
+                hw->processObject(pid);
+                return false;
+            } catch (const AudioHardwareError& e) {
+                return e == AudioHardwareError::noSuchObject();
+            }
+        },
+        5s));
+    unroute(chain);
+}
+
 // Where the clicks of an impulse recording lie: (position, height) of each sample above 0.05.
 std::vector<std::pair<std::size_t, float>> clicks(const std::vector<float>& samples) {
     std::vector<std::pair<std::size_t, float>> result;

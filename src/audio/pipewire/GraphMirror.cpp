@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <tuple>
@@ -74,6 +76,28 @@ std::int64_t positionCount(std::string_view positions) {
 }
 
 } // namespace
+
+GraphMirror::GraphMirror(ProcessProbe isRunning) : isRunning_(std::move(isRunning)) {
+    if (!isRunning_) {
+        isRunning_ = [](pid_type) { return false; };
+    }
+}
+
+bool GraphMirror::processIsRunning(pid_type pid) {
+    if (pid <= 0) {
+        return false;
+    }
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    const std::string stat((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    // "pid (comm) S ...": the name may hold parentheses, the state follows the last one.
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos || close + 2 >= stat.size()) {
+        return false;
+    }
+    const char state = stat[close + 2];
+    return state != 'Z' && state != 'X' && state != 'x';
+}
 
 void GraphMirror::add(Kind kind, std::uint32_t id, Properties props) {
     Object object;
@@ -365,26 +389,47 @@ void GraphMirror::recountProcesses() {
             present.insert(*pid);
         }
     }
-    std::erase_if(processes_, [&](const auto& entry) { return !present.contains(entry.first); });
+    for (auto it = processes_.begin(); it != processes_.end();) {
+        auto& [pid, process] = *it;
+        process.held = !present.contains(pid);
+        if (process.held && !isRunning_(pid)) {
+            it = processes_.erase(it);
+        } else {
+            ++it;
+        }
+    }
     for (pid_type pid : present) {
         if (!processes_.contains(pid)) {
-            processes_[pid] = nextProcessObject_++;
+            processes_[pid] = Process{nextProcessObject_++, false};
         }
     }
 }
 
-std::optional<AudioObjectID> GraphMirror::processObject(pid_type pid) const {
+const GraphMirror::Process* GraphMirror::liveProcess(pid_type pid) const {
     auto it = processes_.find(pid);
     if (it == processes_.end()) {
+        return nullptr;
+    }
+    if (it->second.held && !isRunning_(pid)) {
+        processes_.erase(it);
+        return nullptr;
+    }
+    return &it->second;
+}
+
+std::optional<AudioObjectID> GraphMirror::processObject(pid_type pid) const {
+    const Process* process = liveProcess(pid);
+    if (process == nullptr) {
         return std::nullopt;
     }
-    return it->second;
+    return process->id;
 }
 
 std::optional<pid_type> GraphMirror::pidOfProcessObject(AudioObjectID processObject) const {
-    for (const auto& [pid, objectID] : processes_) {
-        if (objectID == processObject) {
-            return pid;
+    for (const auto& [pid, process] : processes_) {
+        if (process.id == processObject) {
+            const pid_type found = pid; // liveProcess may drop the entry
+            return liveProcess(found) != nullptr ? std::optional<pid_type>(found) : std::nullopt;
         }
     }
     return std::nullopt;
@@ -433,8 +478,14 @@ std::vector<GraphMirror::AudioProcess> GraphMirror::audioProcesses() const {
                                                   "pipewire.access.portal.app_id"};
     std::map<pid_type, AudioProcess> byPid;
     std::map<pid_type, Candidate> ids;
-    for (const auto& [pid, objectID] : processes_) {
-        byPid[pid] = AudioProcess{objectID, pid, std::nullopt, false, false, false, {}};
+    std::vector<pid_type> pids;
+    for (const auto& [pid, process] : processes_) {
+        pids.push_back(pid);
+    }
+    for (const pid_type pid : pids) {
+        if (const Process* process = liveProcess(pid)) {
+            byPid[pid] = AudioProcess{process->id, pid, std::nullopt, false, false, false, {}};
+        }
     }
     for (const auto& [id, object] : objects_) {
         const std::string_view mediaClass = prop(object.props, "media.class");

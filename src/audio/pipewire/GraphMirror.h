@@ -33,6 +33,12 @@ class GraphMirror {
 public:
     using Properties = std::map<std::string, std::string, std::less<>>;
     enum class Kind { node, port, link, client, device };
+    // Whether the process with this pid still runs.
+    using ProcessProbe = std::function<bool(pid_type)>;
+
+    // isRunning decides how long a pid keeps its process object once its last client and stream
+    // have gone (see processObject); by default it asks /proc.
+    explicit GraphMirror(ProcessProbe isRunning = processIsRunning);
 
     struct Object {
         Kind kind = Kind::node;
@@ -112,7 +118,10 @@ public:
 
     // --- processes ------------------------------------------------------------------------
     // The process object of a pid with at least one client or stream node; assigned when the
-    // pid first appears and kept while it stays.
+    // pid first appears and kept while it stays. A pid whose last client and stream went keeps
+    // its object for as long as the process runs: apps that open one connection per stream (as
+    // pw_stream_new_simple does, and browsers per video) have none for a moment between two
+    // streams, and a session on the process must not end there.
     std::optional<AudioObjectID> processObject(pid_type pid) const;
     std::optional<pid_type> pidOfProcessObject(AudioObjectID processObject) const;
     // The pid a node belongs to: its own application.process.id, else its client's.
@@ -139,14 +148,27 @@ public:
     // Every process object, in the order the pids first appeared.
     std::vector<AudioProcess> audioProcesses() const;
 
+    // The default probe: /proc/<pid> names a process that is not a zombie.
+    static bool processIsRunning(pid_type pid);
+
 private:
+    struct Process {
+        AudioObjectID id = 0;
+        bool held = false; // no client or stream of the pid is left; kept while it runs
+    };
+
     const Object* findKind(std::uint32_t id, Kind kind) const;
     std::optional<pid_type> pidOf(const Object& object) const;
     void recountProcesses();
+    // The entry of a pid that is present or held while still running.
+    const Process* liveProcess(pid_type pid) const;
 
     std::map<std::uint32_t, Object> objects_;
     std::map<std::pair<std::uint32_t, std::string>, std::pair<std::string, std::string>> metadata_;
-    std::map<pid_type, AudioObjectID> processes_;
+    ProcessProbe isRunning_;
+    // Mutable: a read that finds a held process exited drops it, so that a later process with
+    // the same pid gets a new object.
+    mutable std::map<pid_type, Process> processes_;
     AudioObjectID nextProcessObject_ = firstAdapterObjectID;
 };
 
