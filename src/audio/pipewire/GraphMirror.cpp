@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <fstream>
+#include <fcntl.h>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <tuple>
+#include <unistd.h>
 
 namespace brindell {
 
@@ -87,9 +88,18 @@ bool GraphMirror::processIsRunning(pid_type pid) {
     if (pid <= 0) {
         return false;
     }
-    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-    const std::string stat((std::istreambuf_iterator<char>(file)),
-                           std::istreambuf_iterator<char>());
+    // Plain reads: this runs on the loop thread for every held process.
+    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    std::string stat;
+    char buffer[512];
+    for (ssize_t got = 0; (got = ::read(fd, buffer, sizeof buffer)) > 0;) {
+        stat.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
     // "pid (comm) S ...": the name may hold parentheses, the state follows the last one.
     const auto close = stat.rfind(')');
     if (close == std::string::npos || close + 2 >= stat.size()) {
