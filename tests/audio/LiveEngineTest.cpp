@@ -17,13 +17,10 @@ using Window = LevelMeter::Window;
 constexpr const char* toneID = testing::toneAppID;
 constexpr const char* toneName = testing::toneAppName;
 
-// Tone amplitudes as the meters see them: [0] the paplay player's 440 Hz, [1] the tone
-// player's 660 Hz; both play at 0.5.
-bool near(double value, double expected) {
-    return expected == 0 ? value < 0.01 : std::abs(value - expected) < 0.03;
-}
+// Tone amplitudes as the meters see them: the paplay player's 440 Hz, then the tone player's
+// 660 Hz; both play at 0.5.
 std::function<bool(const Window&)> levels(double at440, double at660) {
-    return [=](const Window& w) { return near(w.tones[0], at440) && near(w.tones[1], at660); };
+    return LevelMeter::tonesNear({at440, at660});
 }
 
 // The live engine with the production parts in a private audio session: a tone player that is

@@ -2,6 +2,7 @@
 
 #include "audio/pipewire/PipeWireGraph.h"
 #include "support/AudioSession.h"
+#include "support/ChangeCounter.h"
 #include "support/LevelMeter.h"
 #include "tapengine/RenderCallback.h"
 #include "tapengine/TapIOState.h"
@@ -402,29 +403,11 @@ private:
     PipeWireGraph graph_;
 };
 
-class DeviceChanges {
-public:
-    explicit DeviceChanges(AudioHardware& hw) {
-        hw.setOnDeviceChange([this] {
-            std::lock_guard lock(mutex_);
-            ++count_;
-            changed_.notify_all();
-        });
-    }
-    int count() const {
-        std::lock_guard lock(mutex_);
-        return count_;
-    }
-    // Waits for a change after `after` changes, up to timeout.
-    bool waitBeyond(int after, std::chrono::milliseconds timeout) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return count_ > after; });
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    int count_ = 0;
+// The adapter's device-change reports.
+struct DeviceChanges : testing::ChangeCounter {
+    explicit DeviceChanges(AudioHardware& hw)
+        : ChangeCounter(
+              [&hw](std::function<void()> changed) { hw.setOnDeviceChange(std::move(changed)); }) {}
 };
 
 TEST_F(PipeWireHardwareTest, DevicesListWithTheirTraitsAndChangesAreReported) {

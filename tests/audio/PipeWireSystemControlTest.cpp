@@ -5,6 +5,7 @@
 #include "output/OutputDeviceController.h"
 #include "queue/ThreadQueue.h"
 #include "support/AudioSession.h"
+#include "support/ChangeCounter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,28 +23,11 @@ constexpr const char* speakers = AudioSession::speakers;
 constexpr const char* headphones = AudioSession::headphones;
 
 // Counts the control's change reports, which arrive on its listener thread.
-class ChangeCounter {
-public:
-    explicit ChangeCounter(SystemAudioControl& control) {
-        control.setOnChange([this] {
-            std::lock_guard lock(mutex_);
-            ++count_;
-            changed_.notify_all();
-        });
-    }
-    int count() const {
-        std::lock_guard lock(mutex_);
-        return count_;
-    }
-    bool waitBeyond(int after, std::chrono::milliseconds timeout) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return count_ > after; });
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    int count_ = 0;
+struct ChangeCounter : testing::ChangeCounter {
+    explicit ChangeCounter(SystemAudioControl& control)
+        : testing::ChangeCounter([&control](std::function<void()> changed) {
+              control.setOnChange(std::move(changed));
+          }) {}
 };
 
 class PipeWireSystemControlTest : public ::testing::Test {

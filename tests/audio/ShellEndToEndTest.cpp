@@ -61,14 +61,8 @@ TEST_F(ShellEndToEnd, TheShortcutOpensThePanelAndItsKeysChangeTheChosenAppsLevel
     auto tone = testing::startTone(session, toneProgram, {"660:0.5"}, 1);
     auto pulse = session.paplay();
     LevelMeter speakers(session, AudioSession::speakers, {440, 660});
-    auto levels = [](double at440, double at660) {
-        return [=](const Window& w) {
-            auto near = [](double value, double expected) {
-                return expected == 0 ? value < 0.01 : std::abs(value - expected) < 0.03;
-            };
-            return near(w.tones[0], at440) && near(w.tones[1], at660);
-        };
-    };
+    // 440 Hz: paplay; 660 Hz: the tone player.
+    auto levels = [](double at440, double at660) { return LevelMeter::tonesNear({at440, at660}); };
     ASSERT_TRUE(speakers.waitFor(levels(0.5, 0.5), 10s)) << speakers.recent();
 
     auto brindell = session.run({BRINDELL_EXECUTABLE}, false, false,

@@ -163,4 +163,19 @@ std::vector<float> LevelMeter::record(std::size_t frames, std::chrono::milliseco
     return samples;
 }
 
+std::function<bool(const LevelMeter::Window&)> LevelMeter::tonesNear(std::vector<double> expected) {
+    return [expected = std::move(expected)](const Window& window) {
+        if (window.tones.size() < expected.size()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            const double value = window.tones[i];
+            if (expected[i] == 0 ? value >= 0.01 : std::abs(value - expected[i]) >= 0.03) {
+                return false;
+            }
+        }
+        return true;
+    };
+}
+
 } // namespace brindell::testing

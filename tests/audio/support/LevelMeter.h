@@ -31,6 +31,9 @@ public:
     // at the deadline.
     std::optional<Window> waitFor(const std::function<bool(const Window&)>& condition,
                                   std::chrono::milliseconds timeout, int consecutive = 3);
+    // A condition on the requested tones, in their order: each within 0.03 of its expected
+    // amplitude, and an expected 0 below 0.01 (silent).
+    static std::function<bool(const Window&)> tonesNear(std::vector<double> expected);
     // Convenience: the peak stays within [low, high] for `consecutive` windows.
     bool waitForPeak(double low, double high, std::chrono::milliseconds timeout,
                      int consecutive = 3);
