@@ -237,4 +237,12 @@ private:
 // PipeWire's dictionary as the mirror's plain properties.
 GraphMirror::Properties toProperties(const struct spa_dict* dict);
 
+// Destroys an owner's graph while `graph` still points at it: the destructor ends the loop
+// thread, whose last events may still reach the owner's handler and read through `graph`
+// (unique_ptr::reset would clear it first).
+inline void destroyGraph(std::unique_ptr<PipeWireGraph>& graph) {
+    delete graph.get();
+    static_cast<void>(graph.release());
+}
+
 } // namespace brindell

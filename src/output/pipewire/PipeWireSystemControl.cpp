@@ -510,7 +510,7 @@ PipeWireSystemControl::~PipeWireSystemControl() {
         impl_->observedUID.reset();
         impl_->dropWatches();
     }
-    impl_->graph.reset();
+    destroyGraph(impl_->graph);
 }
 
 void PipeWireSystemControl::setOnChange(ChangeCallback callback) {

@@ -74,7 +74,7 @@ PipeWireProcessSource::PipeWireProcessSource(Options options)
 
 PipeWireProcessSource::~PipeWireProcessSource() {
     setOnChange(nullptr);
-    impl_->graph.reset();
+    destroyGraph(impl_->graph);
 }
 
 std::vector<AudioProcessInfo> PipeWireProcessSource::processes() {
