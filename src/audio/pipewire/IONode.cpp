@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <spa/buffer/buffer.h>
 
 namespace brindell {
 
@@ -13,6 +15,8 @@ IONode::IONode(PipeWireGraph& graph, std::string nodeName, std::string descripti
       block_(std::move(block)) {
     input_.assign(std::size_t{maxFrames} * std::max<std::size_t>(inputChannels_.size(), 1), 0.0f);
     output_.assign(std::size_t{maxFrames} * std::max<std::size_t>(outputChannels_.size(), 1), 0.0f);
+    inputSamples_.resize(inputChannels_.size());
+    outputSamples_.resize(outputChannels_.size());
 }
 
 IONode::~IONode() {
@@ -71,7 +75,12 @@ int IONode::create() {
     }
     // RT_PROCESS: process runs on the data thread within the graph cycle. Without it, newer
     // PipeWire schedules the filter asynchronously and adds a quantum of latency.
-    const int res = pw_filter_connect(filter_, PW_FILTER_FLAG_RT_PROCESS, nullptr, 0);
+    // INACTIVE until the route is linked: the server sets up a port's buffers when a link to it
+    // is made, and our loop thread takes them in while the data thread may run process on the
+    // old ones. An inactive node is not scheduled, so all of that is done before it first runs.
+    const int res = pw_filter_connect(
+        filter_, static_cast<pw_filter_flags>(PW_FILTER_FLAG_RT_PROCESS | PW_FILTER_FLAG_INACTIVE),
+        nullptr, 0);
     if (res < 0) {
         return res;
     }
@@ -160,7 +169,11 @@ int IONode::waitUntilLinked(double seconds) {
         return -ENODEV;
     }
     links_.reconcile(graph_, wanted);
-    return links_.waitUntilBound(graph_, seconds);
+    if (int res = links_.waitUntilBound(graph_, seconds); res < 0) {
+        return res;
+    }
+    PipeWireGraph::Lock lock(graph_);
+    return filter_ != nullptr ? pw_filter_set_active(filter_, true) : -ENOTCONN;
 }
 
 int IONode::stop() {
@@ -202,56 +215,118 @@ void IONode::onProcess(void* data, struct spa_io_position* position) {
     static_cast<IONode*>(data)->process(position);
 }
 
+namespace {
+
+// The buffer PipeWire has for a port this cycle, taken and handed back at once as
+// pw_filter_get_dsp_buffer does, but with the buffer's own size: that call returns the data
+// pointer whatever the samples asked for, and a cycle longer than the buffer (a graph quantum
+// above the 8192 samples a filter's port buffer holds) would run past the end of its memory.
+spa_data* takeBuffer(void* port, pw_buffer*& taken) {
+    taken = pw_filter_dequeue_buffer(port);
+    if (taken == nullptr) {
+        return nullptr;
+    }
+    spa_buffer* buffer = taken->buffer;
+    if (buffer == nullptr || buffer->n_datas == 0 || buffer->datas[0].data == nullptr ||
+        buffer->datas[0].chunk == nullptr) {
+        pw_filter_queue_buffer(port, taken);
+        return nullptr;
+    }
+    return &buffer->datas[0];
+}
+
+} // namespace
+
+IONode::PortSamples IONode::inputSamples(void* port) noexcept {
+    pw_buffer* taken = nullptr;
+    const spa_data* data = takeBuffer(port, taken);
+    if (data == nullptr) {
+        return {};
+    }
+    // The valid samples: the chunk the peer wrote, cut to what the buffer holds.
+    const std::uint32_t offset = std::min(data->chunk->offset, data->maxsize);
+    const std::uint32_t size = std::min(data->chunk->size, data->maxsize - offset);
+    PortSamples samples;
+    if (offset % sizeof(float) == 0) {
+        samples = {static_cast<float*>(SPA_PTROFF(data->data, offset, void)),
+                   static_cast<std::uint32_t>(size / sizeof(float))};
+    }
+    pw_filter_queue_buffer(port, taken);
+    return samples;
+}
+
+IONode::PortSamples IONode::outputSamples(void* port, std::uint32_t frames) noexcept {
+    pw_buffer* taken = nullptr;
+    spa_data* data = takeBuffer(port, taken);
+    if (data == nullptr) {
+        return {};
+    }
+    const auto count = std::min(frames, static_cast<std::uint32_t>(data->maxsize / sizeof(float)));
+    data->chunk->offset = 0;
+    data->chunk->size = count * static_cast<std::uint32_t>(sizeof(float));
+    data->chunk->stride = sizeof(float);
+    data->chunk->flags = 0;
+    pw_filter_queue_buffer(port, taken);
+    return {static_cast<float*>(data->data), count};
+}
+
 // Data thread. Real-time contract: no locks, no allocation, no calls into the program other
 // than the IOBlock (which keeps the same contract); only this node's ports and its own
-// preallocated buffers are touched.
+// preallocated buffers are touched, and of each port's buffer no more than it holds.
 void IONode::process(struct spa_io_position* position) noexcept {
     cycles_.store(cycles_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     if (position == nullptr) {
         return;
     }
     const std::uint64_t duration = position->clock.duration;
-    if (duration == 0 || duration > maxFrames) {
-        for (void* port : outputs_) {
-            auto* out = static_cast<float*>(
-                pw_filter_get_dsp_buffer(port, static_cast<std::uint32_t>(duration)));
-            if (out != nullptr) {
-                std::fill_n(out, duration, 0.0f);
-            }
-        }
-        return;
-    }
-    const auto frames = static_cast<std::uint32_t>(duration);
+    const auto frames = static_cast<std::uint32_t>(std::min<std::uint64_t>(duration, UINT32_MAX));
     const std::size_t inChannels = inputs_.size();
     const std::size_t outChannels = outputs_.size();
 
+    // Every port's buffer is taken each cycle, so none is left queued for a later one.
     bool anyInput = false;
     for (std::size_t c = 0; c < inChannels; ++c) {
-        const auto* in = static_cast<const float*>(pw_filter_get_dsp_buffer(inputs_[c], frames));
-        anyInput = anyInput || in != nullptr;
-        for (std::uint32_t i = 0; i < frames; ++i) {
-            input_[i * inChannels + c] = in != nullptr ? in[i] : 0.0f;
-        }
+        inputSamples_[c] = inputSamples(inputs_[c]);
+        anyInput = anyInput || inputSamples_[c].data != nullptr;
     }
-    // No input buffer at all means the tap delivered nothing this cycle, not silence.
-    AudioBuffer inBuffer{static_cast<std::uint32_t>(inChannels),
-                         static_cast<std::uint32_t>(frames * inChannels * sizeof(float)),
-                         anyInput ? input_.data() : nullptr};
-    AudioBuffer outBuffer{static_cast<std::uint32_t>(outChannels),
-                          static_cast<std::uint32_t>(frames * outChannels * sizeof(float)),
-                          output_.data()};
-    AudioBufferList inList{1, &inBuffer};
-    AudioBufferList outList{1, &outBuffer};
-    const AudioTimeStamp now{static_cast<double>(position->clock.position), position->clock.nsec};
-    block_(now, inList, now, outList, now);
-
     for (std::size_t c = 0; c < outChannels; ++c) {
-        auto* out = static_cast<float*>(pw_filter_get_dsp_buffer(outputs_[c], frames));
-        if (out == nullptr) {
-            continue;
+        outputSamples_[c] = outputSamples(outputs_[c], frames);
+    }
+
+    // A cycle longer than the interleaved buffers runs the block in pieces: the gain ramp and
+    // the counters carry on from one piece to the next as from one cycle to the next.
+    for (std::uint32_t start = 0; start < frames; start += maxFrames) {
+        const std::uint32_t piece = std::min(maxFrames, frames - start);
+        for (std::size_t c = 0; c < inChannels; ++c) {
+            const PortSamples& in = inputSamples_[c];
+            const std::uint32_t valid = in.count > start ? std::min(piece, in.count - start) : 0;
+            std::uint32_t i = 0;
+            for (; i < valid; ++i) {
+                input_[i * inChannels + c] = in.data[start + i];
+            }
+            for (; i < piece; ++i) {
+                input_[i * inChannels + c] = 0.0f;
+            }
         }
-        for (std::uint32_t i = 0; i < frames; ++i) {
-            out[i] = output_[i * outChannels + c];
+        // No input buffer at all means the tap delivered nothing this cycle, not silence.
+        AudioBuffer inBuffer{static_cast<std::uint32_t>(inChannels),
+                             static_cast<std::uint32_t>(piece * inChannels * sizeof(float)),
+                             anyInput ? input_.data() : nullptr};
+        AudioBuffer outBuffer{static_cast<std::uint32_t>(outChannels),
+                              static_cast<std::uint32_t>(piece * outChannels * sizeof(float)),
+                              output_.data()};
+        AudioBufferList inList{1, &inBuffer};
+        AudioBufferList outList{1, &outBuffer};
+        const AudioTimeStamp now{static_cast<double>(position->clock.position + start),
+                                 position->clock.nsec};
+        block_(now, inList, now, outList, now);
+
+        for (std::size_t c = 0; c < outChannels; ++c) {
+            const PortSamples& out = outputSamples_[c];
+            const std::uint32_t room = out.count > start ? std::min(piece, out.count - start) : 0;
+            for (std::uint32_t i = 0; i < room; ++i) {
+                out.data[start + i] = output_[i * outChannels + c];
+            }
         }
     }
 }

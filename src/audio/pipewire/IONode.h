@@ -24,7 +24,8 @@ namespace brindell {
 // here before the filter connects, and the block; nothing of it changes while the filter runs.
 class IONode {
 public:
-    // The largest graph cycle the buffers hold; longer cycles play silence.
+    // The frames the interleaved buffers hold: the default quantum limit. A longer graph cycle
+    // (a raised limit) runs the block in pieces of at most this many frames.
     static constexpr std::uint32_t maxFrames = 8192;
 
     // inputChannels / outputChannels: audio.channel names, for example {"FL", "FR"}.
@@ -52,8 +53,8 @@ public:
     void dropLinks() { links_.clear(); }
     // The device the route plays to.
     const std::string& deviceUID() const { return deviceUID_; }
-    // Waits until every link of the route is confirmed by the server. 0 or a negative errno
-    // (-ENODEV when the route has no link to make).
+    // Waits until every link of the route is confirmed by the server, then lets the node run.
+    // 0 or a negative errno (-ENODEV when the route has no link to make).
     int waitUntilLinked(double seconds);
 
     // Deactivates the filter: the process callback stops being called. 0 or a negative errno.
@@ -69,6 +70,9 @@ private:
     static void onStateChanged(void* data, enum pw_filter_state old, enum pw_filter_state state,
                                const char* error);
     void process(struct spa_io_position* position) noexcept;
+    struct PortSamples;
+    static PortSamples inputSamples(void* port) noexcept;
+    static PortSamples outputSamples(void* port, std::uint32_t frames) noexcept;
 
     PipeWireGraph& graph_;
     const std::string nodeName_;
@@ -81,6 +85,12 @@ private:
     struct spa_hook listener_ {};
     std::vector<void*> inputs_;  // port data of the input ports
     std::vector<void*> outputs_; // port data of the output ports
+
+    // One port's samples for the current cycle, never more than its buffer holds.
+    struct PortSamples {
+        float* data = nullptr;
+        std::uint32_t count = 0;
+    };
     std::vector<LinkSet::Link> wantedLinks() const;
 
     std::uint32_t sourceNode_ = 0;
@@ -90,8 +100,10 @@ private:
     bool connected_ = false;
 
     // Data-thread memory, sized before the filter connects and never resized while it runs.
-    std::vector<float> input_;  // interleaved tap audio
-    std::vector<float> output_; // interleaved device audio
+    std::vector<float> input_;               // interleaved tap audio
+    std::vector<float> output_;              // interleaved device audio
+    std::vector<PortSamples> inputSamples_;  // one per input port
+    std::vector<PortSamples> outputSamples_; // one per output port
     std::atomic<std::uint64_t> cycles_{0};
     static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
 };
