@@ -1,5 +1,7 @@
 #include "audio/pipewire/IONode.h"
 
+#include "audio/pipewire/PipeWireCalls.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -50,14 +52,19 @@ int IONode::create() {
     };
     pw_filter_add_listener(filter_, &listener_, &events, this);
 
+    // Port buffers as long as the longest cycle the server runs: a "format.dsp" port's hold
+    // 8192 samples, whatever the server's quantum limit.
+    std::uint8_t podMemory[512];
+    struct spa_pod_builder builder = SPA_POD_BUILDER_INIT(podMemory, sizeof(podMemory));
+    const struct spa_pod* params[2] = {};
+    pwcall::dspPortParams(&builder, std::max(graph_.quantumLimit(), maxFrames), params);
     auto addPort = [&](enum spa_direction direction, const std::string& channel) -> void* {
         const std::string name =
             (direction == SPA_DIRECTION_INPUT ? "input_" : "output_") + channel;
-        struct pw_properties* portProps =
-            pw_properties_new(PW_KEY_FORMAT_DSP, "32 bit float mono audio", PW_KEY_PORT_NAME,
-                              name.c_str(), PW_KEY_AUDIO_CHANNEL, channel.c_str(), nullptr);
+        struct pw_properties* portProps = pw_properties_new(
+            PW_KEY_PORT_NAME, name.c_str(), PW_KEY_AUDIO_CHANNEL, channel.c_str(), nullptr);
         return pw_filter_add_port(filter_, direction, PW_FILTER_PORT_FLAG_MAP_BUFFERS, 0, portProps,
-                                  nullptr, 0);
+                                  params, 2);
     };
     for (const std::string& channel : inputChannels_) {
         void* port = addPort(SPA_DIRECTION_INPUT, channel);

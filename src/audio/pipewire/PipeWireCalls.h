@@ -7,6 +7,10 @@
 #include <pipewire/extensions/metadata.h>
 #include <pipewire/pipewire.h>
 #include <spa/node/command.h>
+#include <spa/param/audio/format.h>
+#include <spa/param/buffers.h>
+#include <spa/param/format.h>
+#include <spa/pod/builder.h>
 
 namespace brindell::pwcall {
 
@@ -15,6 +19,27 @@ namespace brindell::pwcall {
 #pragma GCC diagnostic ignored "-Wuseless-cast"
 #pragma GCC diagnostic ignored "-Wcast-align"
 #pragma GCC diagnostic ignored "-Wnull-dereference"
+
+#pragma GCC diagnostic ignored "-Wpedantic"
+#pragma GCC diagnostic ignored "-Wconversion"
+#pragma GCC diagnostic ignored "-Wsign-conversion"
+
+// The parameters of a 32-bit float mono DSP port whose buffers hold `samples` samples: what a
+// filter port gets from its "format.dsp" property, but not held to 8192 samples.
+inline void dspPortParams(struct spa_pod_builder* builder, std::uint32_t samples,
+                          const struct spa_pod* params[2]) {
+    const auto bytes = static_cast<std::int32_t>(samples * sizeof(float));
+    params[0] = static_cast<const struct spa_pod*>(
+        spa_pod_builder_add_object(builder, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat,
+                                   SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_audio),
+                                   SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_dsp),
+                                   SPA_FORMAT_AUDIO_format, SPA_POD_Id(SPA_AUDIO_FORMAT_DSP_F32)));
+    params[1] = static_cast<const struct spa_pod*>(spa_pod_builder_add_object(
+        builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
+        SPA_POD_CHOICE_RANGE_Int(1, 1, 64), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
+        SPA_PARAM_BUFFERS_size, SPA_POD_CHOICE_STEP_Int(bytes, 4, bytes, 4),
+        SPA_PARAM_BUFFERS_stride, SPA_POD_Int(4)));
+}
 
 inline int coreSync(struct pw_core* core) {
     return pw_core_sync(core, PW_ID_CORE, 0);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <spa/utils/result.h>
@@ -428,7 +429,7 @@ void PipeWireGraph::connect() {
     }
     static const struct pw_core_events coreEvents = {
         .version = PW_VERSION_CORE_EVENTS,
-        .info = nullptr,
+        .info = &PipeWireGraph::coreInfo,
         .done = &PipeWireGraph::coreDone,
         .ping = nullptr,
         .error = &PipeWireGraph::coreError,
@@ -512,6 +513,20 @@ void PipeWireGraph::reconnectTimer(void* data, std::uint64_t /*expirations*/) {
     }
     if (self->core_ == nullptr) {
         self->connect();
+    }
+}
+
+void PipeWireGraph::coreInfo(void* data, const struct pw_core_info* info) {
+    if (info == nullptr || info->props == nullptr ||
+        (info->change_mask & PW_CORE_CHANGE_MASK_PROPS) == 0) {
+        return;
+    }
+    const char* limit = spa_dict_lookup(info->props, "default.clock.quantum-limit");
+    char* end = nullptr;
+    const unsigned long value = limit != nullptr ? std::strtoul(limit, &end, 10) : 0;
+    // Anything odd keeps the default; PipeWire itself accepts no limit above 65536.
+    if (end != nullptr && *end == '\0' && value >= 8192 && value <= 65536) {
+        static_cast<PipeWireGraph*>(data)->quantumLimit_ = static_cast<std::uint32_t>(value);
     }
 }
 

@@ -140,6 +140,9 @@ public:
     }
     // 0 while connected, else why not (a negative errno).
     int connectionError() const { return connectionError_; }
+    // The longest graph cycle the server runs, in frames (its clock.quantum-limit; 8192, the
+    // default, until the server said otherwise).
+    std::uint32_t quantumLimit() const { return quantumLimit_; }
     // Waits, releasing the lock meanwhile, until done() holds or `seconds` pass. False on time-out.
     bool waitFor(const std::function<bool()>& done, double seconds);
     // A round trip to the server: every request sent before it has been processed. 0, or a
@@ -193,6 +196,7 @@ private:
     void emit(const GraphChange& change);
 
     static void coreDone(void* data, std::uint32_t id, int seq);
+    static void coreInfo(void* data, const struct pw_core_info* info);
     static void coreError(void* data, std::uint32_t id, int seq, int res, const char* message);
     static void registryGlobal(void* data, std::uint32_t id, std::uint32_t permissions,
                                const char* type, std::uint32_t version,
@@ -217,6 +221,7 @@ private:
     struct spa_hook coreHook_ {};
     struct spa_hook registryHook_ {};
     int connectionError_ = -ENOTCONN;
+    std::uint32_t quantumLimit_ = 8192;
     int doneSeq_ = -1;
     int syncSeq_ = -1;     // the seq of the registry's initial round trip
     int metadataSeq_ = -1; // the seq of the metadata's initial round trip

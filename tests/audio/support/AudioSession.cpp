@@ -105,7 +105,9 @@ bool AudioSession::waitUntil(const std::function<bool()>& condition,
     }
 }
 
-AudioSession::AudioSession() {
+AudioSession::AudioSession() : AudioSession(Clock{}) {}
+
+AudioSession::AudioSession(Clock clock) {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern =
         std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/brindell-audio-XXXXXX";
@@ -114,7 +116,7 @@ AudioSession::AudioSession() {
     }
     folder_ = pattern;
     try {
-        writeConfiguration();
+        writeConfiguration(clock);
 
         environment_ = currentEnvironment();
         const std::string runtime = folder_ + "/run";
@@ -199,11 +201,31 @@ AudioSession::~AudioSession() {
     }
 }
 
-void AudioSession::writeConfiguration() {
+void AudioSession::writeConfiguration(const Clock& clock) {
     fs::create_directories(folder_ + "/run");
     chmod((folder_ + "/run").c_str(), 0700);
     fs::create_directories(folder_ + "/state");
     fs::create_directories(folder_ + "/home");
+    std::string properties;
+    if (clock.rate != 0) {
+        const std::string rate = std::to_string(clock.rate);
+        properties += "    default.clock.rate = " + rate +
+                      "\n    default.clock.allowed-rates = [ " + rate + " ]\n";
+    }
+    if (clock.quantumLimit != 0) {
+        properties +=
+            "    default.clock.quantum-limit = " + std::to_string(clock.quantumLimit) + "\n";
+    }
+    if (clock.quantum != 0) {
+        const std::string quantum = std::to_string(clock.quantum);
+        for (const char* key : {"quantum", "min-quantum", "max-quantum", "force-quantum"}) {
+            properties += "    default.clock." + std::string(key) + " = " + quantum + "\n";
+        }
+    }
+    if (!properties.empty()) {
+        writeFile(folder_ + "/config/pipewire/pipewire.conf.d/40-brindell-test-clock.conf",
+                  "context.properties = {\n" + properties + "}\n");
+    }
     writeFile(folder_ + "/config/pipewire/pipewire.conf.d/50-brindell-test-sinks.conf", R"(
 context.objects = [
     { factory = adapter

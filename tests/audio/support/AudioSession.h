@@ -28,7 +28,16 @@ public:
     static constexpr const char* speakers = "test-speakers";
     static constexpr const char* headphones = "test-headphones";
 
+    // The graph's clock, when a test needs other than PipeWire's defaults: a fixed rate, a
+    // forced quantum and the quantum limit (0: the default).
+    struct Clock {
+        unsigned rate = 0;
+        unsigned quantum = 0;
+        unsigned quantumLimit = 0;
+    };
+
     AudioSession();
+    explicit AudioSession(Clock clock);
     ~AudioSession();
     AudioSession(const AudioSession&) = delete;
     AudioSession& operator=(const AudioSession&) = delete;
@@ -84,7 +93,7 @@ public:
 private:
     std::unique_ptr<ChildProcess> startDaemon(const std::string& program,
                                               std::vector<std::string> args = {});
-    void writeConfiguration();
+    void writeConfiguration(const Clock& clock);
     void startServer();
     std::string toneFile();
 

@@ -1,0 +1,115 @@
+#include "app/LiveAudio.h"
+#include "sources/XdgWorkspace.h"
+#include "support/AudioSession.h"
+#include "support/LevelMeter.h"
+#include "support/TestFiles.h"
+
+#include <algorithm>
+#include <cmath>
+#include <future>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace brindell {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::AudioSession;
+using testing::LevelMeter;
+
+// The envelope of a recorded 660 Hz tone: the largest magnitude over each window of two periods,
+// so that one lost quantum (a loaded machine at a small quantum) does not read as a change.
+std::vector<float> envelope(const std::vector<float>& samples) {
+    constexpr std::size_t period = 146; // 2 * 48000 / 660, rounded up
+    std::vector<float> result;
+    for (std::size_t i = 0; i + period <= samples.size(); ++i) {
+        float peak = 0;
+        for (std::size_t j = i; j < i + period; ++j) {
+            peak = std::max(peak, std::abs(samples[j]));
+        }
+        result.push_back(peak);
+    }
+    return result;
+}
+
+std::string describe(const AudioSession::Clock& clock) {
+    return std::to_string(clock.rate) + " Hz, quantum " + std::to_string(clock.quantum);
+}
+
+// An adjusted app at every graph size PipeWire runs: small and large quanta (above the 8192
+// samples a filter port holds by default, with the limit raised) and other rates. The level on
+// the sink follows the volume, mute and output, and a volume change ramps instead of stepping.
+class GraphSizeTest : public ::testing::TestWithParam<AudioSession::Clock> {};
+
+TEST_P(GraphSizeTest, TheLevelAndTheRampAreRight) {
+    AudioSession session(GetParam());
+    const std::string toneProgram = testing::installToneApplication(session);
+    auto tone = testing::startTone(session, toneProgram, {"660:0.5"}, 1);
+    LevelMeter speakers(session, AudioSession::speakers, {660});
+    ASSERT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0.5}), 10s)) << speakers.recent();
+
+    const auto& environment = session.environment();
+    auto xdg = std::make_shared<XdgWorkspace>(XdgWorkspace::Options::fromEnvironment(
+        [&environment](const std::string& name) -> std::optional<std::string> {
+            const auto found = environment.find(name);
+            if (found == environment.end() || found->second.empty()) {
+                return std::nullopt;
+            }
+            return found->second;
+        }));
+    auto engine = makeLiveAudio(xdg, xdg, {session.folder() + "/settings"}).engine;
+    engine->start();
+    const bool tapped = AudioSession::waitUntil(
+        [&] {
+            for (const auto& row : engine->snapshot().rows) {
+                if (row.pid == tone->pid() && row.status.kind() == MixerRowStatus::Kind::ok &&
+                    row.isActive) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        15s);
+    ASSERT_TRUE(tapped) << describe(GetParam()) << "\n" << session.logs();
+    EXPECT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0.5}), 5s)) << speakers.recent();
+
+    // Halving the volume while recording: the level falls from 0.5 to 0.25 over the ramp's
+    // 480 frames (at the graph's rate; the recording runs at 48 kHz), not in one step.
+    auto recording = std::async(std::launch::async, [&] { return speakers.record(48000, 10s); });
+    std::this_thread::sleep_for(300ms);
+    engine->setVolume(tone->pid(), 0.5f);
+    const std::vector<float> samples = recording.get();
+    ASSERT_FALSE(samples.empty());
+    const std::vector<float> level = envelope(samples);
+    const auto start = std::find_if(level.begin(), level.end(), [](float v) { return v < 0.48f; });
+    const auto end = std::find_if(start, level.end(), [](float v) { return v < 0.27f; });
+    ASSERT_NE(end, level.end()) << describe(GetParam());
+    const double ramp = static_cast<double>(end - start);
+    const double rampFrames = 480.0 * 48000.0 / GetParam().rate;
+    EXPECT_GT(ramp, rampFrames / 3) << describe(GetParam());
+    EXPECT_LT(ramp, rampFrames + 150) << describe(GetParam());
+    EXPECT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0.25}), 5s)) << speakers.recent();
+
+    engine->setMuted(tone->pid(), true);
+    EXPECT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0}), 5s)) << speakers.recent();
+    engine->setMuted(tone->pid(), false);
+    LevelMeter headphones(session, AudioSession::headphones, {660});
+    engine->setOutput(tone->pid(), std::string(AudioSession::headphones));
+    EXPECT_TRUE(headphones.waitFor(LevelMeter::tonesNear({0.25}), 5s)) << headphones.recent();
+    EXPECT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0}), 5s)) << speakers.recent();
+    engine->stop();
+    EXPECT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0.5}), 10s)) << speakers.recent();
+}
+
+INSTANTIATE_TEST_SUITE_P(Clocks, GraphSizeTest,
+                         ::testing::Values(AudioSession::Clock{48000, 64, 0},
+                                           AudioSession::Clock{48000, 16384, 16384},
+                                           AudioSession::Clock{44100, 1024, 0},
+                                           AudioSession::Clock{96000, 2048, 0}),
+                         [](const auto& param) {
+                             return std::to_string(param.param.rate) + "Hz_quantum" +
+                                    std::to_string(param.param.quantum);
+                         });
+
+} // namespace
+} // namespace brindell
