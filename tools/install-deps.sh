@@ -5,7 +5,7 @@ if [ "$(id -u)" -eq 0 ]; then SUDO=; else SUDO=sudo; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends \
-    cmake ninja-build g++ clang clang-format libclang-rt-14-dev pkg-config \
+    cmake ninja-build ccache g++ clang clang-format libclang-rt-14-dev pkg-config \
     qt6-base-dev qt6-svg-dev libgl-dev \
     libpipewire-0.3-dev libspa-0.2-dev \
     libx11-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev uuid-dev \

@@ -5,6 +5,14 @@
 set -eu
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
+# A compiler cache that outlives the run: a later run on the same machine, from any clone,
+# compiles only what changed.
+if command -v ccache >/dev/null 2>&1; then
+    export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+    export CCACHE_BASEDIR="$(pwd)" CCACHE_NOHASHDIR=1 CCACHE_SLOPPINESS=time_macros
+fi
+# Each fuzz target's run on an ordinary test run; longer campaigns set their own.
+fuzz_seconds=${BRINDELL_FUZZ_SECONDS:-10}
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 passed=0
@@ -15,7 +23,7 @@ run_suite() {
     preset=$1
     shift
     echo "== $preset"
-    cmake --preset "$preset" >/dev/null
+    cmake --preset "$preset" -DBRINDELL_FUZZ_SECONDS="$fuzz_seconds" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
     status=0
     ctest --preset "$preset" -j "$jobs" "$@" >"$log" 2>&1 || status=1
