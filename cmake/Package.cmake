@@ -23,7 +23,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The libraries come from dpkg-shlibdeps; the audio server and its session manager are what
 # Brindell drives, and it relies on WirePlumber moving streams.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "pipewire, wireplumber")
+# Qt's SVG icon engine and image plugin are loaded at run time, so no linked library names them.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "pipewire, wireplumber, libqt6svg6")
 # Apps that play through PulseAudio appear only with pipewire-pulse; Wayland needs Qt's plugin.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire-pulse, qt6-wayland")
 
