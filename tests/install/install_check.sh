@@ -52,6 +52,7 @@ grep -q "<release version=\"$version\"" "$metainfo" ||
 
 # 3. The man page renders without a warning and names every option and ctl command.
 page=$stage/usr/share/man/man1/brindell.1.gz
+export LC_ALL=C.UTF-8 # a locale every Debian system has, so man has nothing to say about it
 gzip -dc "$page" | groff -man -ww -z -Tutf8 >"$work/groff.log" 2>&1
 [ ! -s "$work/groff.log" ] || { cat "$work/groff.log"; fail "groff warnings"; }
 MANWIDTH=80 man -l "$page" >/dev/null 2>"$work/man.log" || fail "man -l"
