@@ -11,4 +11,5 @@ $SUDO apt-get install -y -q --no-install-recommends \
     libx11-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev uuid-dev \
     libgtest-dev libgmock-dev libbenchmark-dev \
     pipewire pipewire-bin wireplumber pipewire-pulse pulseaudio-utils sox \
-    xvfb xauth xdotool dbus dbus-bin
+    xvfb xauth xdotool dbus dbus-bin \
+    desktop-file-utils appstream dpkg-dev man-db groff-base gzip

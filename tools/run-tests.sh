@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds and runs the whole test suite: every test under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the threaded core under ThreadSanitizer, the unit tests once more
-# in a Release build so no test leans on an assert, and the fuzz targets for a bounded time.
+# in a Release build so no test leans on an assert (with the install and package check), and the
+# fuzz targets for a bounded time.
 set -eu
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -39,7 +40,8 @@ run_suite() {
 
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_suite asan
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_suite tsan
-run_suite release -L unit
+# The Release tree also stages an install and builds the Debian package from what it built.
+run_suite release -L 'unit|install'
 run_suite fuzz
 
 echo "$passed passed, $failed failed"

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <stdexcept>
+#include <string_view>
 
 namespace brindell {
 
@@ -44,6 +45,61 @@ bool isSwitch(const std::string& arg) {
     return arg.size() > 2 && arg.compare(0, 2, "--") == 0;
 }
 
+// Options the Qt application object takes for itself (QGuiApplication, QApplication and the
+// xcb platform): each with one dash or two, some with their value after "=".
+struct QtOption {
+    const char* name; // without the leading dash
+    bool takesValue;  // the value follows as the next argument
+    bool equalsForm;  // "-name=value" is accepted too
+};
+
+constexpr QtOption qtOptions[] = {
+    {"platform", true, false},
+    {"platformpluginpath", true, false},
+    {"platformtheme", true, false},
+    {"plugin", true, false},
+    {"qwindowgeometry", true, false},
+    {"qwindowicon", true, false},
+    {"qwindowtitle", true, false},
+    {"session", true, false},
+    {"display", true, false},
+    {"geometry", true, false},
+    {"title", true, false},
+    {"icon", true, false},
+    {"name", true, false},
+    {"visual", true, false},
+    {"style", true, true},
+    {"stylesheet", true, true},
+    {"qmljsdebugger", true, true},
+    {"reverse", false, false},
+    {"widgetcount", false, false},
+    {"testability", false, false},
+    {"nograb", false, false},
+    {"dograb", false, false},
+    {"sync", false, false},
+};
+
+// How many arguments from args[i] on are one Qt option with its value; 0 when args[i] is none.
+std::size_t qtOptionLength(const std::vector<std::string>& args, std::size_t i) {
+    std::string_view arg = args[i];
+    if (arg.size() < 2 || arg[0] != '-') {
+        return 0;
+    }
+    arg.remove_prefix(arg[1] == '-' ? 2 : 1);
+    for (const auto& option : qtOptions) {
+        const std::string_view name = option.name;
+        if (arg == name) {
+            // Qt takes the value even when it looks like a switch; a missing one it ignores.
+            return option.takesValue && i + 1 < args.size() ? 2 : 1;
+        }
+        if (option.equalsForm && arg.size() > name.size() && arg.starts_with(name) &&
+            arg[name.size()] == '=') {
+            return 1;
+        }
+    }
+    return 0;
+}
+
 std::string joined(const std::vector<std::string>& names) {
     std::string text;
     for (const auto& name : names) {
@@ -72,7 +128,7 @@ std::size_t readModeArgument(const ModeSwitch& mode, const std::vector<std::stri
         return 0;
     case Argument::optionalPath:
         // The path is optional: without one the snapshot goes to the temporary directory.
-        if (hasNext && !isSwitch(next)) {
+        if (hasNext && !isSwitch(next) && qtOptionLength(args, i + 1) == 0) {
             result.outputPath = next;
             return 1;
         }
@@ -139,6 +195,12 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const bool hasNext = i + 1 < args.size();
+        // Qt's own options are Qt's: the application object reads them from the same argv.
+        if (const std::size_t length = qtOptionLength(args, i); length > 0) {
+            i += length - 1;
+            previous = args[i];
+            continue;
+        }
         if (arg == "--dark") {
             result.dark = true;
         } else if (arg == "--reduce-transparency") {
@@ -181,7 +243,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
                 }
             }
             if (found == nullptr) {
-                if (isSwitch(arg) || arg.front() == '-') {
+                if (!arg.empty() && arg.front() == '-') {
                     throw std::invalid_argument("unknown option '" + arg +
                                                 "' (see brindell --help)");
                 }
@@ -228,6 +290,8 @@ std::string helpText() {
            "                    server\n"
            "  ctl COMMAND       control the running brindell: list, set-volume APP 40%,\n"
            "                    mute APP, toggle, ... (see brindell ctl --help)\n"
+           "\n"
+           "Qt's own options, such as -platform NAME, -style NAME or -session ID, go to Qt.\n"
            "\n"
            "Diagnostics (each writes to $TMPDIR, else /tmp, and exits):\n"
            "  --callbackbench   time the render callback on 512 stereo frames\n"

@@ -151,7 +151,7 @@ nlohmann::json appsJson(const std::vector<ControlApp>& apps) {
     nlohmann::json list = nlohmann::json::array();
     for (const auto& app : apps) {
         list.push_back({{"pid", app.pid},
-                        {"bundleID", orNull(app.bundleID)},
+                        {"appId", orNull(app.bundleID)},
                         {"name", app.name},
                         {"volume", app.volume},
                         {"muted", app.muted},

@@ -182,6 +182,7 @@ std::string AutostartLoginItem::entryText() const {
            "Type=Application\n"
            "Name=Brindell\n"
            "Comment=Per-application volume mixer\n"
+           "Icon=com.quorvel.taskor.brindell\n"
            "Exec=" +
            desktopExecArgument(executablePath_) +
            "\n"

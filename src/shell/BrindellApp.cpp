@@ -50,8 +50,13 @@ int runBrindell(int argc, char** argv, const LaunchOptions& options) {
     prepareApplication(app);
 
     SingleInstance instance(QDBusConnection::sessionBus());
-    if (instance.claim() == SingleInstance::Role::handedOver) {
+    const SingleInstance::Role role = instance.claim();
+    if (role == SingleInstance::Role::handedOver) {
         return 0;
+    }
+    if (role == SingleInstance::Role::unanswered) {
+        std::fprintf(stderr, "brindell: %s\n", instance.problem().toLocal8Bit().constData());
+        return 1;
     }
     if (!instance.problem().isEmpty()) {
         std::fprintf(stderr, "brindell: %s; running on its own\n",
@@ -119,7 +124,12 @@ int runBrindell(int argc, char** argv, const LaunchOptions& options) {
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &shell, [&shell] { shell.terminate(); });
 
     shell.start();
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    // Started by the bus for a `brindell ctl` call (its service file): that call says what to
+    // show. The variables are not handed on to the programs Brindell opens.
+    const bool startedByBus = !qEnvironmentVariableIsEmpty("DBUS_STARTER_BUS_TYPE");
+    qunsetenv("DBUS_STARTER_BUS_TYPE");
+    qunsetenv("DBUS_STARTER_ADDRESS");
+    if (!QSystemTrayIcon::isSystemTrayAvailable() && !startedByBus) {
         // No tray to click: show the panel now, on the pointer's screen.
         mainQueue->async([&shell] { shell.showPanel(); });
     }

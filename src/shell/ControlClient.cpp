@@ -18,7 +18,8 @@ using Action = ControlCommand::Action;
 
 constexpr int notRunning = 1;
 constexpr int badInput = 2;
-// A running Brindell answers at once; a hung one should not hang a shortcut for long.
+// A running Brindell answers at once, one the bus starts for the call within seconds; a hung one
+// should not hang a shortcut for long.
 constexpr int callTimeoutMs = 10000;
 
 int fail(int status, const std::string& message) {
@@ -65,6 +66,10 @@ private:
             name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner") ||
             name == QLatin1String(controlbus::unavailable)) {
             return {notRunning, "Brindell is not running."};
+        }
+        if (name.startsWith(QLatin1String("org.freedesktop.DBus.Error.Spawn."))) {
+            return {notRunning, "Brindell is not running and could not be started: " +
+                                    (text.empty() ? name.toStdString() : text) + "."};
         }
         if (name == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
             name == QLatin1String("org.freedesktop.DBus.Error.Timeout")) {
@@ -225,8 +230,11 @@ int runControl(const std::vector<std::string>& args) {
         return fail(notRunning, "Brindell is not running: there is no session bus (" +
                                     bus.lastError().message().toStdString() + ").");
     }
+    // With its service file installed, the bus starts Brindell for the call.
+    const QString service = QString::fromLatin1(controlbus::serviceName);
     if (bus.interface() == nullptr ||
-        !bus.interface()->isServiceRegistered(QString::fromLatin1(controlbus::serviceName))) {
+        (!bus.interface()->isServiceRegistered(service) &&
+         !bus.interface()->activatableServiceNames().value().contains(service))) {
         return fail(notRunning, "Brindell is not running.");
     }
     Client client(bus);

@@ -86,8 +86,8 @@ bool isSecureAddress(const std::string& address) {
 } // namespace
 
 QString menuBarHint(const QString& shortcut) {
-    return QStringLiteral("If the icon is hidden or does not fit in the menu bar, press ") +
-           shortcut + QStringLiteral(" to open the mixer.");
+    return QStringLiteral("If the icon is hidden or there is no system tray, press ") + shortcut +
+           QStringLiteral(" to open the mixer.");
 }
 
 QString desktopShortcutHintText() {
@@ -209,8 +209,8 @@ void SettingsView::buildShortcut() {
 }
 
 void SettingsView::buildMenuBar() {
-    QWidget* section = addSection(QStringLiteral("Menu bar"));
-    iconToggle_ = new QCheckBox(QStringLiteral("Show icon in the menu bar"), section);
+    QWidget* section = addSection(QStringLiteral("System tray"));
+    iconToggle_ = new QCheckBox(QStringLiteral("Show icon in the system tray"), section);
     section->layout()->addWidget(iconToggle_);
     iconCaption_ = addCaption(section, {});
     connect(iconToggle_, &QCheckBox::clicked, this, [this](bool on) {

@@ -93,6 +93,34 @@ TEST(CommandLine, BadArgumentsGetOneClearMessage) {
     EXPECT_EQ(errorOf({"-x"}), "unknown option '-x' (see brindell --help)");
 }
 
+TEST(CommandLine, QtsOwnOptionsAndTheirValuesAreLeftToQt) {
+    // A desktop or a user may start any Qt program with these; they never change the mode.
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"-platform", "xcb"},
+             {"--platform", "wayland"},
+             {"-session", "10d2f3e4a5b6c7000170000000010"},
+             {"-style=fusion", "-reverse"},
+             {"--style", "--dark"}, // Qt takes the word after -style whatever it looks like
+             {"--stylesheet=/tmp/a.qss", "-platformtheme", "gtk3", "-display", ":1"},
+             {"-platform"}, // a value Qt would find missing is Qt's business too
+         }) {
+        const CommandLine c = parse(args);
+        EXPECT_EQ(c.mode, Mode::launch) << args.front();
+        EXPECT_FALSE(c.dark) << args.front();
+    }
+    const CommandLine preview = parse({"-platform", "offscreen", "--preview-engine"});
+    EXPECT_TRUE(preview.previewEngine);
+    const CommandLine snapshot = parse({"--mixer-snapshot", "-platform", "offscreen"});
+    EXPECT_EQ(snapshot.mode, Mode::mixerSnapshot);
+    EXPECT_EQ(snapshot.outputPath, "") << "a Qt option is not a path";
+
+    // Forms Qt itself does not take stay errors.
+    EXPECT_EQ(errorOf({"-platform=xcb"}), "unknown option '-platform=xcb' (see brindell --help)");
+    EXPECT_EQ(errorOf({"-stylefusion"}), "unknown option '-stylefusion' (see brindell --help)");
+    EXPECT_EQ(errorOf({"-platform", "xcb", "extra"}), "unexpected argument 'extra' after xcb");
+    EXPECT_EQ(errorOf({""}), "unexpected argument ''");
+}
+
 TEST(CommandLine, MasterTestTakesNoArgument) {
     EXPECT_EQ(parse({"--mastertest"}).mode, Mode::masterTest);
     EXPECT_EQ(errorOf({"--mastertest", "0.3"}), "unexpected argument '0.3' after --mastertest");

@@ -323,7 +323,7 @@ TEST(ShellWindows, TheIconSwitchHidesAndShowsTheTrayIconAndIsRemembered) {
     launch.shell->start();
     SettingsView& settings = launch.settings();
     QCheckBox* toggle = settings.iconToggle();
-    EXPECT_EQ(toggle->text(), "Show icon in the menu bar");
+    EXPECT_EQ(toggle->text(), "Show icon in the system tray");
     ASSERT_TRUE(toggle->isChecked());
     ASSERT_TRUE(launch.shell->status().isVisible());
 
@@ -350,14 +350,14 @@ TEST(ShellWindows, TheIconSwitchStartsFromTheIconAsTheWindowWasFirstBuilt) {
     EXPECT_FALSE(launch.settings().iconToggle()->isChecked());
 }
 
-TEST(ShellWindows, RecordingANewShortcutUpdatesTheShortcutLineAndTheMenuBarHint) {
+TEST(ShellWindows, RecordingANewShortcutUpdatesTheShortcutLineAndTheTrayHint) {
     Stored stored = onboarded();
     Launch launch(stored);
     launch.shell->start();
     SettingsView& settings = launch.settings();
     EXPECT_EQ(settings.shortcutLabel()->text(), "Ctrl+Shift+Super+M");
     EXPECT_EQ(settings.iconCaption()->text(),
-              "If the icon is hidden or does not fit in the menu bar, press Ctrl+Shift+Super+M "
+              "If the icon is hidden or there is no system tray, press Ctrl+Shift+Super+M "
               "to open the mixer.");
     EXPECT_TRUE(settings.shortcutMessage()->isHidden());
 
@@ -382,7 +382,7 @@ TEST(ShellWindows, RecordingANewShortcutUpdatesTheShortcutLineAndTheMenuBarHint)
     launch.keys.send({40, flags({HotkeyModifiers::optionFlag, HotkeyModifiers::commandFlag})});
     EXPECT_EQ(settings.shortcutLabel()->text(), "Alt+Super+K");
     EXPECT_EQ(settings.iconCaption()->text(),
-              "If the icon is hidden or does not fit in the menu bar, press Alt+Super+K to open "
+              "If the icon is hidden or there is no system tray, press Alt+Super+K to open "
               "the mixer.");
     EXPECT_EQ(settings.recordButton()->text(), "Record");
     EXPECT_TRUE(settings.shortcutMessage()->isHidden());
@@ -443,7 +443,7 @@ TEST(ShellWindows, TheSectionsFollowCrashReportingAndTheWindowHeightWithThem) {
         Launch launch(stored);
         SettingsView& settings = launch.settings();
         EXPECT_EQ(settings.sectionHeaders(),
-                  (QStringList{"Shortcut", "Menu bar", "Startup", "Updates", "Privacy"}));
+                  (QStringList{"Shortcut", "System tray", "Startup", "Updates", "Privacy"}));
         EXPECT_EQ(settings.height(), 780);
         EXPECT_EQ(settings.crashToggle()->text(), "Send anonymous crash reports");
         EXPECT_TRUE(settings.crashCaption()->text().startsWith(
@@ -463,7 +463,7 @@ TEST(ShellWindows, TheSectionsFollowCrashReportingAndTheWindowHeightWithThem) {
     Launch launch(stored, withoutCrashReporting());
     SettingsView& settings = launch.settings();
     EXPECT_EQ(settings.sectionHeaders(),
-              (QStringList{"Shortcut", "Menu bar", "Startup", "Updates"}));
+              (QStringList{"Shortcut", "System tray", "Startup", "Updates"}));
     EXPECT_EQ(settings.height(), 640);
     EXPECT_EQ(settings.privacySection(), nullptr);
     EXPECT_EQ(settings.size().width(), 420);

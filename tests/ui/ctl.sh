@@ -89,7 +89,7 @@ grep -q "Music" "$work/out"
 grep -q "com.example.game" "$work/out"
 expect "$(wc -l <"$work/out")" 5 "lines of the list"
 ctl 0 list --json
-grep -q '"bundleID": "com.example.music"' "$work/out"
+grep -q '"appId": "com.example.music"' "$work/out"
 grep -q '"volume": 0.8' "$work/out"
 grep -q '"outputUID": null' "$work/out"
 expect "$(head -c 1 "$work/out")" "[" "the JSON list opens with"

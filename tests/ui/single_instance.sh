@@ -1,6 +1,7 @@
 #!/bin/sh
 # One Brindell per session: a second launch hands over to the running one (which answers
-# Activate) and exits 0 at once; SIGTERM ends the first cleanly, and its bus name goes with it.
+# Activate) and exits 0 at once, or exits 1 when it does not answer; SIGTERM ends the first
+# cleanly, and its bus name goes with it.
 # Runs on a session bus of its own, which it stops.
 set -eu
 brindell=$1
@@ -42,6 +43,18 @@ await owned || { echo "the first instance never took its name"; cat "$work/first
 QT_QPA_PLATFORM=offscreen timeout 20 "$brindell" --preview-engine >"$work/second.log" 2>&1 ||
     { echo "second launch failed"; cat "$work/second.log"; exit 1; }
 kill -0 "$first" || { echo "the first instance is gone"; exit 1; }
+
+# A first instance that cannot answer (stopped here, hung in life) still owns the name: the
+# second launch waits for it, says so and exits 1 instead of running a second mixer.
+kill -STOP "$first"
+set +e
+QT_QPA_PLATFORM=offscreen timeout 30 "$brindell" --preview-engine >"$work/third.log" 2>&1
+code=$?
+set -e
+kill -CONT "$first"
+[ "$code" -eq 1 ] || { echo "exit $code beside a hung instance"; cat "$work/third.log"; exit 1; }
+grep -q "^brindell: Brindell is already running (process $first) but did not answer within 5 s" \
+    "$work/third.log" || { echo "no clear message"; cat "$work/third.log"; exit 1; }
 
 kill -TERM "$first"
 set +e

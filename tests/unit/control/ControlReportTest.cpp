@@ -76,7 +76,8 @@ TEST(ControlReport, MasterTextAndJsonShowWhatTheDeviceLacks) {
 TEST(ControlReport, JsonUsesNullForAbsentValuesAndSurvivesBadBytes) {
     ControlApp app{7, "", std::string("Bad \xff name"), 0.5, false, "", "", true};
     const auto json = appsJson({app});
-    EXPECT_TRUE(json[0]["bundleID"].is_null());
+    ASSERT_TRUE(json[0].contains("appId")) << "scripts read the app id under this key";
+    EXPECT_TRUE(json[0]["appId"].is_null());
     EXPECT_TRUE(json[0]["outputUID"].is_null());
     EXPECT_TRUE(json[0]["status"].is_null());
     EXPECT_EQ(json[0]["volume"], 0.5);
