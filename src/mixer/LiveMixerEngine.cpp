@@ -23,14 +23,6 @@ float cleanVolume(float volume) {
     return std::clamp(volume, 0.0f, 1.0f);
 }
 
-// An empty UID means the default output, the same as none.
-std::optional<std::string> cleanOutput(std::optional<std::string> uid) {
-    if (uid && uid->empty()) {
-        return std::nullopt;
-    }
-    return uid;
-}
-
 template <typename T> void require(const std::shared_ptr<T>& part, const char* name) {
     if (!part) {
         throw std::invalid_argument(std::string("LiveMixerEngine: missing ") + name);
@@ -478,7 +470,7 @@ void LiveMixerEngine::setMuted(pid_type pid, bool muted) {
 }
 
 void LiveMixerEngine::setOutput(pid_type pid, std::optional<std::string> uid) {
-    submit([pid, uid = cleanOutput(std::move(uid))](LiveMixerEngine& self) {
+    submit([pid, uid = sanitizedOutputUID(std::move(uid))](LiveMixerEngine& self) {
         for (const pid_type member : self.members(pid)) {
             if (!self.manager_->setOutput(member, uid)) {
                 continue;
