@@ -573,6 +573,7 @@ MixerRow LiveMixerEngine::buildRow(const VisibleSource& visible) const {
         row.icon = source.icon->value;
     }
     row.isActive = visible.isActive;
+    row.memberPIDs = source.memberPIDs;
 
     AppSetting remembered;
     if (source.bundleID) {

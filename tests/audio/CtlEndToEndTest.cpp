@@ -59,8 +59,8 @@ const nlohmann::json* appWithPid(const nlohmann::json& apps, int pid) {
 // shows it; bad input changes nothing.
 TEST(CtlEndToEnd, OnePlayersLevelAndOutputFollowTheCommandLine) {
     AudioSession session;
-    auto tone =
-        testing::startTone(session, testing::installToneApplication(session), {"660:0.5"}, 1);
+    const std::string program = testing::installToneApplication(session);
+    auto tone = testing::startTone(session, program, {"660:0.5"}, 1);
     auto pulse = session.paplay();
     LevelMeter speakers(session, AudioSession::speakers, {440, 660});
     LevelMeter headphones(session, AudioSession::headphones, {440, 660});
@@ -117,6 +117,16 @@ TEST(CtlEndToEnd, OnePlayersLevelAndOutputFollowTheCommandLine) {
     EXPECT_EQ(ctl(session, {"mute", "999999"}).status, 2);
     EXPECT_EQ(ctl(session, {"list", "--json"}).output, before);
     EXPECT_TRUE(headphones.waitFor(levels(0, 0.25), 5s)) << headphones.recent();
+
+    // A second instance of the app joins its row; its pid names that row too.
+    auto second = testing::startTone(session, program, {"880:0.5"}, 1);
+    LevelMeter both(session, AudioSession::headphones, {660, 880});
+    EXPECT_TRUE(both.waitFor(LevelMeter::tonesNear({0.25, 0.25}), 10s)) << both.recent();
+    ASSERT_EQ(ctl(session, {"set-volume", std::to_string(second->pid()), "100%"}).status, 0);
+    EXPECT_TRUE(both.waitFor(LevelMeter::tonesNear({0.5, 0.5}), 10s)) << both.recent();
+    const auto grouped = appsOf(ctl(session, {"list", "--json"}).output);
+    EXPECT_TRUE(appWithPid(grouped, tonePid)) << grouped.dump();
+    EXPECT_FALSE(appWithPid(grouped, second->pid())) << "one row for both: " << grouped.dump();
 
     brindell->signal(SIGTERM);
     ASSERT_TRUE(brindell->waitExit(15s));
