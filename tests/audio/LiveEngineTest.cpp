@@ -245,5 +245,79 @@ TEST_F(LiveEngineTest, AnAppMutedElsewhereIsNoRefusalAndAnEmptyOutputIsTheDefaul
     engine->stop();
 }
 
+// Players in pid namespaces of their own (as Flatpak runs them) all claim pid 1. Each is a row of
+// its own and is adjusted alone: the native ones by the host pid the server vouches for, the
+// pulse ones, whose host pid nothing names, by an identity of their client's.
+TEST_F(LiveEngineTest, PlayersInPidNamespacesAreEachTheirOwnRow) {
+    const auto boxed = [&](std::vector<std::string> argv) {
+        argv.insert(argv.begin(), {"unshare", "--pid", "--fork", "--mount-proc", "--kill-child"});
+        return session.run(argv);
+    };
+    // 440 and 660 Hz: two native players; 550 and 770 Hz: two pulse players.
+    const std::vector<double> tones = {440, 660, 550, 770};
+    auto native1 = boxed({BRINDELL_TONE_TOOL, "440:0.5"});
+    auto native2 = boxed({BRINDELL_TONE_TOOL, "660:0.5"});
+    auto pulse1 = boxed({"paplay", session.toneFileAt(550)});
+    auto pulse2 = boxed({"paplay", session.toneFileAt(770)});
+    LevelMeter speakers(session, AudioSession::speakers, tones);
+    ASSERT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0.5, 0.5, 0.5, 0.5}), 10s))
+        << speakers.recent();
+
+    auto engine = startEngine();
+    std::vector<MixerRow> boxedRows;
+    AudioSession::waitUntil(
+        [&] {
+            boxedRows.clear();
+            for (const auto& row : engine->snapshot().rows) {
+                if (tapped(row) && (row.name == "brindell-tone" || row.name == "paplay")) {
+                    boxedRows.push_back(row);
+                }
+            }
+            return boxedRows.size() == 4;
+        },
+        15s);
+    ASSERT_EQ(boxedRows.size(), 4u) << rows(*engine);
+    for (const auto& row : boxedRows) {
+        EXPECT_NE(row.pid, 1) << rows(*engine);
+        EXPECT_EQ(row.memberPIDs.size(), 1u) << rows(*engine);
+        // Native players are known by their host pids, pulse players by their clients.
+        EXPECT_EQ(isHostPID(row.pid), row.name == "brindell-tone") << rows(*engine);
+    }
+
+    // Each row alone: muted, only its own tone goes.
+    for (const auto& row : boxedRows) {
+        engine->setMuted(row.pid, true);
+        std::optional<LevelMeter::Window> window;
+        ASSERT_TRUE(window = speakers.waitFor(
+                        [](const LevelMeter::Window& w) {
+                            return std::count_if(w.tones.begin(), w.tones.end(),
+                                                 [](double t) { return t < 0.01; }) == 1 &&
+                                   std::count_if(w.tones.begin(), w.tones.end(), [](double t) {
+                                       return std::abs(t - 0.5) < 0.03;
+                                   }) == 3;
+                        },
+                        5s))
+            << row.name << " " << row.pid << "\n"
+            << speakers.recent();
+        engine->setMuted(row.pid, false);
+        ASSERT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0.5, 0.5, 0.5, 0.5}), 5s))
+            << speakers.recent();
+    }
+    // And a volume for one pulse player leaves the other alone.
+    const auto pulseRow = std::find_if(boxedRows.begin(), boxedRows.end(),
+                                       [](const MixerRow& r) { return r.name == "paplay"; });
+    engine->setVolume(pulseRow->pid, 0.5f);
+    EXPECT_TRUE(speakers.waitFor(
+        [](const LevelMeter::Window& w) {
+            return std::count_if(w.tones.begin(), w.tones.end(),
+                                 [](double t) { return std::abs(t - 0.25) < 0.03; }) == 1 &&
+                   std::count_if(w.tones.begin(), w.tones.end(),
+                                 [](double t) { return std::abs(t - 0.5) < 0.03; }) == 3;
+        },
+        5s))
+        << speakers.recent();
+    engine->stop();
+}
+
 } // namespace
 } // namespace brindell
