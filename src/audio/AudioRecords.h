@@ -9,6 +9,15 @@ namespace brindell {
 using AudioObjectID = std::uint32_t;
 using pid_type = std::int32_t;
 
+// Linux hands out no pid above PID_MAX_LIMIT. A process the audio system cannot vouch for (a
+// client in another pid namespace whose host pid is unknown) gets an identity at or above
+// firstClientIdentity instead: unique per client, never a host pid, never looked up in /proc.
+inline constexpr pid_type hostPIDLimit = 4'194'304;
+inline constexpr pid_type firstClientIdentity = pid_type{1} << 30;
+constexpr bool isHostPID(pid_type pid) {
+    return pid > 0 && pid <= hostPIDLimit;
+}
+
 // A created process tap.
 struct TapHandle {
     AudioObjectID objectID = 0;

@@ -177,13 +177,14 @@ std::vector<pid_type> resolveApp(const std::vector<MixerRow>& rows, const std::s
     }
     pid_type pid = 0;
     if (parsePid(app, &pid)) {
-        const bool listed = std::any_of(rows.begin(), rows.end(),
-                                        [pid](const MixerRow& row) { return row.pid == pid; });
-        if (!listed) {
+        // Any process of a row names the row: a second instance of an app is its row too.
+        const auto row = std::find_if(rows.begin(), rows.end(),
+                                      [pid](const MixerRow& r) { return r.names(pid); });
+        if (row == rows.end()) {
             throw ControlRequestError(Kind::noSuchApp,
                                       "No app with pid " + app + " is in the mixer.");
         }
-        return {pid};
+        return {row->pid};
     }
     const auto found = matchRows(rows, app);
     if (found.empty()) {
@@ -200,7 +201,7 @@ std::string resolveForgetID(const std::vector<MixerRow>& rows, const std::string
     pid_type pid = 0;
     if (parsePid(app, &pid)) {
         const auto row = std::find_if(rows.begin(), rows.end(),
-                                      [pid](const MixerRow& r) { return r.pid == pid; });
+                                      [pid](const MixerRow& r) { return r.names(pid); });
         if (row == rows.end()) {
             throw ControlRequestError(Kind::noSuchApp,
                                       "No app with pid " + app + " is in the mixer.");

@@ -3,6 +3,7 @@
 #include "queue/ThreadQueue.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -22,14 +23,6 @@ float cleanVolume(float volume) {
     return std::clamp(volume, 0.0f, 1.0f);
 }
 
-// An empty UID means the default output, the same as none.
-std::optional<std::string> cleanOutput(std::optional<std::string> uid) {
-    if (uid && uid->empty()) {
-        return std::nullopt;
-    }
-    return uid;
-}
-
 template <typename T> void require(const std::shared_ptr<T>& part, const char* name) {
     if (!part) {
         throw std::invalid_argument(std::string("LiveMixerEngine: missing ") + name);
@@ -37,6 +30,11 @@ template <typename T> void require(const std::shared_ptr<T>& part, const char* n
 }
 
 } // namespace
+
+const std::set<std::int32_t>& LiveMixerEngine::refusalStatuses() {
+    static const std::set<std::int32_t> statuses = {-EPERM, -EACCES};
+    return statuses;
+}
 
 std::shared_ptr<LiveMixerEngine> LiveMixerEngine::create(Parts parts) {
     require(parts.hardware, "hardware");
@@ -294,8 +292,13 @@ void LiveMixerEngine::reconcile() {
 void LiveMixerEngine::startSession(pid_type pid, const AudioSource& source) {
     try {
         settings_->attach(pid, source.bundleID);
-    } catch (...) {
+    } catch (const TapSessionManager::StartError& e) {
         // Never an error for the user: the row says why, and the app plays untouched.
+        startErrors_.insert_or_assign(pid, startFailureStatus(std::current_exception()));
+        if (e.hardwareError()) {
+            refusals_.push_back(*e.hardwareError()); // judged by the next tick
+        }
+    } catch (...) {
         startErrors_.insert_or_assign(pid, startFailureStatus(std::current_exception()));
     }
 }
@@ -337,6 +340,22 @@ void LiveMixerEngine::tick() {
     }
     const Seconds now = now_();
     permission_.observe(manager_->snapshots(), active, manager_->confirmations(), now);
+    // A refused operation is the verdict: a session that failed on one, or a refused start.
+    // Right after a wake the audio system may not be ready yet: refused starts are dropped
+    // (the wake retries them), failed sessions count once the grace is over.
+    if (now >= permissionGraceUntil_) {
+        for (const SessionSnapshot& snapshot : manager_->snapshots()) {
+            const auto session = manager_->session(snapshot.pid);
+            if (session && session->state.kind() == TapSessionState::Kind::failed &&
+                session->failure) {
+                permission_.noteFailure(*session->failure);
+            }
+        }
+        for (const AudioHardwareError& refusal : refusals_) {
+            permission_.noteFailure(refusal);
+        }
+    }
+    refusals_.clear();
     if (now < permissionGraceUntil_ && permission_.state() == PermissionState::likelyDenied) {
         permission_ = before; // just woken: the audio system may not deliver yet
     }
@@ -352,6 +371,7 @@ void LiveMixerEngine::tick() {
 void LiveMixerEngine::recheckPermission() {
     submit([](LiveMixerEngine& self) {
         self.permission_.forgetVerdict();
+        self.refusals_.clear();
         self.manager_->stopAll();
         self.startErrors_.clear();
         self.reconcile();
@@ -364,6 +384,7 @@ void LiveMixerEngine::wake() {
     }
     permissionGraceUntil_ = now_() + wakeGracePeriod;
     permission_.forgetVerdict();
+    refusals_.clear();
     manager_->stopAll();
     startErrors_.clear();
     cachedOutputs_.reset();
@@ -449,7 +470,7 @@ void LiveMixerEngine::setMuted(pid_type pid, bool muted) {
 }
 
 void LiveMixerEngine::setOutput(pid_type pid, std::optional<std::string> uid) {
-    submit([pid, uid = cleanOutput(std::move(uid))](LiveMixerEngine& self) {
+    submit([pid, uid = sanitizedOutputUID(std::move(uid))](LiveMixerEngine& self) {
         for (const pid_type member : self.members(pid)) {
             if (!self.manager_->setOutput(member, uid)) {
                 continue;
@@ -552,6 +573,7 @@ MixerRow LiveMixerEngine::buildRow(const VisibleSource& visible) const {
         row.icon = source.icon->value;
     }
     row.isActive = visible.isActive;
+    row.memberPIDs = source.memberPIDs;
 
     AppSetting remembered;
     if (source.bundleID) {

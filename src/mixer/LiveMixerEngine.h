@@ -13,6 +13,7 @@
 #include "tapengine/TapSessionManager.h"
 
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -60,7 +61,12 @@ public:
     static constexpr Seconds masterCoalescing = 0.05;
     static constexpr Seconds tickInterval = 0.5;
     static constexpr Seconds visibilityCoolDown = 5.0;
-    static constexpr Seconds silenceThreshold = 8.0;
+    // On PipeWire a refusal is an error, never silence: an app playing silence, paused inside
+    // its stream or muted in another mixer keeps a running stream, so silence alone never
+    // makes the verdict.
+    static constexpr Seconds silenceThreshold = std::numeric_limits<Seconds>::infinity();
+    // What the audio system answers when it refuses Brindell an operation: -EPERM, -EACCES.
+    static const std::set<std::int32_t>& refusalStatuses();
     // At most one settings write per this interval while a slider moves.
     static constexpr Seconds volumeSaveInterval = 0.25;
     // After a wake, silence is not taken as a refusal for this long: the audio system may take
@@ -191,7 +197,9 @@ private:
     // Everything below lives on the queue.
     std::map<pid_type, MixerRowStatus> startErrors_;
     std::optional<std::vector<OutputChoice>> cachedOutputs_;
-    PermissionMonitor permission_{silenceThreshold};
+    PermissionMonitor permission_{silenceThreshold, refusalStatuses()};
+    // Refused starts since the last tick; the tick judges them, once the wake's grace is over.
+    std::vector<AudioHardwareError> refusals_;
     CaptureFailureClassifier classifier_;
     std::shared_ptr<RepeatingTimer> tickTimer_;
     bool stopped_ = false;

@@ -4,6 +4,7 @@
 #include "output/OutputState.h"
 #include "permission/PermissionState.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -76,12 +77,19 @@ struct MixerRow {
     bool isActive = true;                 // playing now; false while a stopped app stays listed
     std::optional<std::string> outputUID; // none: the system default output
     MixerRowStatus status;
+    // Every process of the row playing now (instances and helpers), ascending; each names the
+    // row, as pid does.
+    std::vector<pid_type> memberPIDs;
 
     // The icon takes no part: a new icon alone is not a change of the row.
     friend bool operator==(const MixerRow& a, const MixerRow& b) {
         return a.pid == b.pid && a.bundleID == b.bundleID && a.name == b.name &&
                a.volume == b.volume && a.isMuted == b.isMuted && a.isActive == b.isActive &&
-               a.outputUID == b.outputUID && a.status == b.status;
+               a.outputUID == b.outputUID && a.status == b.status && a.memberPIDs == b.memberPIDs;
+    }
+    bool names(pid_type other) const {
+        return other == pid ||
+               std::find(memberPIDs.begin(), memberPIDs.end(), other) != memberPIDs.end();
     }
 };
 

@@ -4,8 +4,18 @@
 
 namespace brindell {
 
-PermissionMonitor::PermissionMonitor(Seconds silenceThreshold)
-    : silenceThreshold_(silenceThreshold) {}
+PermissionMonitor::PermissionMonitor(Seconds silenceThreshold,
+                                     std::set<std::int32_t> refusalStatuses)
+    : silenceThreshold_(silenceThreshold), refusalStatuses_(std::move(refusalStatuses)) {}
+
+bool PermissionMonitor::noteFailure(const AudioHardwareError& error) {
+    if (error.kind() != AudioHardwareError::Kind::status ||
+        !refusalStatuses_.contains(error.code())) {
+        return false;
+    }
+    state_ = PermissionState::likelyDenied;
+    return true;
+}
 
 void PermissionMonitor::forgetVerdict() {
     state_ = PermissionState::unknown;

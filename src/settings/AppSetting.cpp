@@ -17,4 +17,11 @@ float sanitizedVolume(float volume) {
     return volume;
 }
 
+std::optional<std::string> sanitizedOutputUID(std::optional<std::string> uid) {
+    if (uid && uid->empty()) {
+        return std::nullopt;
+    }
+    return uid;
+}
+
 } // namespace brindell

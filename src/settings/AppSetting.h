@@ -22,4 +22,8 @@ struct AppSetting {
 // 0...1, so -inf gives 0 and +inf gives 1. Negative zero becomes +0 so the stored text is "0".
 float sanitizedVolume(float volume);
 
+// The output rule shared by loading, every setter and the engine: an empty UID names no device,
+// it means the system default output, the same as none.
+std::optional<std::string> sanitizedOutputUID(std::optional<std::string> uid);
+
 } // namespace brindell

@@ -55,7 +55,7 @@ std::optional<AppSetting> decodeSetting(const Json& member) {
         if (!uid->is_string()) {
             return std::nullopt;
         }
-        setting.outputDeviceUID = uid->get<std::string>();
+        setting.outputDeviceUID = sanitizedOutputUID(uid->get<std::string>());
     }
     return setting;
 }

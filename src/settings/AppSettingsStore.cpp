@@ -68,9 +68,7 @@ void AppSettingsStore::update(const std::string& bundleID, AppSetting candidate,
         return;
     }
     candidate.volume = sanitizedVolume(candidate.volume);
-    if (candidate.outputDeviceUID && candidate.outputDeviceUID->empty()) {
-        candidate.outputDeviceUID.reset();
-    }
+    candidate.outputDeviceUID = sanitizedOutputUID(std::move(candidate.outputDeviceUID));
     const auto found = apps_.find(bundleID);
     if (found != apps_.end() && found->second == candidate) {
         return;

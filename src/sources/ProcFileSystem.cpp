@@ -15,6 +15,8 @@ namespace {
 constexpr std::size_t statLimit = 4096;
 constexpr std::size_t cgroupLimit = 16 * 1024;
 constexpr std::size_t flatpakInfoLimit = 64 * 1024;
+constexpr std::size_t cmdlineLimit = 4096;
+constexpr std::size_t commLength = 15; // TASK_COMM_LEN without its terminator
 constexpr std::string_view deletedMark = " (deleted)";
 
 template <typename Number> std::optional<Number> parseNumber(std::string_view text) {
@@ -147,6 +149,9 @@ std::optional<ProcFileSystem::Stat> ProcFileSystem::parseStat(std::string_view t
 }
 
 std::optional<ProcFileSystem::Stat> ProcFileSystem::stat(pid_type pid) const {
+    if (!isHostPID(pid)) {
+        return std::nullopt;
+    }
     const auto text = readFile(path(pid, "stat"), statLimit);
     if (!text) {
         return std::nullopt;
@@ -164,6 +169,9 @@ std::optional<pid_type> ProcFileSystem::parentPID(pid_type pid) const {
 }
 
 std::optional<std::string> ProcFileSystem::executablePath(pid_type pid) const {
+    if (!isHostPID(pid)) {
+        return std::nullopt;
+    }
     std::error_code error;
     std::string target = std::filesystem::read_symlink(path(pid, "exe"), error).native();
     if (error || target.empty()) {
@@ -176,11 +184,50 @@ std::optional<std::string> ProcFileSystem::executablePath(pid_type pid) const {
 }
 
 std::optional<std::string> ProcFileSystem::cgroup(pid_type pid) const {
+    if (!isHostPID(pid)) {
+        return std::nullopt;
+    }
     return readFile(path(pid, "cgroup"), cgroupLimit);
 }
 
 std::optional<std::string> ProcFileSystem::flatpakInfo(pid_type pid) const {
+    if (!isHostPID(pid)) {
+        return std::nullopt;
+    }
     return readFile(path(pid, "root/.flatpak-info"), flatpakInfoLimit);
+}
+
+std::optional<std::string> ProcFileSystem::commandName(pid_type pid) const {
+    if (!isHostPID(pid)) {
+        return std::nullopt;
+    }
+    const auto text = readFile(path(pid, "cmdline"), cmdlineLimit);
+    if (!text) {
+        return std::nullopt;
+    }
+    const std::string_view argv0(text->data(), std::min(text->find('\0'), text->size()));
+    const std::string_view name = argv0.substr(argv0.rfind('/') + 1);
+    if (name.empty()) {
+        return std::nullopt;
+    }
+    return std::string(name);
+}
+
+bool ProcFileSystem::runsProgram(pid_type pid, std::string_view binary) const {
+    const auto parsed = stat(pid);
+    if (!parsed) {
+        return false;
+    }
+    if (binary.empty()) {
+        return true;
+    }
+    if (const auto exe = executablePath(pid); exe && exe->substr(exe->rfind('/') + 1) == binary) {
+        return true;
+    }
+    if (const auto name = commandName(pid); name && *name == binary) {
+        return true;
+    }
+    return !parsed->command.empty() && binary.substr(0, commLength) == parsed->command;
 }
 
 } // namespace brindell

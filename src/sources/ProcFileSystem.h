@@ -12,7 +12,8 @@ namespace brindell {
 
 // Reads process facts from a proc file system mounted at root (tests pass a folder of their
 // own). Every read is bounded, and unreadable or malformed files read as "unknown", never as
-// an error: processes come and go between two reads. Thread-safe (keeps no state).
+// an error: processes come and go between two reads. A pid that is no host pid (see isHostPID)
+// is never looked up. Thread-safe (keeps no state).
 class ProcFileSystem {
 public:
     // What /proc/PID/stat says that matters here.
@@ -39,6 +40,13 @@ public:
     std::optional<std::string> cgroup(pid_type pid) const;
     // The process's Flatpak sandbox description, PID/root/.flatpak-info; none outside one.
     std::optional<std::string> flatpakInfo(pid_type pid) const;
+    // The base name of argv[0], the name the program was started as (a symlink's own name, not
+    // its target's). None when it cannot be read or is empty.
+    std::optional<std::string> commandName(pid_type pid) const;
+    // Whether the process is the program a client says it runs: binary is the base name of its
+    // executable, of its argv[0], or its command (which the kernel cuts to 15 bytes). Any
+    // program is when binary is empty; nothing is when the process cannot be read.
+    bool runsProgram(pid_type pid, std::string_view binary) const;
 
     // Parses the contents of a stat file. The command may hold spaces and parentheses, so
     // the fields are counted from the last ")".

@@ -49,6 +49,9 @@ public:
     virtual std::vector<RunningAppRef> runningApps() = 0;
     virtual std::optional<pid_type> parentPID(pid_type pid) = 0;
     virtual std::optional<std::string> executablePath(pid_type pid) = 0;
+    // The name the process gives itself: the audio server's application name for it, else the
+    // name it was started as (argv[0]'s base name, not a symlink's target). None when unknown.
+    virtual std::optional<std::string> givenName(pid_type pid) = 0;
 
     // --- installed applications -----------------------------------------------------------
     // The running application with exactly this pid; none when the pid is not one.

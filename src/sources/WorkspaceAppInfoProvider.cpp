@@ -85,19 +85,38 @@ AppInfo WorkspaceAppInfoProvider::info(pid_type pid,
     }
     const std::lock_guard lock(mutex_);
     const std::optional<std::string> path = workspace_->executablePath(pid);
+    // Without an id, programs started under different names (paplay and pacat are one file)
+    // are told apart by the name they give.
+    std::optional<std::string> given;
+    if (!bundleID) {
+        given = workspace_->givenName(pid);
+    }
     const std::string key = bundleID ? "id:" + *bundleID
-                            : path   ? "path:" + *path
+                            : path   ? "path:" + *path + "\n" + given.value_or("")
+                            : given  ? "name:" + *given
                                      : "pid:" + std::to_string(pid);
     if (std::optional<AppInfo> cached = cache_.get(key)) {
         return *cached;
     }
-    AppInfo result = resolve(pid, bundleID, path);
+    AppInfo result = resolve(pid, bundleID, path, given);
     cache_.set(key, result);
     return result;
 }
 
 AppInfo WorkspaceAppInfoProvider::resolve(pid_type pid, const std::optional<std::string>& bundleID,
-                                          const std::optional<std::string>& path) {
+                                          const std::optional<std::string>& path,
+                                          std::optional<std::string> given) {
+    // After the installed application's name, the name the app gives itself; never the name
+    // of a symlink's target.
+    const auto givenName = [&]() -> std::optional<AppInfo> {
+        if (!given && bundleID) {
+            given = workspace_->givenName(pid);
+        }
+        if (!given || given->empty()) {
+            return std::nullopt;
+        }
+        return AppInfo{*given, workspace_->executableIcon()};
+    };
     if (const auto running = workspace_->runningApplication(pid);
         running && running->localizedName) {
         std::optional<IconReference> icon = running->icon;
@@ -109,6 +128,9 @@ AppInfo WorkspaceAppInfoProvider::resolve(pid_type pid, const std::optional<std:
         return {*running->localizedName, std::move(icon)};
     }
     if (!bundleID && !path) {
+        if (auto named = givenName()) {
+            return *named;
+        }
         return {"Process " + std::to_string(pid), std::nullopt};
     }
     if (bundleID) {
@@ -125,11 +147,16 @@ AppInfo WorkspaceAppInfoProvider::resolve(pid_type pid, const std::optional<std:
             candidate = join(parts, parts.size() - 1);
         }
     }
+    if (path) {
+        if (const auto bundle = workspace_->bundleContaining(*path)) {
+            return bundleResult(*bundle);
+        }
+    }
+    if (auto named = givenName()) {
+        return *named;
+    }
     if (!path) {
         return {nameFromBundleID(*bundleID), std::nullopt};
-    }
-    if (const auto bundle = workspace_->bundleContaining(*path)) {
-        return bundleResult(*bundle);
     }
     return {lastPathComponent(*path), workspace_->executableIcon()};
 }

@@ -11,7 +11,8 @@ namespace brindell {
 class Workspace;
 
 // Names and icons of sources: what the running application says about itself, else the
-// installed application, else the executable, else a name made from the bundle id. Results
+// installed application, else the name the process gives itself (Workspace::givenName), else
+// the executable, else a name made from the bundle id. Results
 // are cached (least recently used goes first), keyed by bundle id, else executable path, else
 // pid; a hit costs one executable-path read and nothing else.
 //
@@ -33,7 +34,7 @@ public:
 
 private:
     AppInfo resolve(pid_type pid, const std::optional<std::string>& bundleID,
-                    const std::optional<std::string>& path);
+                    const std::optional<std::string>& path, std::optional<std::string> given);
     AppInfo bundleResult(const std::string& bundlePath);
 
     const std::shared_ptr<Workspace> workspace_;

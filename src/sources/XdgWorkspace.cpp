@@ -104,6 +104,52 @@ void XdgWorkspace::reportApplicationID(pid_type pid, std::string applicationID) 
     running_.reportApplicationID(pid, std::move(applicationID));
 }
 
+void XdgWorkspace::reportApplicationName(pid_type pid, std::string name) {
+    if (name.empty()) {
+        return;
+    }
+    std::uint64_t start = 0;
+    if (isHostPID(pid)) {
+        const auto stat = proc_->stat(pid);
+        if (!stat) {
+            return; // gone already
+        }
+        start = stat->startTime;
+    }
+    const std::lock_guard lock(namesMutex_);
+    names_[pid] = {start, std::move(name)};
+    // Bounded: processes that have gone drop out, then the lowest pids.
+    constexpr std::size_t limit = 256;
+    if (names_.size() > limit) {
+        std::erase_if(names_, [&](const auto& entry) {
+            if (!isHostPID(entry.first)) {
+                return false;
+            }
+            const auto alive = proc_->stat(entry.first);
+            return !alive || alive->startTime != entry.second.first;
+        });
+    }
+    for (auto it = names_.begin(); names_.size() > limit && it != names_.end();) {
+        it = it->first == pid ? std::next(it) : names_.erase(it);
+    }
+}
+
+std::optional<std::string> XdgWorkspace::givenName(pid_type pid) {
+    {
+        const std::lock_guard lock(namesMutex_);
+        if (const auto found = names_.find(pid); found != names_.end()) {
+            if (!isHostPID(pid)) {
+                return found->second.second;
+            }
+            const auto stat = proc_->stat(pid);
+            if (stat && stat->startTime == found->second.first) {
+                return found->second.second;
+            }
+        }
+    }
+    return proc_->commandName(pid);
+}
+
 std::optional<std::string> XdgWorkspace::applicationID(pid_type pid) {
     return running_.applicationID(pid);
 }

@@ -8,7 +8,9 @@
 #include "sources/Workspace.h"
 
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,6 +55,9 @@ public:
     void notifyWake();
     // The audio server's application id for a process (see RunningApplications).
     void reportApplicationID(pid_type pid, std::string applicationID);
+    // The audio server's application name for a process (a stream's or client's
+    // application.name); given names prefer it over argv[0].
+    void reportApplicationName(pid_type pid, std::string name);
     // The application a process belongs to, helpers and children included.
     std::optional<std::string> applicationID(pid_type pid);
     // Where icon themes and loose icons live: <data dir>/icons, and /usr/share/pixmaps.
@@ -67,6 +72,7 @@ public:
     std::vector<RunningAppRef> runningApps() override;
     std::optional<pid_type> parentPID(pid_type pid) override;
     std::optional<std::string> executablePath(pid_type pid) override;
+    std::optional<std::string> givenName(pid_type pid) override;
     std::optional<RunningAppDetails> runningApplication(pid_type pid) override;
     std::optional<std::string> applicationBundle(const std::string& bundleID) override;
     std::optional<std::string> bundleContaining(const std::string& executablePath) override;
@@ -84,6 +90,10 @@ private:
     const std::shared_ptr<DesktopEntryIndex> index_;
     RunningApplications running_;
     WakeObservers wake_;
+    // Reported application names by pid, with the start time of the process they were reported
+    // for (0 for an identity that is no host pid).
+    std::mutex namesMutex_;
+    std::map<pid_type, std::pair<std::uint64_t, std::string>> names_;
 };
 
 } // namespace brindell

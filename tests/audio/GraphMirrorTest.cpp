@@ -1,5 +1,6 @@
 #include "audio/pipewire/GraphMirror.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
@@ -16,7 +17,15 @@ class GraphMirrorTest : public ::testing::Test {
 protected:
     // The pids whose processes run, as the mirror's probe sees them; none unless a test says so.
     std::set<pid_type> running;
-    GraphMirror mirror{[this](pid_type pid) { return running.contains(pid); }};
+    // The programs of host pids, as the mirror's verifier sees them; a pid not listed runs
+    // whatever its client names.
+    std::map<pid_type, std::string> programs;
+    GraphMirror mirror{[this](pid_type pid) { return running.contains(pid); },
+                       [this](pid_type pid, std::string_view binary) {
+                           const auto found = programs.find(pid);
+                           return found == programs.end() || binary.empty() ||
+                                  found->second == binary;
+                       }};
     std::uint64_t serial = 100;
 
     void add(Kind kind, std::uint32_t id, Props props) {
@@ -124,13 +133,21 @@ TEST(GraphMirrorProbeTest, ProcIsAskedWhetherAProcessRuns) {
     ASSERT_EQ(::waitpid(child, nullptr, 0), child);
 }
 
-TEST_F(GraphMirrorTest, AStreamsOwnPidWinsAndTheServersPidIsTheLastResort) {
-    // pipewire-pulse hosts many apps: its connection carries the server's pid of itself, each
-    // pulse client its own application.process.id.
-    add(Kind::client, 20, {{"pipewire.sec.pid", "300"}});
+TEST_F(GraphMirrorTest, APulseClientIsThePidItClaimsNotTheBridgeTheServerVouchesFor) {
+    // pipewire-pulse connects once for itself and once per pulse client; the server's pid of
+    // each of those connections is pipewire-pulse's own.
+    add(Kind::client, 20,
+        {{"pipewire.sec.pid", "300"},
+         {"application.process.id", "300"},
+         {"application.process.binary", "pipewire"}});
+    add(Kind::client, 24,
+        {{"pipewire.sec.pid", "300"},
+         {"application.process.id", "301"},
+         {"application.process.binary", "pacat"},
+         {"client.api", "pipewire-pulse"}});
     add(Kind::node, 21,
         {{"media.class", "Stream/Output/Audio"},
-         {"client.id", "20"},
+         {"client.id", "24"},
          {"application.process.id", "301"}});
     EXPECT_EQ(mirror.nodePid(21), 301);
     EXPECT_TRUE(mirror.processObject(300));
@@ -146,6 +163,65 @@ TEST_F(GraphMirrorTest, AStreamsOwnPidWinsAndTheServersPidIsTheLastResort) {
     // Capture streams and devices do not count as a process's output.
     add(Kind::node, 23, {{"media.class", "Stream/Input/Audio"}, {"application.process.id", "302"}});
     EXPECT_EQ(mirror.outputStreams(302), std::vector<std::uint32_t>{22});
+}
+
+TEST_F(GraphMirrorTest, ClientsInOtherPidNamespacesAreEachTheirOwnProcess) {
+    programs = {
+        {1, "systemd"}, {300, "pipewire"}, {5001, "pw-cat"}, {5002, "pw-cat"}, {5003, "pacat"}};
+    const auto client = [&](std::uint32_t id, Props props, bool pulse) {
+        props["application.process.binary"] = pulse ? "pacat" : "pw-cat";
+        if (pulse) {
+            props["client.api"] = "pipewire-pulse";
+            props["pipewire.sec.pid"] = "300";
+        }
+        add(Kind::client, id, props);
+        add(Kind::node, id + 1,
+            {{"media.class", "Stream/Output/Audio"},
+             {"client.id", std::to_string(id)},
+             {"application.process.id", props["application.process.id"]},
+             {"application.name", pulse ? "paplay" : "pw-play"}});
+        return serial - 2; // the client's
+    };
+    // Two native players, each pid 1 in its own namespace: the server knows their host pids.
+    client(80, {{"application.process.id", "1"}, {"pipewire.sec.pid", "5001"}}, false);
+    client(82, {{"application.process.id", "1"}, {"pipewire.sec.pid", "5002"}}, false);
+    // Two pulse players in namespaces: nothing names their host pids.
+    const auto first = client(84, {{"application.process.id", "1"}}, true);
+    const auto second = client(86, {{"application.process.id", "1"}}, true);
+    // A pulse player on the host, and one claiming a host pid that runs another program.
+    client(88, {{"application.process.id", "5003"}}, true);
+    const auto liar = client(90, {{"application.process.id", "5001"}}, true);
+
+    EXPECT_EQ(mirror.nodePid(81), 5001);
+    EXPECT_EQ(mirror.nodePid(83), 5002);
+    EXPECT_EQ(mirror.nodePid(85), firstClientIdentity + static_cast<pid_type>(first));
+    EXPECT_EQ(mirror.nodePid(87), firstClientIdentity + static_cast<pid_type>(second));
+    EXPECT_EQ(mirror.nodePid(89), 5003);
+    EXPECT_EQ(mirror.nodePid(91), firstClientIdentity + static_cast<pid_type>(liar));
+    EXPECT_FALSE(mirror.processObject(1)) << "a namespace's pid names nothing here";
+    EXPECT_EQ(mirror.outputStreams(5001), std::vector<std::uint32_t>{81});
+
+    std::map<pid_type, std::optional<std::string>> names;
+    for (const auto& process : mirror.audioProcesses()) {
+        names[process.pid] = process.applicationName;
+        EXPECT_TRUE(isHostPID(process.pid) || process.pid >= firstClientIdentity);
+    }
+    EXPECT_EQ(names.size(), 6u);
+    EXPECT_EQ(names[5001], "pw-play");
+    EXPECT_EQ(names[firstClientIdentity + static_cast<pid_type>(first)], "paplay");
+
+    // A client that leaves takes its identity with it.
+    mirror.remove(85);
+    mirror.remove(84);
+    EXPECT_FALSE(mirror.processObject(firstClientIdentity + static_cast<pid_type>(first)));
+}
+
+TEST(GraphMirrorProbeTest, ProcSaysWhichProgramAProcessRuns) {
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").filename();
+    EXPECT_TRUE(GraphMirror::processRunsProgram(::getpid(), self));
+    EXPECT_TRUE(GraphMirror::processRunsProgram(::getpid(), ""));
+    EXPECT_FALSE(GraphMirror::processRunsProgram(::getpid(), "mpv"));
+    EXPECT_FALSE(GraphMirror::processRunsProgram(firstClientIdentity, ""));
 }
 
 TEST_F(GraphMirrorTest, PlayingProcessesAreThoseWithARunningPlaybackStream) {
@@ -208,9 +284,13 @@ TEST_F(GraphMirrorTest, AudioProcessesCarryTheStateOfTheirAudioStreams) {
 TEST_F(GraphMirrorTest, AnAudioProcessTakesItsApplicationIDFromItsStreamsThenItsClients) {
     // pipewire-pulse's own connection names its own id; the pulse client's stream names its app.
     add(Kind::client, 70, {{"pipewire.sec.pid", "300"}, {"application.id", "org.pipewire.pulse"}});
+    add(Kind::client, 78,
+        {{"pipewire.sec.pid", "300"},
+         {"application.process.id", "301"},
+         {"client.api", "pipewire-pulse"}});
     add(Kind::node, 71,
         {{"media.class", "Stream/Output/Audio"},
-         {"client.id", "70"},
+         {"client.id", "78"},
          {"application.process.id", "301"},
          {"application.id", "org.example.Player"}});
     // A sandboxed app: the portal's id on its client, a name of its own choosing on a stream.

@@ -4,7 +4,13 @@
 #include "support/LevelMeter.h"
 #include "support/TestFiles.h"
 
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <map>
+#include <thread>
 
 namespace brindell {
 namespace {
@@ -82,6 +88,35 @@ protected:
 
     std::unique_ptr<testing::ChildProcess> playTone() {
         return testing::startTone(session, toneProgram, {"660:0.5"}, 1);
+    }
+
+    // The ids of the playback stream nodes whose client says it is pid.
+    std::vector<int> streamNodes(int pid) {
+        std::map<int, int> clientPids;
+        std::vector<int> nodes;
+        const auto graph = session.dump();
+        for (const auto& object : graph) {
+            if (object.value("type", "") == "PipeWire:Interface:Client") {
+                const auto& props = object["info"]["props"];
+                const auto claimed = props.value("application.process.id", nlohmann::json());
+                if (claimed.is_string()) {
+                    clientPids[object.value("id", 0)] = std::stoi(claimed.get<std::string>());
+                } else if (claimed.is_number()) {
+                    clientPids[object.value("id", 0)] = claimed.get<int>();
+                }
+            }
+        }
+        for (const auto& object : graph) {
+            if (object.value("type", "") != "PipeWire:Interface:Node") {
+                continue;
+            }
+            const auto& props = object["info"]["props"];
+            if (props.value("media.class", "") == "Stream/Output/Audio" &&
+                clientPids[props.value("client.id", -1)] == pid) {
+                nodes.push_back(object.value("id", 0));
+            }
+        }
+        return nodes;
     }
 
     AudioSession session;
@@ -173,6 +208,114 @@ TEST_F(LiveEngineTest, AnAppThatReopensItsStreamKeepsItsVolume) {
     ASSERT_TRUE(tone->writeLine("open 660:0.5"));
     ASSERT_TRUE(tone->waitForLine("streaming 1", 5s));
     EXPECT_TRUE(speakers.waitFor(levels(0, 0.25), 10s, 5)) << speakers.recent();
+    engine->stop();
+}
+
+// An app that is silenced in another mixer keeps a running stream: its silence is no refusal of
+// capture, so the mixer keeps working for it and for apps that start later. Such a later app's
+// remembered output "" is the system default.
+TEST_F(LiveEngineTest, AnAppMutedElsewhereIsNoRefusalAndAnEmptyOutputIsTheDefault) {
+    std::filesystem::create_directories(session.folder() + "/settings");
+    std::ofstream(session.folder() + "/settings/perAppSettings.json")
+        << R"({"apps":{")" << toneID
+        << R"(":{"isMuted":false,"outputDeviceUID":"","volume":1}},"version":1})";
+    auto pulse = session.paplay();
+    LevelMeter speakers(session, AudioSession::speakers, {440, 660});
+    ASSERT_TRUE(speakers.waitFor(levels(0.5, 0), 10s)) << speakers.recent();
+    // Muted in its own stream, as pavucontrol or wpctl do it.
+    const auto nodes = streamNodes(pulse->pid());
+    ASSERT_EQ(nodes.size(), 1u);
+    ASSERT_EQ(session.runToEnd({"wpctl", "set-mute", std::to_string(nodes[0]), "1"}), 0);
+    ASSERT_TRUE(speakers.waitFor(levels(0, 0), 5s)) << speakers.recent();
+
+    auto engine = startEngine();
+    ASSERT_TRUE(waitForRow(*engine, pulse->pid(), [](const MixerRow& r) { return r.isActive; }))
+        << rows(*engine);
+    std::this_thread::sleep_for(15s);
+    EXPECT_EQ(engine->snapshot().permission, PermissionState::unknown);
+    EXPECT_TRUE(waitForRow(*engine, pulse->pid(), [](const MixerRow& r) {
+        return r.status.kind() == MixerRowStatus::Kind::starting;
+    })) << rows(*engine);
+
+    auto tone = playTone();
+    ASSERT_TRUE(waitForRow(*engine, tone->pid(), tapped)) << rows(*engine);
+    engine->setVolume(tone->pid(), 0.5f);
+    EXPECT_TRUE(speakers.waitFor(levels(0, 0.25), 5s)) << speakers.recent();
+    EXPECT_NE(engine->snapshot().permission, PermissionState::likelyDenied);
+    engine->stop();
+}
+
+// Players in pid namespaces of their own (as Flatpak runs them) all claim pid 1. Each is a row of
+// its own and is adjusted alone: the native ones by the host pid the server vouches for, the
+// pulse ones, whose host pid nothing names, by an identity of their client's.
+TEST_F(LiveEngineTest, PlayersInPidNamespacesAreEachTheirOwnRow) {
+    const auto boxed = [&](std::vector<std::string> argv) {
+        argv.insert(argv.begin(), {"unshare", "--pid", "--fork", "--mount-proc", "--kill-child"});
+        return session.run(argv);
+    };
+    // 440 and 660 Hz: two native players; 550 and 770 Hz: two pulse players.
+    const std::vector<double> tones = {440, 660, 550, 770};
+    auto native1 = boxed({BRINDELL_TONE_TOOL, "440:0.5"});
+    auto native2 = boxed({BRINDELL_TONE_TOOL, "660:0.5"});
+    auto pulse1 = boxed({"paplay", session.toneFileAt(550)});
+    auto pulse2 = boxed({"paplay", session.toneFileAt(770)});
+    LevelMeter speakers(session, AudioSession::speakers, tones);
+    ASSERT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0.5, 0.5, 0.5, 0.5}), 10s))
+        << speakers.recent();
+
+    auto engine = startEngine();
+    std::vector<MixerRow> boxedRows;
+    AudioSession::waitUntil(
+        [&] {
+            boxedRows.clear();
+            for (const auto& row : engine->snapshot().rows) {
+                if (tapped(row) && (row.name == "brindell-tone" || row.name == "paplay")) {
+                    boxedRows.push_back(row);
+                }
+            }
+            return boxedRows.size() == 4;
+        },
+        15s);
+    ASSERT_EQ(boxedRows.size(), 4u) << rows(*engine);
+    for (const auto& row : boxedRows) {
+        EXPECT_NE(row.pid, 1) << rows(*engine);
+        EXPECT_EQ(row.memberPIDs.size(), 1u) << rows(*engine);
+        // Native players are known by their host pids, pulse players by their clients.
+        EXPECT_EQ(isHostPID(row.pid), row.name == "brindell-tone") << rows(*engine);
+    }
+
+    // Each row alone: muted, only its own tone goes.
+    for (const auto& row : boxedRows) {
+        engine->setMuted(row.pid, true);
+        std::optional<LevelMeter::Window> window;
+        ASSERT_TRUE(window = speakers.waitFor(
+                        [](const LevelMeter::Window& w) {
+                            return std::count_if(w.tones.begin(), w.tones.end(),
+                                                 [](double t) { return t < 0.01; }) == 1 &&
+                                   std::count_if(w.tones.begin(), w.tones.end(), [](double t) {
+                                       return std::abs(t - 0.5) < 0.03;
+                                   }) == 3;
+                        },
+                        5s))
+            << row.name << " " << row.pid << "\n"
+            << speakers.recent();
+        engine->setMuted(row.pid, false);
+        ASSERT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0.5, 0.5, 0.5, 0.5}), 5s))
+            << speakers.recent();
+    }
+    // And a volume for one pulse player leaves the other alone.
+    const auto pulseRow = std::find_if(boxedRows.begin(), boxedRows.end(),
+                                       [](const MixerRow& r) { return r.name == "paplay"; });
+    engine->setVolume(pulseRow->pid, 0.5f);
+    EXPECT_TRUE(speakers.waitFor(
+        [](const LevelMeter::Window& w) {
+            return std::count_if(w.tones.begin(), w.tones.end(),
+                                 [](double t) { return std::abs(t - 0.25) < 0.03; }) == 1 &&
+                   std::count_if(w.tones.begin(), w.tones.end(),
+                                 [](double t) { return std::abs(t - 0.5) < 0.03; }) == 3;
+        },
+        5s))
+        << speakers.recent();
     engine->stop();
 }
 

@@ -432,6 +432,16 @@ TEST_F(PipeWireHardwareTest, DevicesListWithTheirTraitsAndChangesAreReported) {
     ASSERT_EQ(devices.size(), 3u);
     EXPECT_EQ(devices[2].uid, "com.quorvel.Brindell.agg.test-1");
     EXPECT_EQ(devices[2].name, "Brindell " + std::to_string(player->pid()));
+    // Other mixers see the app's name on its sink.
+    for (const auto& object : session.dump()) {
+        if (object.value("type", "") != "PipeWire:Interface:Node") {
+            continue;
+        }
+        const auto& props = object["info"]["props"];
+        if (props.value("node.name", "") == devices[2].uid) {
+            EXPECT_EQ(props.value("node.description", ""), "brindell-tone (Brindell)");
+        }
+    }
     EXPECT_EQ(devices[2].transport, DeviceTransport::aggregate);
     EXPECT_TRUE(devices[2].isPrivateAggregate);
     EXPECT_EQ(devices[2].outputChannels, 2);

@@ -160,5 +160,29 @@ TEST(Stress, TwentyPlayersAKillAndARestart) {
         << session.wirePlumberState("restore-stream");
 }
 
+// Two instances of one application are one row; ctl takes the pid of either for it.
+TEST(Ctl, ASecondInstanceJoinsItsRow) {
+    AudioSession session;
+    const std::string program = testing::installToneApplication(session);
+    auto tone = testing::startTone(session, program, {"660:0.5"}, 1);
+    LevelMeter speakers(session, AudioSession::speakers, {660, 880});
+    auto brindell = testing::startBrindell(session, session.folder() + "/brindell.log");
+    ASSERT_TRUE(AudioSession::waitUntil(
+        [&] {
+            const auto apps = testing::appsOf(testing::ctl(session, {"list", "--json"}).output);
+            return testing::appWithPid(apps, tone->pid()) != nullptr;
+        },
+        30s));
+    ASSERT_EQ(testing::ctl(session, {"set-volume", std::to_string(tone->pid()), "50%"}).status, 0);
+    auto second = testing::startTone(session, program, {"880:0.5"}, 1);
+    EXPECT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0.25, 0.25}), 10s)) << speakers.recent();
+    ASSERT_EQ(testing::ctl(session, {"set-volume", std::to_string(second->pid()), "100%"}).status,
+              0);
+    EXPECT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0.5, 0.5}), 10s)) << speakers.recent();
+    const auto apps = testing::appsOf(testing::ctl(session, {"list", "--json"}).output);
+    EXPECT_TRUE(testing::appWithPid(apps, tone->pid())) << apps.dump();
+    EXPECT_FALSE(testing::appWithPid(apps, second->pid())) << "one row for both: " << apps.dump();
+}
+
 } // namespace
 } // namespace brindell

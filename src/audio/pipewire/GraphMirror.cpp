@@ -1,10 +1,13 @@
 #include "audio/pipewire/GraphMirror.h"
 
+#include "sources/ProcFileSystem.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <fcntl.h>
 #include <iterator>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <tuple>
@@ -78,14 +81,23 @@ std::int64_t positionCount(std::string_view positions) {
 
 } // namespace
 
-GraphMirror::GraphMirror(ProcessProbe isRunning) : isRunning_(std::move(isRunning)) {
+GraphMirror::GraphMirror(ProcessProbe isRunning, ProgramProbe isProgram)
+    : isRunning_(std::move(isRunning)), isProgram_(std::move(isProgram)) {
     if (!isRunning_) {
         isRunning_ = [](pid_type) { return false; };
     }
+    if (!isProgram_) {
+        isProgram_ = [](pid_type, std::string_view) { return false; };
+    }
+}
+
+bool GraphMirror::processRunsProgram(pid_type pid, std::string_view binary) {
+    static const ProcFileSystem proc;
+    return processIsRunning(pid) && proc.runsProgram(pid, binary);
 }
 
 bool GraphMirror::processIsRunning(pid_type pid) {
-    if (pid <= 0) {
+    if (!isHostPID(pid)) {
         return false;
     }
     // Plain reads: this runs on the loop thread for every held process.
@@ -284,6 +296,10 @@ std::vector<AudioDeviceInfo> GraphMirror::devices() const {
         info.objectID = node->id;
         info.uid = std::string(prop(node->props, "node.name"));
         info.name = std::string(prop(node->props, "node.description"));
+        if (const std::string_view own = prop(node->props, perAppSinkNameKey);
+            !own.empty() && isPerAppSink(node->id)) {
+            info.name = std::string(own);
+        }
         if (info.name.empty()) {
             info.name = std::string(prop(node->props, "node.nick"));
         }
@@ -365,22 +381,57 @@ std::optional<std::string> GraphMirror::preferredSink() const {
     return best;
 }
 
+std::optional<pid_type> GraphMirror::clientIdentity(const Object& client) const {
+    const std::string_view claimedText = prop(client.props, "application.process.id");
+    const std::string_view vouchedText = prop(client.props, "pipewire.sec.pid");
+    const std::string_view binary = prop(client.props, "application.process.binary");
+    const std::string_view api = prop(client.props, "client.api");
+    std::string key;
+    for (const std::string_view part : {claimedText, vouchedText, binary, api}) {
+        key.append(part).push_back('\n');
+    }
+    if (key == client.identityKey) {
+        return client.identity;
+    }
+    client.identityKey = std::move(key);
+
+    const auto claimed = parseInt<pid_type>(claimedText);
+    const auto vouched = parseInt<pid_type>(vouchedText);
+    // pipewire-pulse connects once for each of its clients: the server vouches for the bridge,
+    // so only the claimed pid can name the app, and only once verified.
+    const bool bridged = api == "pipewire-pulse";
+    const auto candidate = bridged ? claimed : (vouched ? vouched : claimed);
+    if (!claimed && !vouched) {
+        client.identity.reset();
+    } else if (candidate && *candidate > 1 && isHostPID(*candidate) &&
+               isProgram_(*candidate, binary)) {
+        client.identity = candidate;
+    } else {
+        constexpr std::uint64_t span = std::numeric_limits<pid_type>::max() - firstClientIdentity;
+        const std::uint64_t serial = client.serial != 0 ? client.serial : client.id;
+        client.identity = firstClientIdentity + static_cast<pid_type>(serial % span);
+    }
+    return client.identity;
+}
+
 std::optional<pid_type> GraphMirror::pidOf(const Object& object) const {
     if (object.kind == Kind::client) {
-        if (auto pid = parseInt<pid_type>(prop(object.props, "application.process.id"))) {
-            return pid;
-        }
-        // The server's own record of the peer, for clients that do not say who they are.
-        return parseInt<pid_type>(prop(object.props, "pipewire.sec.pid"));
+        return clientIdentity(object);
     }
     if (object.kind == Kind::node) {
-        if (auto pid = parseInt<pid_type>(prop(object.props, "application.process.id"))) {
-            return pid;
-        }
+        // A stream belongs to its client's process: the pid a stream claims for itself is the
+        // client's claim again, or in another namespace's numbering.
         if (auto clientID = parseInt<std::uint32_t>(prop(object.props, "client.id"))) {
             if (const Object* client = findKind(*clientID, Kind::client)) {
-                return pidOf(*client);
+                if (auto pid = clientIdentity(*client)) {
+                    return pid;
+                }
             }
+        }
+        auto pid = parseInt<pid_type>(prop(object.props, "application.process.id"));
+        if (pid && isHostPID(*pid) &&
+            isProgram_(*pid, prop(object.props, "application.process.binary"))) {
+            return pid;
         }
     }
     return std::nullopt;
@@ -488,13 +539,15 @@ std::vector<GraphMirror::AudioProcess> GraphMirror::audioProcesses() const {
                                                   "pipewire.access.portal.app_id"};
     std::map<pid_type, AudioProcess> byPid;
     std::map<pid_type, Candidate> ids;
+    std::map<pid_type, Candidate> names;
     std::vector<pid_type> pids;
     for (const auto& [pid, process] : processes_) {
         pids.push_back(pid);
     }
     for (const pid_type pid : pids) {
         if (const Process* process = liveProcess(pid)) {
-            byPid[pid] = AudioProcess{process->id, pid, std::nullopt, false, false, false, {}};
+            byPid[pid] =
+                AudioProcess{process->id, pid, std::nullopt, std::nullopt, false, false, false, {}};
         }
     }
     for (const auto& [id, object] : objects_) {
@@ -514,6 +567,14 @@ std::vector<GraphMirror::AudioProcess> GraphMirror::audioProcesses() const {
             process->second.streams.push_back(id);
             process->second.runningOutput |= output && object.running;
             process->second.runningInput |= input && object.running;
+        }
+        if (const std::string_view name = prop(object.props, "application.name"); !name.empty()) {
+            Candidate candidate{0, stream ? 0 : 1, object.serial, std::string(name)};
+            auto found = names.find(*pid);
+            if (found == names.end() || std::tie(candidate.object, candidate.serial) <
+                                            std::tie(found->second.object, found->second.serial)) {
+                names[*pid] = std::move(candidate);
+            }
         }
         for (int key = 0; key < static_cast<int>(std::size(idKeys)); ++key) {
             const std::string_view value = prop(object.props, idKeys[key]);
@@ -535,6 +596,9 @@ std::vector<GraphMirror::AudioProcess> GraphMirror::audioProcesses() const {
         process.running = process.runningOutput || process.runningInput;
         if (auto id = ids.find(pid); id != ids.end()) {
             process.applicationID = id->second.value;
+        }
+        if (auto name = names.find(pid); name != names.end()) {
+            process.applicationName = name->second.value;
         }
         result.push_back(std::move(process));
     }

@@ -17,6 +17,9 @@ inline constexpr const char* perAppSinkMarker = "brindell.per-app-sink";
 // On a per-app sink: the node.name of the device its audio goes on to, so that whoever finds the
 // sink as the default output can tell which device is really playing.
 inline constexpr const char* perAppSinkOutputKey = "brindell.output-device";
+// On a per-app sink: the aggregate's own name ("Brindell 412"), which the sink lists under; its
+// node.description names the app for other mixers ("Firefox (Brindell)").
+inline constexpr const char* perAppSinkNameKey = "brindell.aggregate-name";
 
 // The PipeWire object ids the adapter hands out itself (process objects, taps) start here, far
 // above the graph's own ids, which PipeWire keeps small by reusing them.
@@ -35,10 +38,15 @@ public:
     enum class Kind { node, port, link, client, device };
     // Whether the process with this pid still runs.
     using ProcessProbe = std::function<bool(pid_type)>;
+    // Whether a host process with this pid runs the program a client names (base name; any
+    // program when empty).
+    using ProgramProbe = std::function<bool(pid_type, std::string_view binary)>;
 
     // isRunning decides how long a pid keeps its process object once its last client and stream
-    // have gone (see processObject); by default it asks /proc.
-    explicit GraphMirror(ProcessProbe isRunning = processIsRunning);
+    // have gone (see processObject); isProgram verifies the pid a client claims. By default both
+    // ask /proc.
+    explicit GraphMirror(ProcessProbe isRunning = processIsRunning,
+                         ProgramProbe isProgram = processRunsProgram);
 
     struct Object {
         Kind kind = Kind::node;
@@ -47,6 +55,9 @@ public:
         Properties props;
         bool failed = false;  // a node that reported the error state
         bool running = false; // a node that reported the running state
+        // A client's identity (see pidOf), kept while the properties it rests on stay.
+        mutable std::string identityKey;
+        mutable std::optional<pid_type> identity;
     };
 
     struct Port {
@@ -117,6 +128,13 @@ public:
     std::optional<std::string> configuredSinkName() const;
 
     // --- processes ------------------------------------------------------------------------
+    // A client's pid is the host pid of its process when that is verified: the server's
+    // pipewire.sec.pid (what the kernel says about the peer; for a client that pipewire-pulse
+    // bridges, that is pipewire-pulse itself, so the pid the client claims is taken instead),
+    // and only when that process runs the program the client names. Otherwise, as for a client
+    // in another pid namespace that claims its own pid 1, the client stands for itself:
+    // firstClientIdentity plus its serial, an identity no host pid can take.
+    //
     // The process object of a pid with at least one client or stream node; assigned when the
     // pid first appears and kept while it stays. A pid whose last client and stream went keeps
     // its object for as long as the process runs: apps that open one connection per stream (as
@@ -139,6 +157,8 @@ public:
         // application.id, else pipewire.access.portal.app_id, of the pid's stream nodes (oldest
         // first), else of its clients; none when no object of the pid names one.
         std::optional<std::string> applicationID;
+        // application.name of its streams (oldest first), else of its clients.
+        std::optional<std::string> applicationName;
         bool running = false;               // one of its audio streams runs
         bool runningInput = false;          // a Stream/Input/Audio node of it runs
         bool runningOutput = false;         // a Stream/Output/Audio node of it runs
@@ -148,8 +168,10 @@ public:
     // Every process object, in the order the pids first appeared.
     std::vector<AudioProcess> audioProcesses() const;
 
-    // The default probe: /proc/<pid> names a process that is not a zombie.
+    // The default probes: /proc/<pid> names a process that is not a zombie; and one that runs
+    // binary (ProcFileSystem::runsProgram).
     static bool processIsRunning(pid_type pid);
+    static bool processRunsProgram(pid_type pid, std::string_view binary);
 
 private:
     struct Process {
@@ -159,6 +181,7 @@ private:
 
     const Object* findKind(std::uint32_t id, Kind kind) const;
     std::optional<pid_type> pidOf(const Object& object) const;
+    std::optional<pid_type> clientIdentity(const Object& client) const;
     void recountProcesses();
     // The entry of a pid that is present or held while still running.
     const Process* liveProcess(pid_type pid) const;
@@ -166,6 +189,7 @@ private:
     std::map<std::uint32_t, Object> objects_;
     std::map<std::pair<std::uint32_t, std::string>, std::pair<std::string, std::string>> metadata_;
     ProcessProbe isRunning_;
+    ProgramProbe isProgram_;
     // Mutable: a read that finds a held process exited drops it, so that a later process with
     // the same pid gets a new object.
     mutable std::map<pid_type, Process> processes_;

@@ -661,13 +661,24 @@ AudioObjectID PipeWireHardware::createAggregate(const AggregateSpec& request) {
         throwStatus(operation, check);
     }
 
+    // Other mixers list the sink: it carries the app's name.
+    const std::string description = impl.graph->read([&](const GraphMirror& m) {
+        for (const auto& process : m.audioProcesses()) {
+            if (process.pid == tap->pid && process.applicationName) {
+                return *process.applicationName + " (Brindell)";
+            }
+        }
+        return request.name;
+    });
+
     // device.routes: WirePlumber's restore-stream keeps no volume state for nodes with routes,
     // so no per-app sink (a fresh name each build) piles up in its state file.
     const struct spa_dict_item items[] = {
         {"factory.name", "support.null-audio-sink"},
         {PW_KEY_MEDIA_CLASS, "Audio/Sink"},
         {PW_KEY_NODE_NAME, request.uid.c_str()},
-        {PW_KEY_NODE_DESCRIPTION, request.name.c_str()},
+        {PW_KEY_NODE_DESCRIPTION, description.c_str()},
+        {perAppSinkNameKey, request.name.c_str()},
         {"audio.position", "FL,FR"},
         {PW_KEY_PRIORITY_SESSION, "0"},
         {PW_KEY_PRIORITY_DRIVER, "1"},

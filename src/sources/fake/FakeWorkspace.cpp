@@ -13,6 +13,12 @@ void FakeWorkspace::addProcess(pid_type pid, std::optional<pid_type> parent,
 void FakeWorkspace::removeProcess(pid_type pid) {
     const std::lock_guard lock(mutex_);
     processes_.erase(pid);
+    givenNames_.erase(pid);
+}
+
+void FakeWorkspace::setGivenName(pid_type pid, std::string name) {
+    const std::lock_guard lock(mutex_);
+    givenNames_[pid] = std::move(name);
 }
 
 void FakeWorkspace::addRunningApp(RunningAppRef app, RunningAppDetails details) {
@@ -99,6 +105,13 @@ std::optional<std::string> FakeWorkspace::executablePath(pid_type pid) {
     record(Call::executablePath);
     const auto found = processes_.find(pid);
     return found == processes_.end() ? std::nullopt : found->second.executablePath;
+}
+
+std::optional<std::string> FakeWorkspace::givenName(pid_type pid) {
+    const std::lock_guard lock(mutex_);
+    record(Call::givenName);
+    const auto found = givenNames_.find(pid);
+    return found == givenNames_.end() ? std::nullopt : std::optional(found->second);
 }
 
 std::optional<RunningAppDetails> FakeWorkspace::runningApplication(pid_type pid) {

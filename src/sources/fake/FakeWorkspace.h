@@ -20,6 +20,7 @@ public:
         runningApps,
         parentPID,
         executablePath,
+        givenName,
         runningApplication,
         applicationBundle,
         bundleContaining,
@@ -43,6 +44,7 @@ public:
     void addProcess(pid_type pid, std::optional<pid_type> parent,
                     std::optional<std::string> executablePath = std::nullopt);
     void removeProcess(pid_type pid);
+    void setGivenName(pid_type pid, std::string name);
     // Running applications are listed in the order they were added (the platform's order).
     void addRunningApp(RunningAppRef app, RunningAppDetails details = {});
     void removeRunningApp(pid_type pid);
@@ -61,6 +63,7 @@ public:
     std::vector<RunningAppRef> runningApps() override;
     std::optional<pid_type> parentPID(pid_type pid) override;
     std::optional<std::string> executablePath(pid_type pid) override;
+    std::optional<std::string> givenName(pid_type pid) override;
     std::optional<RunningAppDetails> runningApplication(pid_type pid) override;
     std::optional<std::string> applicationBundle(const std::string& bundleID) override;
     std::optional<std::string> bundleContaining(const std::string& executablePath) override;
@@ -82,6 +85,7 @@ private:
 
     mutable std::mutex mutex_;
     std::map<pid_type, Process> processes_;
+    std::map<pid_type, std::string> givenNames_;
     std::vector<std::pair<RunningAppRef, RunningAppDetails>> running_;
     std::vector<InstalledApp> installed_;
     std::map<std::string, std::string> displayNames_;

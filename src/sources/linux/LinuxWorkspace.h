@@ -40,6 +40,7 @@ public:
     std::optional<std::string> executablePath(pid_type pid) override {
         return xdg_->executablePath(pid);
     }
+    std::optional<std::string> givenName(pid_type pid) override { return xdg_->givenName(pid); }
     std::optional<RunningAppDetails> runningApplication(pid_type pid) override {
         return xdg_->runningApplication(pid);
     }

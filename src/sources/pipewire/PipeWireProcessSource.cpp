@@ -97,6 +97,9 @@ std::vector<AudioProcessInfo> PipeWireProcessSource::processes() {
         info.isRunning = record.running;
         info.isRunningInput = record.runningInput;
         info.isRunningOutput = record.runningOutput;
+        if (record.applicationName && impl_->options.reportApplicationName) {
+            impl_->options.reportApplicationName(record.pid, *record.applicationName);
+        }
         if (record.applicationID) {
             info.bundleID = record.applicationID;
             if (impl_->options.reportApplicationID) {
@@ -130,9 +133,13 @@ makePipeWireProcessSource(std::shared_ptr<XdgWorkspace> workspace,
         options.reportApplicationID = [workspace](pid_type pid, const std::string& id) {
             workspace->reportApplicationID(pid, id);
         };
+        options.reportApplicationName = [workspace](pid_type pid, const std::string& name) {
+            workspace->reportApplicationName(pid, name);
+        };
     } else {
         options.applicationID = nullptr;
         options.reportApplicationID = nullptr;
+        options.reportApplicationName = nullptr;
     }
     return std::make_shared<PipeWireProcessSource>(std::move(options));
 }

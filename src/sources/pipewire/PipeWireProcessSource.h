@@ -17,7 +17,9 @@ class XdgWorkspace;
 // is in the running state, running input likewise for Stream/Input/Audio. Its bundle id is the
 // application id: application.id, else pipewire.access.portal.app_id, of the pid's streams (then
 // of its clients), else what the workspace says about the pid. An id read from the graph is
-// told to the workspace, so the process grouper knows the application too.
+// told to the workspace, so the process grouper knows the application too, and so is the name
+// the graph gives (application.name), for naming. A process is a verified host pid or a client
+// of its own (see GraphMirror).
 //
 // It keeps a connection of its own to the server, with its own loop thread, and a mirror of the
 // graph fed from the registry there: processes() is answered from the mirror, without a round
@@ -31,7 +33,7 @@ class PipeWireProcessSource final : public AudioProcessSource {
 public:
     // The workspace's application id for a pid; called from processes().
     using ApplicationIDLookup = std::function<std::optional<std::string>(pid_type)>;
-    // Told the application id the graph names for a pid; called from processes().
+    // Told the application id (or name) the graph names for a pid; called from processes().
     using ApplicationIDReport = std::function<void(pid_type, const std::string&)>;
 
     struct Options {
@@ -39,6 +41,7 @@ public:
         double connectTimeout = 5.0; // how long construction waits for the graph, seconds
         ApplicationIDLookup applicationID;
         ApplicationIDReport reportApplicationID;
+        ApplicationIDReport reportApplicationName;
     };
 
     // Connects and waits, up to connectTimeout, until the graph is mirrored. Without a server it

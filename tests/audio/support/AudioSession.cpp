@@ -33,8 +33,8 @@ void writeFile(const fs::path& path, const std::string& text) {
     }
 }
 
-// A 16-bit stereo WAV at 48 kHz: 440 Hz at amplitude 0.5 (16384 of 32768).
-void writeToneWav(const std::string& path, int seconds) {
+// A 16-bit stereo WAV at 48 kHz: a sine (440 Hz unless told) at amplitude 0.5 (16384 of 32768).
+void writeToneWav(const std::string& path, int seconds, int frequency = 440) {
     const std::uint32_t rate = 48000;
     const std::uint32_t frames = rate * static_cast<std::uint32_t>(seconds);
     const std::uint32_t dataBytes = frames * 4;
@@ -57,8 +57,8 @@ void writeToneWav(const std::string& path, int seconds) {
     for (std::uint32_t start = 0; start < frames; start += 4800) {
         for (std::uint32_t i = 0; i < 4800; ++i) {
             const double t = static_cast<double>(start + i) / rate;
-            const auto sample =
-                static_cast<std::int16_t>(std::lround(16384.0 * std::sin(2.0 * M_PI * 440.0 * t)));
+            const auto sample = static_cast<std::int16_t>(
+                std::lround(16384.0 * std::sin(2.0 * M_PI * frequency * t)));
             block[2 * i] = sample;
             block[2 * i + 1] = sample;
         }
@@ -386,6 +386,14 @@ std::unique_ptr<ChildProcess> AudioSession::pwPlay(const std::string& target) {
     }
     argv.push_back(toneFile());
     return run(argv);
+}
+
+std::string AudioSession::toneFileAt(int frequency) {
+    const std::string path = folder_ + "/tone-" + std::to_string(frequency) + ".wav";
+    if (!std::filesystem::exists(path)) {
+        writeToneWav(path, 60, frequency);
+    }
+    return path;
 }
 
 std::unique_ptr<ChildProcess> AudioSession::paplay() {

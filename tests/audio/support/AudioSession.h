@@ -53,6 +53,8 @@ public:
     // pw-play / paplay playing a 440 Hz tone at amplitude 0.5 (a 60 s file made once).
     std::unique_ptr<ChildProcess> pwPlay(const std::string& target = {});
     std::unique_ptr<ChildProcess> paplay();
+    // A 60 s tone file of the given frequency at amplitude 0.5, made once.
+    std::string toneFileAt(int frequency);
     // Any program, with the session's environment (and extra variables) and a log in the
     // folder.
     std::unique_ptr<ChildProcess> run(std::vector<std::string> argv, bool pipeStdout = false,

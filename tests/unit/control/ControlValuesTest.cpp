@@ -106,6 +106,13 @@ protected:
 TEST_F(ControlAppResolution, ByPidNamesThatRowOnly) {
     EXPECT_EQ(resolveApp(rows, "11"), std::vector<pid_type>{11});
     EXPECT_EQ(errorKind([&] { resolveApp(rows, "12"); }), Kind::noSuchApp);
+
+    // Any pid of a row's members names the row: two instances grouped as one app.
+    rows[2].memberPIDs = {20, 21, 25};
+    EXPECT_EQ(resolveApp(rows, "25"), std::vector<pid_type>{20});
+    EXPECT_EQ(resolveApp(rows, "20"), std::vector<pid_type>{20});
+    EXPECT_EQ(resolveForgetID(rows, "21"), "com.example.browser");
+    EXPECT_EQ(errorKind([&] { resolveApp(rows, "22"); }), Kind::noSuchApp);
 }
 
 TEST_F(ControlAppResolution, ByIdNamesEveryRowOfTheApp) {

@@ -8,6 +8,7 @@
 #include "sources/fake/FakeAudioProcessSource.h"
 #include "sources/fake/FakeWorkspace.h"
 
+#include <cerrno>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
@@ -324,32 +325,53 @@ TEST_F(LiveMixerEngineTest, StopWritesAPendingVolumeAndEndsEverything) {
     EXPECT_EQ(storage->saves, saves);
 }
 
-TEST_F(LiveMixerEngineTest, WithPermissionLikelyDeniedNoSessionStartsAndRowsSayWhy) {
+TEST_F(LiveMixerEngineTest, SilenceIsNoRefusalButARefusedOperationIs) {
     startEngine();
-    play(700, player, 0.0f); // taps deliver only silence
-    run(7.5);
+    // A sole app playing silence (muted inside its own stream) keeps its session and the
+    // mixer keeps working.
+    play(700, player, 0.0f);
+    run(15.0);
     EXPECT_EQ(engine->snapshot().permission, PermissionState::unknown);
-    EXPECT_TRUE(session(700));
-    run(1.5);
+    ASSERT_TRUE(session(700));
+    EXPECT_EQ(row(700)->status, MixerRowStatus::starting());
+
+    // A failure that is no refusal changes nothing either.
+    hw->fail(Op::createAggregate, -5, 1);
+    play(701, browser);
+    run(1.0);
+    EXPECT_TRUE(engine->startErrors().contains(701));
+    EXPECT_EQ(engine->snapshot().permission, PermissionState::unknown);
+
+    // The audio system refuses an operation: every app plays untouched and rows say why.
+    hw->fail(Op::createAggregate, -EACCES, 1);
+    play(702, browser);
+    run(1.0);
     EXPECT_EQ(engine->snapshot().permission, PermissionState::likelyDenied);
     EXPECT_FALSE(session(700)) << "every app plays untouched";
-    EXPECT_EQ(row(700)->status, MixerRowStatus::needsPermission());
-
-    play(701, browser);
-    run(2.0);
-    EXPECT_FALSE(session(701));
-    EXPECT_EQ(row(701)->status, MixerRowStatus::needsPermission());
     EXPECT_TRUE(hw->taps().empty());
+    EXPECT_EQ(row(700)->status, MixerRowStatus::needsPermission());
+    play(703, browser);
+    run(2.0);
+    EXPECT_FALSE(session(703));
+    EXPECT_EQ(row(703)->status, MixerRowStatus::needsPermission());
 
-    // Check again: both are tapped afresh, and the browser's sound proves the permission.
+    // Check again: tapped afresh, and sound proves the permission.
     engine->recheckPermission();
     scheduler.runPending();
     EXPECT_EQ(engine->snapshot().permission, PermissionState::unknown);
     EXPECT_TRUE(session(700));
-    EXPECT_TRUE(session(701));
+    EXPECT_TRUE(session(703));
     run(1.0);
     EXPECT_EQ(engine->snapshot().permission, PermissionState::granted);
-    EXPECT_EQ(row(701)->status, MixerRowStatus::ok());
+    EXPECT_EQ(row(703)->status, MixerRowStatus::ok());
+
+    // A running session whose rebuild is refused is a verdict too.
+    hw->fail(Op::createTap, -EPERM);
+    engine->setOutput(703, std::string("headphones"));
+    run(1.0);
+    EXPECT_EQ(engine->snapshot().permission, PermissionState::likelyDenied);
+    EXPECT_FALSE(session(700));
+    hw->clearFailures();
 }
 
 TEST_F(LiveMixerEngineTest, StartFailuresRightAfterAWakeAreRetriedThreeSecondsLater) {
@@ -371,19 +393,22 @@ TEST_F(LiveMixerEngineTest, StartFailuresRightAfterAWakeAreRetriedThreeSecondsLa
     EXPECT_EQ(row(800)->status, MixerRowStatus::starting());
 }
 
-TEST_F(LiveMixerEngineTest, ASilenceVerdictInsideTheGracePeriodIsDiscarded) {
+TEST_F(LiveMixerEngineTest, ARefusalInsideTheGracePeriodAfterAWakeIsDiscarded) {
     startEngine();
     play(800, player, 0.0f);
     run(1.0);
+    hw->fail(Op::createTap, -EPERM, 1); // the audio system is not back yet
     workspace->triggerWake();
     scheduler.runPending();
-    const Seconds wokeAt = scheduler.now();
-    // The restarted session is silent from the wake on: 8 s of silence come before 10 s of
-    // grace are over.
+    EXPECT_FALSE(session(800));
     run(9.9);
     EXPECT_EQ(engine->permission().state(), PermissionState::unknown);
-    EXPECT_TRUE(session(800));
-    run(wokeAt + 10.6 - scheduler.now());
+    EXPECT_TRUE(session(800)) << "retried 3 s after the wake";
+
+    // After the grace, a refusal counts.
+    hw->fail(Op::createTap, -EPERM, 1);
+    engine->setOutput(800, std::string("headphones"));
+    run(1.0);
     EXPECT_EQ(engine->permission().state(), PermissionState::likelyDenied);
     EXPECT_FALSE(session(800));
 }

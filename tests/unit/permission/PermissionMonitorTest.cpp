@@ -1,6 +1,7 @@
 #include "permission/PermissionMonitor.h"
 
 #include <gtest/gtest.h>
+#include <limits>
 
 namespace brindell {
 namespace {
@@ -105,6 +106,26 @@ TEST_F(PermissionMonitorTest, ForgettingTheVerdictKeepsTheConfirmationCount) {
     // The same count again is no new proof; silence is judged from scratch.
     EXPECT_EQ(observe({tapped(a, 5, 0)}, {a}, t0 + 1, 3), PermissionState::unknown);
     EXPECT_EQ(observe({tapped(a, 90, 0)}, {a}, t0 + 9, 3), PermissionState::likelyDenied);
+}
+
+TEST(PermissionMonitorRefusal, OnlyARefusedOperationIsTheVerdictWhenSilenceIsNoEvidence) {
+    PermissionMonitor monitor{std::numeric_limits<Seconds>::infinity(), {-1, -13}};
+    monitor.observe({tapped(a, 4, 0)}, {a}, 0, t0);
+    monitor.observe({tapped(a, 4000, 0)}, {a}, 0, t0 + 3600);
+    EXPECT_EQ(monitor.state(), PermissionState::unknown) << "an hour of silence proves nothing";
+
+    EXPECT_FALSE(monitor.noteFailure(AudioHardwareError::status("link", -5)));
+    EXPECT_FALSE(monitor.noteFailure(AudioHardwareError::noSuchObject()));
+    EXPECT_EQ(monitor.state(), PermissionState::unknown);
+    EXPECT_TRUE(monitor.noteFailure(AudioHardwareError::status("link", -13)));
+    EXPECT_EQ(monitor.state(), PermissionState::likelyDenied);
+
+    // Sound still proves capture works; a monitor without refusal statuses ignores failures.
+    monitor.observe({tapped(a, 4001, 1)}, {a}, 0, t0 + 3601);
+    EXPECT_EQ(monitor.state(), PermissionState::granted);
+    PermissionMonitor silent{8.0};
+    EXPECT_FALSE(silent.noteFailure(AudioHardwareError::status("link", -13)));
+    EXPECT_EQ(silent.state(), PermissionState::unknown);
 }
 
 } // namespace

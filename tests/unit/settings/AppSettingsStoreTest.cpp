@@ -69,6 +69,7 @@ TEST(AppSettingsStoreLoad, SanitisesVolumesAndDropsWhatWouldBeTheDefault) {
             "":{"volume":0.5,"isMuted":true},
             "routed":{"volume":1,"isMuted":false,"outputDeviceUID":"hdmi"},
             "nullUID":{"volume":0.25,"isMuted":false,"outputDeviceUID":null},
+            "emptyUID":{"volume":0.5,"isMuted":false,"outputDeviceUID":""},
             "huge":{"volume":3.4e38,"isMuted":true},
             "underflow":{"volume":1e-50,"isMuted":true},
             "extra":{"volume":0.5,"isMuted":false,"future":[1,2]}
@@ -77,6 +78,7 @@ TEST(AppSettingsStoreLoad, SanitisesVolumesAndDropsWhatWouldBeTheDefault) {
                                          {"negative", make(0.0f, false)},
                                          {"routed", make(1.0f, false, "hdmi")},
                                          {"nullUID", make(0.25f, false)},
+                                         {"emptyUID", make(0.5f, false)},
                                          {"huge", make(1.0f, true)},
                                          {"underflow", make(0.0f, true)},
                                          {"extra", make(0.5f, false)}}));
@@ -234,9 +236,9 @@ TEST(AppSettingsStoreUpdate, VolumesAndUIDsAreCleanedBeforeComparing) {
     f.store.setVolume(nan, "a", true); // NaN means unchanged: back to the default
     EXPECT_TRUE(f.store.apps().empty());
 
-    // A stored empty UID (kept as read) is cleared by the next update of its entry.
+    // A stored empty UID means the default output from the start: no device is named "".
     Fixture g(document(R"("a":{"isMuted":true,"outputDeviceUID":"","volume":1})"));
-    EXPECT_EQ(g.store.setting("a"), make(1.0f, true, ""));
+    EXPECT_EQ(g.store.setting("a"), make(1.0f, true));
     g.store.setVolume(0.5f, "a", true);
     EXPECT_EQ(g.store.setting("a"), make(0.5f, true));
 }

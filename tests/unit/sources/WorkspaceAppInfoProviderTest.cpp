@@ -97,6 +97,27 @@ TEST_F(WorkspaceAppInfoProviderTest, ExecutablesAreNamedByTheirApplicationOrThei
     EXPECT_EQ(provider.info(31, "org.example.Beep"), (AppInfo{"beep", executable}));
 }
 
+TEST_F(WorkspaceAppInfoProviderTest, TheNameAnAppGivesComesAfterItsInstallationAndBeforeItsFile) {
+    installPlayer();
+    // paplay is a symlink to pacat: one file, two programs.
+    workspace->addProcess(50, 1, "/usr/bin/pacat");
+    workspace->setGivenName(50, "paplay");
+    workspace->addProcess(51, 1, "/usr/bin/pacat");
+    workspace->setGivenName(51, "pacat");
+    EXPECT_EQ(provider.info(50, std::nullopt), (AppInfo{"paplay", executable}));
+    EXPECT_EQ(provider.info(51, std::nullopt), (AppInfo{"pacat", executable}));
+    // The installed application's name wins.
+    workspace->addProcess(52, 1, "/opt/player/bin/worker");
+    workspace->setGivenName(52, "worker");
+    EXPECT_EQ(provider.info(52, std::nullopt).name, "Player");
+    // A client whose process cannot be read: only the name it gives.
+    workspace->setGivenName(firstClientIdentity + 7, "mpv Media Player");
+    EXPECT_EQ(provider.info(firstClientIdentity + 7, std::nullopt),
+              (AppInfo{"mpv Media Player", executable}));
+    workspace->setGivenName(firstClientIdentity + 8, "Boxed Player");
+    EXPECT_EQ(provider.info(firstClientIdentity + 8, "org.example.Boxed").name, "Boxed Player");
+}
+
 TEST_F(WorkspaceAppInfoProviderTest, CacheHitsCostOnePathReadAndShareByBundleID) {
     installPlayer();
     workspace->addProcess(40, 1, "/opt/player/a");
@@ -107,13 +128,15 @@ TEST_F(WorkspaceAppInfoProviderTest, CacheHitsCostOnePathReadAndShareByBundleID)
     EXPECT_EQ(workspace->totalCalls(), 1u);
     EXPECT_EQ(workspace->callCount(Call::executablePath), 1u);
 
-    // Without an id the path is the key, then the pid.
+    // Without an id the path (with the name the process gives) is the key, then the pid; a hit
+    // also asks for that name.
     workspace->addProcess(42, 1, "/usr/bin/beep");
     workspace->addProcess(43, 1, "/usr/bin/beep");
     provider.info(42, std::nullopt);
     workspace->clearCalls();
     EXPECT_EQ(provider.info(43, std::nullopt).name, "beep");
-    EXPECT_EQ(workspace->totalCalls(), 1u);
+    EXPECT_EQ(workspace->totalCalls(), 2u);
+    EXPECT_EQ(workspace->callCount(Call::givenName), 1u);
     provider.info(44, std::nullopt);
     EXPECT_EQ(provider.info(45, std::nullopt).name, "Process 45");
 }
