@@ -19,7 +19,6 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QStyle>
-#include <QSystemTrayIcon>
 #include <cstdio>
 
 namespace brindell {
@@ -100,12 +99,15 @@ int runBrindell(int argc, char** argv, const LaunchOptions& options) {
 
     ShellController shell(std::move(services), mainQueue, desktop.appearance());
     windows.attach(shell);
+    shell.status().setTrayColors({std::nullopt, desktop.darkScheme()});
     QObject::connect(&desktop, &DesktopSettings::changed, &shell, [&shell, &windows, &desktop] {
         shell.setAppearance(desktop.appearance());
         windows.setAppearance(desktop.appearance());
+        shell.status().setTrayColors({std::nullopt, desktop.darkScheme()});
     });
-    // Opening the running program again (a second launch) brings up its settings.
-    instance.onActivate = [&shell] { shell.openSettings(); };
+    // Opening the running program again (a second launch) brings up its settings, or the panel
+    // where there is no tray icon to reach them from.
+    instance.onActivate = [&shell] { shell.reopen(); };
     // brindell ctl and other scripts: beside the hand-over, on the same name and object.
     std::unique_ptr<ControlService> control;
     if (instance.role() == SingleInstance::Role::primary) {
@@ -129,7 +131,7 @@ int runBrindell(int argc, char** argv, const LaunchOptions& options) {
     const bool startedByBus = !qEnvironmentVariableIsEmpty("DBUS_STARTER_BUS_TYPE");
     qunsetenv("DBUS_STARTER_BUS_TYPE");
     qunsetenv("DBUS_STARTER_ADDRESS");
-    if (!QSystemTrayIcon::isSystemTrayAvailable() && !startedByBus) {
+    if (!shell.status().trayPresent() && !startedByBus) {
         // No tray to click: show the panel now, on the pointer's screen.
         mainQueue->async([&shell] { shell.showPanel(); });
     }

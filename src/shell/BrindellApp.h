@@ -26,7 +26,7 @@ struct LaunchOptions {
 };
 
 // A normal launch: one instance per session (a second launch opens the running one's settings
-// window and exits 0), the tray icon and the panel, until the user quits or SIGTERM, SIGINT or
+// window, or its panel without a tray icon, and exits 0), the tray icon and the panel, until the user quits or SIGTERM, SIGINT or
 // SIGHUP arrive. Returns the exit status.
 int runBrindell(int argc, char** argv, const LaunchOptions& options);
 

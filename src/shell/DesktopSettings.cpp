@@ -69,8 +69,10 @@ void DesktopSettings::settingChanged(const QString& group, const QString& key,
 
 void DesktopSettings::apply(const QString& group, const QString& key, const QVariant& value) {
     const Appearance before = appearance();
+    const std::optional<bool> schemeBefore = darkScheme();
     if (group == appearanceGroup && key == QLatin1String("color-scheme")) {
         prefersDark_ = value.toUInt() == 1;
+        prefersLight_ = value.toUInt() == 2;
     } else if (group == appearanceGroup && key == QLatin1String("contrast")) {
         highContrast_ = value.toUInt() == 1;
     } else if (group == gnomeInterface && key == QLatin1String("enable-animations")) {
@@ -80,9 +82,16 @@ void DesktopSettings::apply(const QString& group, const QString& key, const QVar
     } else {
         return;
     }
-    if (appearance() != before) {
+    if (appearance() != before || darkScheme() != schemeBefore) {
         emit changed();
     }
+}
+
+std::optional<bool> DesktopSettings::darkScheme() const {
+    if (prefersDark_ || prefersLight_) {
+        return prefersDark_;
+    }
+    return std::nullopt;
 }
 
 Appearance DesktopSettings::appearance() const {

@@ -5,6 +5,7 @@
 #include <QDBusConnection>
 #include <QDBusVariant>
 #include <QObject>
+#include <optional>
 
 namespace brindell {
 
@@ -21,6 +22,9 @@ public:
     explicit DesktopSettings(QDBusConnection bus, QObject* parent = nullptr);
 
     Appearance appearance() const;
+    // The desktop's colour scheme as the portal states it: dark (true) or light (false); none
+    // without a portal or a preference.
+    std::optional<bool> darkScheme() const;
 
 signals:
     void changed();
@@ -33,6 +37,7 @@ private:
     void apply(const QString& group, const QString& key, const QVariant& value);
 
     bool prefersDark_ = false;
+    bool prefersLight_ = false;
     bool highContrast_ = false;
     bool gnomeHighContrast_ = false;
     bool animationsOff_ = false;

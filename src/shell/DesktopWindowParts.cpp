@@ -8,12 +8,15 @@
 #include "login/LaunchAtLoginModel.h"
 #include "settings/FileSettingsStorage.h"
 #include "settings/SettingsKeys.h"
+#include "shell/PortalShortcut.h"
 #include "shell/ShellWindows.h"
 #include "updates/BuildMarker.h"
 #include "updates/InfoDictionary.h"
 #include "updates/UpdateController.h"
 
+#include <QDBusConnection>
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -29,8 +32,8 @@ std::shared_ptr<SettingsStorage> settingsFile(std::string_view key) {
 
 bool isWaylandSession() {
     return qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland") ||
-           (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
-            qEnvironmentVariableIsEmpty("DISPLAY"));
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           QGuiApplication::platformName() == QLatin1String("wayland");
 }
 
 WindowParts makeDesktopWindowParts() {
@@ -42,7 +45,13 @@ WindowParts makeDesktopWindowParts() {
     parts.launchAtLogin =
         std::make_shared<LaunchAtLoginModel>(AutostartLoginItem::forCurrentUser());
     parts.onboardingStorage = settingsFile(settingsKeys::onboarding);
-    auto registrar = std::make_shared<X11HotkeyRegistrar>(qtMainThreadFdWatch());
+    std::shared_ptr<HotkeyRegistrar> registrar;
+    if (isWaylandSession()) {
+        parts.portalShortcut = std::make_shared<PortalShortcut>(QDBusConnection::sessionBus());
+        registrar = parts.portalShortcut;
+    } else {
+        registrar = std::make_shared<X11HotkeyRegistrar>(qtMainThreadFdWatch());
+    }
     parts.hotkey =
         std::make_shared<HotkeyController>(registrar, settingsFile(settingsKeys::hotkey));
     parts.recorder = HotkeyRecorderModel::create(parts.hotkey, qtKeyDownMonitorInstaller());

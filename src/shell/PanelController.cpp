@@ -11,6 +11,11 @@
 #include <QPainterPath>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <QtGui/qguiapplication_platform.h>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <xcb/xcb.h>
 
 namespace brindell {
 
@@ -19,6 +24,40 @@ namespace {
 PanelPlacement::Rect toRect(const QRect& rect) {
     return {static_cast<double>(rect.x()), static_cast<double>(rect.y()),
             static_cast<double>(rect.width()), static_cast<double>(rect.height())};
+}
+
+// Qt's tool windows still get a taskbar button and a pager entry on X11: ask the window
+// manager to skip them. Set on the unmapped window before each showing, since a window manager
+// clears the state when the window is withdrawn; Qt adds its own states to it when mapping.
+void keepOutOfTaskbar(QWidget* window) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        return;
+    }
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (connection == nullptr) {
+        return;
+    }
+    const auto intern = [connection](const char* name) {
+        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+            connection,
+            xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
+            nullptr);
+        const xcb_atom_t atom =
+            reply != nullptr ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+        std::free(reply);
+        return atom;
+    };
+    const std::array<xcb_atom_t, 2> states{intern("_NET_WM_STATE_SKIP_TASKBAR"),
+                                           intern("_NET_WM_STATE_SKIP_PAGER")};
+    const xcb_atom_t property = intern("_NET_WM_STATE");
+    if (property == XCB_ATOM_NONE || states[0] == XCB_ATOM_NONE || states[1] == XCB_ATOM_NONE) {
+        return;
+    }
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE,
+                        static_cast<xcb_window_t>(window->winId()), property, XCB_ATOM_ATOM, 32,
+                        static_cast<std::uint32_t>(states.size()), states.data());
+    xcb_flush(connection);
 }
 
 } // namespace
@@ -141,7 +180,7 @@ QSize PanelController::measure(bool layoutFirst) {
     return {MixerView::panelWidth, 200};
 }
 
-void PanelController::show(const std::optional<QRect>& anchor) {
+void PanelController::show(const std::optional<QRect>& anchor, const std::optional<QPoint>& click) {
     using namespace PanelPlacement;
     panel_->resize(measure(true));
 
@@ -179,12 +218,17 @@ void PanelController::show(const std::optional<QRect>& anchor) {
 
     const double width = panel_->width();
     const double height = panel_->height();
-    const Point origin = place(width, height, anchorUp, screens, *pointerScreen);
+    std::optional<Point> clickUp;
+    if (click) {
+        clickUp = Point{click->x() - primary.x, primary.y + primary.height - click->y()};
+    }
+    const Point origin = placeNear(width, height, anchorUp, clickUp, screens, *pointerScreen);
     const Rect placed = toTopDown({origin.x, origin.y, width, height}, primary);
     topEdge_ = origin.y + height;
     panel_->move(qRound(placed.x), qRound(placed.y));
 
     onWillShow();
+    keepOutOfTaskbar(panel_);
     panel_->show();
     if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
         panel_->raise(); // the headless platform has no stacking to change

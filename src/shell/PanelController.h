@@ -3,6 +3,7 @@
 #include "shell/PanelPlacement.h"
 
 #include <QMetaObject>
+#include <QPoint>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -43,9 +44,10 @@ private:
 };
 
 // Shows, places and measures the mixer panel. The panel opens under the tray icon when the
-// icon sits in a bar at the top of its screen, else centred at the top of the screen under the
-// pointer; it keeps its top edge while its content grows or shrinks; Esc, or the activation of
-// another application's window, closes it.
+// icon sits in a bar at the top of its screen, next to the icon or the point it was clicked at
+// for any other tray, else centred at the top of the screen under the pointer; it keeps its top
+// edge while its content grows or shrinks; Esc, or the activation of another application's window,
+// closes it.
 //
 // Threading: main thread only. Ownership: owns the panel window and, through it, the view.
 class PanelController : public QObject {
@@ -64,8 +66,10 @@ public:
                     Desktop desktop = qtDesktop());
     ~PanelController() override;
 
-    // anchor: the tray icon's rectangle in Qt coordinates, when known.
-    void show(const std::optional<QRect>& anchor);
+    // anchor: the tray icon's rectangle in Qt coordinates, when known; click: where the icon
+    // was clicked, for a tray that reports no rectangle.
+    void show(const std::optional<QRect>& anchor,
+              const std::optional<QPoint>& click = std::nullopt);
     void hide();
     void relayout();
     bool isVisible() const;

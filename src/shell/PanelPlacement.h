@@ -43,6 +43,28 @@ struct Screen {
 Point place(double width, double height, const std::optional<Rect>& anchor,
             const std::vector<Screen>& screens, const Screen& pointerScreen);
 
+// The edge of its display a tray sits on.
+enum class Edge { top, bottom, left, right };
+
+// The edge of the display nearest to the point, and the display: the one holding the point,
+// else the first.
+Edge nearestEdge(const Point& point, const Rect& frame);
+
+// Where the panel's bottom-left corner goes for a tray that reports no geometry, only the
+// point that was clicked on it: the panel opens 6 away from the point, away from the edge of
+// the display the tray sits on (the side of the visible frame the point lies beyond, else the
+// display's edge nearest to it), centred on the point along that edge, and wholly inside the
+// visible frame with 8 to spare where it fits (the top edge wins where it does not).
+Point placeAtPoint(double width, double height, const Point& click,
+                   const std::vector<Screen>& screens, const Screen& pointerScreen);
+
+// Where the panel goes on the desktop: under the tray icon in a top bar as place() does; next
+// to an icon elsewhere, or to the clicked point when the tray reports no icon, as
+// placeAtPoint() does; else as place() does without an anchor.
+Point placeNear(double width, double height, const std::optional<Rect>& icon,
+                const std::optional<Point>& click, const std::vector<Screen>& screens,
+                const Screen& pointerScreen);
+
 // Conversions from and to the toolkit's coordinates (origin at the top-left of the virtual
 // desktop, y downwards), given the primary display's rectangle in those coordinates.
 Rect fromTopDown(const Rect& topDown, const Rect& primaryTopDown);

@@ -196,6 +196,11 @@ void SettingsView::buildShortcut() {
     shortcutMessage_ = addCaption(section, {});
     desktopHint_ = addCaption(section, desktopShortcutHintText());
     desktopHint_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    showMixerButton_ = new QPushButton(QStringLiteral("Show mixer"), section);
+    showMixerButton_->setAutoDefault(false);
+    section->layout()->addWidget(showMixerButton_);
+    section->layout()->setAlignment(showMixerButton_, Qt::AlignLeft);
+    connect(showMixerButton_, &QPushButton::clicked, this, [this] { options_.showMixer(); });
 
     connect(recordButton_, &QPushButton::clicked, this, [this] {
         if (models_.recorder->isRecording()) {
@@ -369,7 +374,9 @@ void SettingsView::applyTheme() {
 
 void SettingsView::refresh() {
     const auto& recorder = *models_.recorder;
-    const QString shortcut = fromStd(recorder.combo().displayString());
+    const auto desktopTrigger = options_.desktopTrigger();
+    const QString shortcut =
+        fromStd(desktopTrigger ? *desktopTrigger : recorder.combo().displayString());
     shortcutLabel_->setText(shortcut);
     recordButton_->setText(recorder.isRecording() ? QStringLiteral("Cancel")
                                                   : QStringLiteral("Record"));

@@ -47,6 +47,13 @@ struct SettingsViewOptions {
     // Whether the desktop itself must bind the shortcut (a session where Brindell cannot grab
     // keys and holds none); asked again on every change of the recorder.
     std::function<bool()> desktopBindsShortcut = [] { return false; };
+    // The binding the desktop reports for the shortcut where the desktop binds it (the
+    // GlobalShortcuts portal); none shows the recorded combination.
+    std::function<std::optional<std::string>()> desktopTrigger = [] {
+        return std::optional<std::string>();
+    };
+    // Opens the mixer panel: the way in where the desktop has no tray and no shortcut.
+    std::function<void()> showMixer = [] {};
 };
 
 // The command a desktop shortcut runs to open and close the mixer panel.
@@ -79,6 +86,7 @@ public:
     // The recorder's message; hidden while it has none.
     QLabel* shortcutMessage() const { return shortcutMessage_; }
     QLabel* desktopShortcutHint() const { return desktopHint_; }
+    QPushButton* showMixerButton() const { return showMixerButton_; }
     QCheckBox* iconToggle() const { return iconToggle_; }
     QLabel* iconCaption() const { return iconCaption_; }
     QCheckBox* loginToggle() const { return loginToggle_; }
@@ -125,6 +133,7 @@ private:
     QLabel* shortcutLabel_ = nullptr;
     QLabel* shortcutMessage_ = nullptr;
     QLabel* desktopHint_ = nullptr;
+    QPushButton* showMixerButton_ = nullptr;
     QCheckBox* iconToggle_ = nullptr;
     QLabel* iconCaption_ = nullptr;
     QCheckBox* loginToggle_ = nullptr;

@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QPointer>
+#include <algorithm>
 #include <cmath>
 
 namespace brindell {
@@ -114,6 +115,16 @@ void ShellController::start() {
             shell->openSettings();
         }
     };
+    status_->onMasterSteps = [self](int steps) {
+        if (auto* shell = self.data()) {
+            shell->stepMasterVolume(steps);
+        }
+    };
+    status_->onToggleMasterMute = [self] {
+        if (auto* shell = self.data()) {
+            shell->toggleMasterMute();
+        }
+    };
     if (services_.checkForUpdates) {
         status_->setOnCheckForUpdates(services_.checkForUpdates);
     }
@@ -155,7 +166,7 @@ void ShellController::togglePanel() {
         panel_->hide();
         traceRows("hidden");
     } else {
-        panel_->show(anchor);
+        panel_->show(anchor, status_->clickPoint());
         traceRows("shown");
     }
 }
@@ -177,6 +188,30 @@ void ShellController::traceRows(const std::string& event) {
 void ShellController::showPanel() {
     if (!panel_->isVisible()) {
         togglePanel();
+    }
+}
+
+void ShellController::reopen() {
+    if (status_->isReachable()) {
+        openSettings();
+    } else {
+        showPanel();
+    }
+}
+
+void ShellController::stepMasterVolume(int steps) {
+    const auto& master = model_->master.get();
+    if (!master || !master->volume || steps == 0) {
+        return;
+    }
+    const float level = *master->volume + 0.05F * static_cast<float>(steps);
+    model_->setMasterVolume(std::clamp(level, 0.0F, 1.0F));
+}
+
+void ShellController::toggleMasterMute() {
+    const auto& master = model_->master.get();
+    if (master && master->isMuted) {
+        model_->setMasterMuted(!*master->isMuted);
     }
 }
 

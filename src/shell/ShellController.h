@@ -73,8 +73,14 @@ public:
     void togglePanel();
     // Opens the panel unless it is open.
     void showPanel();
-    // The settings window: from the tray menu, the panel's settings button and a second launch.
+    // The settings window: from the tray menu and the panel's settings button.
     void openSettings();
+    // The running program opened again (a second launch): the settings window while the tray
+    // icon can be clicked, else the panel, the only other way in.
+    void reopen();
+    // The master volume by 5 % a step, and its mute: the tray icon's wheel and middle click.
+    void stepMasterVolume(int steps);
+    void toggleMasterMute();
     void resetAudio();
     void setIconVisible(bool visible);
     void setAppearance(Appearance appearance);

@@ -6,6 +6,7 @@
 #include "login/LaunchAtLoginModel.h"
 #include "shell/OnboardingState.h"
 #include "shell/OnboardingView.h"
+#include "shell/PortalShortcut.h"
 #include "shell/ShellController.h"
 #include "shell/StatusItemController.h"
 #include "updates/UpdateController.h"
@@ -13,6 +14,7 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 
 namespace brindell {
 
@@ -46,9 +48,22 @@ void present(QWidget* window) {
 ShellWindows::ShellWindows(WindowParts parts, Appearance appearance)
     : parts_(std::move(parts)),
       onboarding_(std::make_unique<OnboardingState>(parts_.onboardingStorage)),
-      appearance_(appearance) {}
+      appearance_(appearance) {
+    if (parts_.portalShortcut) {
+        // The desktop tells its binding when it likes: the open window shows it at once.
+        QPointer<ShellWindows> self(this);
+        parts_.portalShortcut->onTriggerChanged = [self] {
+            if (auto* windows = self.data(); windows != nullptr && windows->settingsWindow_) {
+                windows->settingsWindow_->refresh();
+            }
+        };
+    }
+}
 
 ShellWindows::~ShellWindows() {
+    if (parts_.portalShortcut) {
+        parts_.portalShortcut->onTriggerChanged = [] {};
+    }
     delete onboardingWindow_.data();
     delete settingsWindow_.data();
 }
@@ -113,6 +128,17 @@ void ShellWindows::openSettings() {
                 target->setIconVisible(visible);
             }
         };
+        options.desktopTrigger = [portal = parts_.portalShortcut]() -> std::optional<std::string> {
+            if (portal && portal->trigger()) {
+                return portal->trigger()->toStdString();
+            }
+            return std::nullopt;
+        };
+        options.showMixer = [shell] {
+            if (auto* target = shell.data()) {
+                target->showPanel();
+            }
+        };
         auto* view =
             new SettingsView({parts_.recorder, parts_.launchAtLogin, parts_.updates, parts_.crash},
                              std::move(options), appearance_);
@@ -153,6 +179,13 @@ void ShellWindows::finishOnboarding(bool sendCrashReports) {
     if (!engineStarted_) {
         engineStarted_ = true;
         startEngine_();
+        // The mixer comes up at once, wherever its tray icon may or may not be; from the event
+        // loop, once the welcome window has let go of the activation.
+        QTimer::singleShot(0, this, [shell = shell_] {
+            if (auto* target = shell.data()) {
+                target->showPanel();
+            }
+        });
     }
 }
 

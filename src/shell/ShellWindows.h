@@ -16,6 +16,7 @@ class HotkeyController;
 class HotkeyRecorderModel;
 class LaunchAtLoginModel;
 class OnboardingState;
+class PortalShortcut;
 class SettingsStorage;
 class ShellController;
 class UpdateController;
@@ -32,6 +33,8 @@ struct WindowParts {
     std::shared_ptr<SettingsStorage> onboardingStorage;
     std::shared_ptr<HotkeyController> hotkey;
     std::shared_ptr<HotkeyRecorderModel> recorder;
+    // The desktop portal behind the shortcut in a Wayland session; none elsewhere.
+    std::shared_ptr<PortalShortcut> portalShortcut;
     // "BrindellStatusItem", for the shell's tray icon; none leaves the shell's own choice.
     std::shared_ptr<SettingsStorage> statusItemStorage;
     // The version, build marker, privacy address, login-items action and the desktop-shortcut
@@ -98,7 +101,8 @@ private:
 // the QApplication in place.
 WindowParts makeDesktopWindowParts();
 
-// A Wayland session: global key grabs are not Brindell's to make there.
+// A Wayland session, also with Brindell itself on XWayland: global key grabs are not Brindell's
+// to make there (an X11 grab would fire only while an X11 window has the focus).
 bool isWaylandSession();
 
 } // namespace brindell

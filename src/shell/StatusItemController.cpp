@@ -2,6 +2,7 @@
 
 #include "settings/SettingsStorage.h"
 #include "shell/PanelTheme.h"
+#include "shell/StatusNotifierItem.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -11,32 +12,91 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScreen>
+#include <QtGui/qguiapplication_platform.h>
+#include <cstdlib>
+#include <xcb/xcb.h>
 
 namespace brindell {
 
 namespace {
 
-// The tray shows the icon in the panel's colours, which Brindell cannot see: a light icon for
-// the dark top bars of GNOME and dark desktops, a dark one on light panels.
-QIcon menuBarIcon() {
-    const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP").toLower();
-    const bool lightIcon = desktop.contains("gnome") || desktop.contains("unity") ||
-                           PanelTheme::isDark(QApplication::palette());
-    const QColor color = lightIcon ? QColor(0xf2, 0xf2, 0xf2) : QColor(0x2e, 0x34, 0x36);
+const QColor lightIcon(0xf2, 0xf2, 0xf2);
+const QColor darkIcon(0x2e, 0x34, 0x36);
+
+QIcon drawnTrayIcon(const QColor& color) {
     QIcon icon;
     for (const int size : {16, 22, 24, 32, 48, 64}) {
-        QPixmap pixmap = symbolPixmap("MenuBarIcon", size, color, 1.0);
-        if (pixmap.isNull()) {
-            pixmap = symbolPixmap("speaker.wave.2.fill", size, color, 1.0);
-        }
-        if (!pixmap.isNull()) {
-            icon.addPixmap(pixmap);
-        }
+        icon.addPixmap(QPixmap::fromImage(trayIconImage(color, size)));
     }
     return icon;
 }
 
+xcb_atom_t internAtom(xcb_connection_t* connection, const QByteArray& name) {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        connection,
+        xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.constData()),
+        nullptr);
+    const xcb_atom_t atom = reply != nullptr ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
+
 } // namespace
+
+QColor trayIconColor(const TrayColors& colors, const QPalette& palette) {
+    if (colors.trayForeground && colors.trayForeground->isValid()) {
+        QColor color = *colors.trayForeground;
+        color.setAlpha(255);
+        return color;
+    }
+    const bool dark = colors.darkScheme.value_or(PanelTheme::isDark(palette));
+    return dark ? lightIcon : darkIcon;
+}
+
+QImage trayIconImage(const QColor& color, int size) {
+    QPixmap pixmap = symbolPixmap("MenuBarIcon", size, color, 1.0);
+    if (pixmap.isNull()) {
+        pixmap = symbolPixmap("speaker.wave.2.fill", size, color, 1.0);
+    }
+    return pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+std::optional<QColor> x11TrayForeground() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        return std::nullopt;
+    }
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (connection == nullptr) {
+        return std::nullopt;
+    }
+    const xcb_atom_t selection = internAtom(connection, QByteArrayLiteral("_NET_SYSTEM_TRAY_S0"));
+    const xcb_atom_t colors = internAtom(connection, QByteArrayLiteral("_NET_SYSTEM_TRAY_COLORS"));
+    if (selection == XCB_ATOM_NONE || colors == XCB_ATOM_NONE) {
+        return std::nullopt;
+    }
+    xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
+        connection, xcb_get_selection_owner(connection, selection), nullptr);
+    const xcb_window_t tray = owner != nullptr ? owner->owner : static_cast<xcb_window_t>(XCB_NONE);
+    std::free(owner);
+    if (tray == XCB_NONE) {
+        return std::nullopt;
+    }
+    xcb_get_property_reply_t* property = xcb_get_property_reply(
+        connection, xcb_get_property(connection, 0, tray, colors, XCB_ATOM_CARDINAL, 0, 12),
+        nullptr);
+    std::optional<QColor> foreground;
+    // Normal, error, warning and success colours, 16 bits a channel; the first is the one.
+    if (property != nullptr && property->format == 32 &&
+        xcb_get_property_value_length(property) >= 12) {
+        const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(property));
+        foreground =
+            QColor::fromRgba64(static_cast<quint16>(values[0]), static_cast<quint16>(values[1]),
+                               static_cast<quint16>(values[2]));
+    }
+    std::free(property);
+    return foreground;
+}
 
 std::vector<std::uint8_t> encodeIconVisibility(bool visible) {
     const QByteArray json = QJsonDocument(QJsonObject{{QStringLiteral("version"), 1},
@@ -63,14 +123,16 @@ std::optional<bool> decodeIconVisibility(const std::vector<std::uint8_t>& blob) 
 }
 
 StatusItemController::StatusItemController(std::optional<QString> badge,
-                                           std::shared_ptr<SettingsStorage> visibility)
+                                           std::shared_ptr<SettingsStorage> visibility,
+                                           QDBusConnection bus)
     : menu_(std::make_unique<QMenu>()), visibility_(std::move(visibility)) {
-    tray_.setIcon(menuBarIcon());
     QString tip = QStringLiteral("Brindell");
     if (badge) {
         tip += QStringLiteral(" (") + badge->toLower() + QStringLiteral(")");
     }
     tray_.setToolTip(tip);
+    item_ = std::make_unique<StatusNotifierItem>(std::move(bus), tip);
+    updateIcon();
     connect(&tray_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 activated(reason, QGuiApplication::queryKeyboardModifiers());
@@ -79,18 +141,76 @@ StatusItemController::StatusItemController(std::optional<QString> badge,
     connect(menu_.get(), &QMenu::aboutToShow, this, &StatusItemController::rebuildMenu);
     rebuildMenu();
     tray_.setContextMenu(menu_.get());
-    bool visible = true;
+
+    item_->onActivate = [this](QPoint at) {
+        clickedAt(at);
+        onToggle();
+    };
+    item_->onSecondaryActivate = [this](QPoint at) {
+        clickedAt(at);
+        onToggleMasterMute();
+    };
+    item_->onContextMenu = [this](QPoint at) {
+        clickedAt(at);
+        rebuildMenu();
+        menu_->popup(*clickPoint_);
+    };
+    item_->onScroll = [this](int steps) { onMasterSteps(steps); };
+    connect(item_.get(), &StatusNotifierItem::changed, this, [this] { updatePresence(); });
+
     if (visibility_) {
         if (const auto blob = visibility_->load()) {
-            visible = decodeIconVisibility(*blob).value_or(true);
+            visible_ = decodeIconVisibility(*blob).value_or(true);
         }
     }
-    tray_.setVisible(visible);
+    updatePresence();
 }
 
 StatusItemController::~StatusItemController() {
     tray_.setContextMenu(nullptr);
     tray_.hide();
+    item_.reset();
+}
+
+void StatusItemController::updatePresence() {
+    item_->setPublished(visible_);
+    // Where a watcher is, the toolkit's icon would be a second item beside Brindell's own.
+    const bool fallback = visible_ && !item_->hasWatcher();
+    if (tray_.isVisible() != fallback) {
+        tray_.setVisible(fallback);
+        if (fallback) {
+            updateIcon(); // the tray that takes it may name its colours
+        }
+    }
+}
+
+void StatusItemController::setTrayColors(const TrayColors& colors) {
+    colors_ = colors;
+    updateIcon();
+}
+
+void StatusItemController::updateIcon() {
+    TrayColors colors = colors_;
+    if (!colors.trayForeground) {
+        colors.trayForeground = x11TrayForeground();
+    }
+    const QColor color = trayIconColor(colors, QApplication::palette());
+    tray_.setIcon(drawnTrayIcon(color));
+    item_->setFallbackPixmap(trayIconImage(color, 64));
+}
+
+void StatusItemController::clickedAt(QPoint point) {
+    // Trays that cannot say where the click was pass 0,0: the pointer is still there.
+    clickPoint_ = point.isNull() ? QCursor::pos() : point;
+}
+
+bool StatusItemController::trayPresent() const {
+    return item_->hasWatcher() || QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+bool StatusItemController::isReachable() const {
+    return visible_ &&
+           (item_->isShown() || (!item_->hasWatcher() && QSystemTrayIcon::isSystemTrayAvailable()));
 }
 
 void StatusItemController::setOnCheckForUpdates(std::function<void()> action) {
@@ -128,7 +248,12 @@ void StatusItemController::activated(QSystemTrayIcon::ActivationReason reason,
         menu_->popup(QCursor::pos());
         return;
     }
+    if (reason == QSystemTrayIcon::MiddleClick) {
+        onToggleMasterMute();
+        return;
+    }
     if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Unknown) {
+        clickedAt(QCursor::pos());
         onToggle();
     }
 }
@@ -150,14 +275,15 @@ std::optional<QRect> StatusItemController::anchorRect() const {
 }
 
 void StatusItemController::setVisible(bool visible) {
-    tray_.setVisible(visible);
+    visible_ = visible;
+    updatePresence();
     if (visibility_) {
         visibility_->save(encodeIconVisibility(visible)); // a failed write keeps the old record
     }
 }
 
 bool StatusItemController::isVisible() const {
-    return tray_.isVisible();
+    return visible_;
 }
 
 } // namespace brindell

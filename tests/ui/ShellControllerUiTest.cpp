@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QTimer>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace brindell {
@@ -134,6 +135,41 @@ TEST(ShellController, ASecondLaunchOpensButNeverClosesThePanel) {
     EXPECT_TRUE(s.panelOpen());
     s.shell->showPanel();
     EXPECT_TRUE(s.panelOpen());
+}
+
+TEST(ShellController, ReopenedWithoutATrayIconItShowsThePanelInsteadOfSettings) {
+    Shell s; // no tray here: neither a watcher on a bus nor an XEmbed tray
+    s.shell->start();
+    ASSERT_FALSE(s.shell->status().isReachable());
+    s.shell->reopen();
+    EXPECT_TRUE(s.panelOpen());
+    EXPECT_EQ(std::count(s.calls.begin(), s.calls.end(), "openSettings"), 0);
+    s.shell->reopen();
+    EXPECT_TRUE(s.panelOpen()) << "a launch never closes it";
+}
+
+TEST(ShellController, TheTraysWheelStepsTheMasterVolumeAndItsMiddleClickMutes) {
+    Shell s;
+    s.shell->start();
+    settle();
+    ASSERT_TRUE(s.shell->model().master.get());
+    StatusItemController& status = s.shell->status();
+    status.onMasterSteps(1);
+    EXPECT_NEAR(*s.shell->model().master.get()->volume, 0.65F, 1e-4);
+    status.onMasterSteps(-3);
+    EXPECT_NEAR(*s.shell->model().master.get()->volume, 0.5F, 1e-4);
+    status.onMasterSteps(40);
+    EXPECT_EQ(*s.shell->model().master.get()->volume, 1.0F);
+    status.onMasterSteps(-40);
+    EXPECT_EQ(*s.shell->model().master.get()->volume, 0.0F);
+    settle();
+    EXPECT_EQ(s.engine->snapshot().master->volume, 0.0F) << "the engine got it";
+
+    status.activated(QSystemTrayIcon::MiddleClick, Qt::NoModifier);
+    EXPECT_TRUE(*s.shell->model().master.get()->isMuted);
+    status.onToggleMasterMute();
+    EXPECT_FALSE(*s.shell->model().master.get()->isMuted);
+    EXPECT_FALSE(s.panelOpen());
 }
 
 TEST(ShellController, ThePanelIsRemeasuredWhenRowsComeButNotForVolumes) {

@@ -118,6 +118,60 @@ MixerRow row(pid_type pid, MixerRowStatus status = MixerRowStatus::ok(), bool ac
     return r;
 }
 
+// Trays that report no icon rectangle: the panel opens at the clicked point, away from the
+// edge the tray is on, inside the visible frame. y-up: the bar at the top is above 1055.
+TEST(PanelPlacementAtAClick, OpensAwayFromTheEdgeTheTrayIsOn) {
+    using PanelPlacement::placeAtPoint;
+    // Top bar: hangs below the bar, centred on the click.
+    EXPECT_EQ(placeAtPoint(380, 300, {1000, 1070}, {laptop}, laptop),
+              (Point{1000 - 190, 1055 - 8 - 300}));
+    // Bottom bar 40 high: stands on it.
+    const Screen bottomBar{{0, 0, 1920, 1080}, {0, 40, 1920, 1040}};
+    EXPECT_EQ(placeAtPoint(380, 300, {600, 20}, {bottomBar}, bottomBar),
+              (Point{600 - 190, 40 + 8}));
+    // Left and right docks 48 wide: beside the dock, centred on the click's height.
+    const Screen leftDock{{0, 0, 1920, 1080}, {48, 0, 1872, 1080}};
+    EXPECT_EQ(placeAtPoint(380, 300, {24, 500}, {leftDock}, leftDock), (Point{48 + 8, 500 - 150}));
+    const Screen rightDock{{0, 0, 1920, 1080}, {0, 0, 1872, 1080}};
+    EXPECT_EQ(placeAtPoint(380, 300, {1896, 500}, {rightDock}, rightDock),
+              (Point{1872 - 8 - 380, 500 - 150}));
+}
+
+TEST(PanelPlacementAtAClick, StaysInsideTheVisibleFrameOfTheClickedDisplay) {
+    using PanelPlacement::placeAtPoint;
+    // The corner of a top bar, nearer the side than the top: still below the bar, pushed in
+    // from the side.
+    EXPECT_EQ(placeAtPoint(380, 300, {1915, 1070}, {laptop}, laptop),
+              (Point{1920 - 8 - 380, 1055 - 8 - 300}));
+    // A bar that reserves no space: the nearest edge of the display.
+    EXPECT_EQ(placeAtPoint(380, 300, {1915, 500}, {laptop}, laptop).x, 1915 - 6 - 380);
+    // A right dock clicked near the bottom: lifted into the frame.
+    const Screen rightDock{{0, 0, 1920, 1080}, {0, 0, 1872, 1080}};
+    EXPECT_EQ(placeAtPoint(380, 300, {1896, 1000}, {rightDock}, rightDock).y, 1080 - 8 - 300);
+    // Taller than the frame: the top stays in view.
+    EXPECT_EQ(placeAtPoint(380, 2000, {1000, 1070}, {laptop}, laptop).y, 1055 - 8 - 2000);
+    // The click's display, not the pointer's.
+    const Screen other{{1920, 0, 1280, 1024}, {1920, 0, 1280, 994}};
+    EXPECT_EQ(placeAtPoint(380, 300, {2500, 1010}, {laptop, other}, laptop),
+              (Point{2500 - 190, 994 - 8 - 300}));
+}
+
+TEST(PanelPlacementAtAClick, AnIconRectangleOutsideATopBarCountsAsItsCentre) {
+    using PanelPlacement::placeNear;
+    const Screen bottomBar{{0, 0, 1920, 1080}, {0, 40, 1920, 1040}};
+    // An icon in a bottom bar: above it, not at the top of the display.
+    EXPECT_EQ(placeNear(380, 300, Rect{1000, 5, 24, 30}, std::nullopt, {bottomBar}, bottomBar),
+              (Point{1012 - 190, 48}));
+    // A top bar's icon beats the click; with neither, the display's top centre.
+    EXPECT_EQ(placeNear(380, 300, iconAt(1012), Point{10, 10}, {laptop}, laptop),
+              place(380, 300, iconAt(1012), {laptop}, laptop));
+    EXPECT_EQ(placeNear(380, 300, std::nullopt, std::nullopt, {laptop}, laptop),
+              place(380, 300, std::nullopt, {laptop}, laptop));
+    // An empty rectangle is no icon; the click decides.
+    EXPECT_EQ(placeNear(380, 300, Rect{0, 0, 0, 0}, Point{600, 20}, {bottomBar}, bottomBar),
+              (Point{600 - 190, 48}));
+}
+
 TEST(LayoutKey, RowsReadPidStatusAndPlaying) {
     const LayoutKey key =
         LayoutKey::make({row(12), row(7, MixerRowStatus::captureFailed("gone"), false)},

@@ -198,6 +198,23 @@ TEST(ShellWindows, ContinueWithoutTheOptInLeavesCrashReportsOff) {
     EXPECT_EQ(launch.engineStarts, 1);
 }
 
+TEST(ShellWindows, ContinueAndTheSettingsButtonShowTheMixerWhereverTheTrayIs) {
+    Stored stored;
+    Launch launch(stored);
+    launch.shell->start();
+    launch.welcome().continueButton()->click();
+    EXPECT_TRUE(waitFor([&] { return launch.shell->panel().isVisible(); }));
+    launch.shell->panel().hide();
+
+    QPushButton* showMixer = launch.settings().showMixerButton();
+    ASSERT_NE(showMixer, nullptr);
+    EXPECT_EQ(showMixer->text(), "Show mixer");
+    showMixer->click();
+    EXPECT_TRUE(launch.shell->panel().isVisible());
+    showMixer->click();
+    EXPECT_TRUE(launch.shell->panel().isVisible()) << "it opens, never closes";
+}
+
 TEST(ShellWindows, ReturnContinuesWithTheOptInAsShown) {
     Stored stored;
     Launch launch(stored);

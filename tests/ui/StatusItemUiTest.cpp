@@ -1,7 +1,10 @@
 #include "settings/fake/MemorySettingsStorage.h"
+#include "shell/PanelTheme.h"
 #include "shell/StatusItemController.h"
 
 #include <QMenu>
+#include <QPainter>
+#include <cmath>
 #include <gtest/gtest.h>
 
 namespace brindell {
@@ -61,6 +64,54 @@ TEST(StatusItem, WithoutAnUpdateCheckTheMenuHasFourEntries) {
     EXPECT_EQ(status.menu()->actions().size(), 5);
     status.setOnCheckForUpdates(nullptr);
     EXPECT_EQ(status.menu()->actions().size(), 4);
+}
+
+double luminance(const QColor& color) {
+    const auto channel = [](double value) {
+        return value <= 0.03928 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(color.redF()) + 0.7152 * channel(color.greenF()) +
+           0.0722 * channel(color.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b) {
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The icon as the tray shows it on its background: the contrast of its solid strokes.
+double iconContrastOn(const TrayColors& colors, const QPalette& palette, const QColor& tray) {
+    QImage shown(22, 22, QImage::Format_ARGB32);
+    shown.fill(tray);
+    const QImage icon = trayIconImage(trayIconColor(colors, palette), 22);
+    {
+        QPainter painter(&shown);
+        painter.drawImage(0, 0, icon);
+    }
+    double weakest = 100;
+    int strokes = 0;
+    for (int y = 0; y < icon.height(); ++y) {
+        for (int x = 0; x < icon.width(); ++x) {
+            if (icon.pixelColor(x, y).alpha() >= 250) {
+                ++strokes;
+                weakest = std::min(weakest, contrast(shown.pixelColor(x, y), tray));
+            }
+        }
+    }
+    return strokes >= 20 ? weakest : 0;
+}
+
+TEST(StatusItem, TheDrawnIconStandsOutOnDarkAndLightTrays) {
+    const QColor darkTray(0x2b, 0x2b, 0x2b);
+    const QColor lightTray(0xf0, 0xf0, 0xf0);
+    const QPalette light = PanelTheme::lightPalette();
+    // The desktop's colour scheme decides over the application's palette.
+    EXPECT_GE(iconContrastOn({std::nullopt, true}, light, darkTray), 3.0);
+    EXPECT_GE(iconContrastOn({std::nullopt, false}, light, lightTray), 3.0);
+    // The colours the tray names decide over the scheme (a dark panel on a light desktop).
+    EXPECT_GE(iconContrastOn({QColor(0xee, 0xee, 0xee), false}, light, darkTray), 3.0);
+    EXPECT_GE(iconContrastOn({QColor(0x20, 0x20, 0x20), true}, light, lightTray), 3.0);
 }
 
 } // namespace

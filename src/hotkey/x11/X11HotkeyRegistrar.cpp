@@ -253,4 +253,16 @@ void X11HotkeyRegistrar::processPendingEvents() {
     }
 }
 
+std::optional<std::string> keysymName(std::uint32_t keyCode) {
+    const auto keysym = keysymForKeyCode(keyCode);
+    if (!keysym) {
+        return std::nullopt;
+    }
+    const char* name = XKeysymToString(static_cast<KeySym>(*keysym));
+    if (name == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(name);
+}
+
 } // namespace brindell

@@ -2,8 +2,10 @@
 
 #include "hotkey/HotkeyRegistrar.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace brindell {
@@ -47,6 +49,10 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// The keysym name of a key code ("m", "F5", "space"): how xkbcommon and the desktop portal
+// name keys. None for a key code without a keysym.
+std::optional<std::string> keysymName(std::uint32_t keyCode);
 
 // A WatchFd for the Qt event loop of the main thread (QSocketNotifier). Call from the main thread
 // with a QCoreApplication in place.

@@ -52,7 +52,7 @@ bool reap(pid_t pid, Clock::time_point deadline) {
 
 } // namespace
 
-XvfbServer::XvfbServer() {
+XvfbServer::XvfbServer(const std::string& screen) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         error_ = std::string("pipe: ") + std::strerror(errno);
@@ -64,8 +64,8 @@ XvfbServer::XvfbServer() {
     posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> args{"Xvfb",       "-displayfd", "3",   "-screen", "0",
-                                  "320x240x24", "-nolisten",  "tcp", "-noreset"};
+    std::vector<std::string> args{"Xvfb", "-displayfd", "3",   "-screen", "0",
+                                  screen, "-nolisten",  "tcp", "-noreset"};
     auto argv = cArgs(args);
     const int spawned = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);

@@ -10,7 +10,8 @@ namespace brindell::test {
 // A private Xvfb on a free display (-displayfd), stopped and reaped when this is destroyed.
 class XvfbServer {
 public:
-    XvfbServer();
+    // screen: WIDTHxHEIGHTxDEPTH.
+    explicit XvfbServer(const std::string& screen = "320x240x24");
     ~XvfbServer();
     XvfbServer(const XvfbServer&) = delete;
     XvfbServer& operator=(const XvfbServer&) = delete;
