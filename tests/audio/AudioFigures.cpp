@@ -204,18 +204,24 @@ void panel(AudioSession& session) {
     const double closed = cpuShare(brindell->pid(), 10s);
     ctl(session, {"show"});
     std::this_thread::sleep_for(1s);
-    std::string trace;
-    {
+    // The panel's last trace line: "shown ..." while it is open.
+    const auto shown = [&panelLog] {
         std::ifstream in(panelLog);
+        std::string trace;
         for (std::string line; std::getline(in, line);) {
             trace = line;
         }
-    }
-    if (trace.rfind("shown", 0) != 0) {
-        std::printf("panel: the panel did not show (last trace: %s)\n", trace.c_str());
+        return trace.rfind("shown", 0) == 0;
+    };
+    if (!shown()) {
+        std::printf("panel: the panel did not show\n");
         return;
     }
     const double open = cpuShare(brindell->pid(), 10s);
+    if (!shown()) {
+        std::printf("panel: the panel hid while it was measured\n");
+        return;
+    }
     ctl(session, {"toggle"});
     std::printf("cpu share of brindell with %d apps playing: panel closed %.2f %%, panel open "
                 "%.2f %% of one core (10 s each)\n",
