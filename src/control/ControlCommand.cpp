@@ -21,6 +21,7 @@ struct Verb {
 
 constexpr std::array verbs = {
     Verb{"list", Action::list, "", 0},
+    Verb{"watch", Action::watch, "", 0},
     Verb{"set-volume", Action::setVolume, "APP VOLUME", 2},
     Verb{"mute", Action::mute, "APP", 1},
     Verb{"unmute", Action::unmute, "APP", 1},
@@ -165,6 +166,9 @@ std::string controlHelpText() {
            "\n"
            "Commands:\n"
            "  list                         the apps in the mixer\n"
+           "  watch                        one line per change of the apps (the list, a\n"
+           "                               volume, mute, output or status) until\n"
+           "                               interrupted; with --json, JSON lines\n"
            "  set-volume APP VOLUME        VOLUME: 40%, 0.4, +5% or -5%\n"
            "  mute APP, unmute APP, toggle-mute APP\n"
            "  set-output APP DEVICE        send the app to a device; default: follow the\n"
@@ -179,7 +183,7 @@ std::string controlHelpText() {
            "\n"
            "APP is a pid or an application id (also its name, ignoring case). DEVICE is a\n"
            "UID or a device name, ignoring case. --json prints list, outputs and master as\n"
-           "JSON.\n"
+           "JSON; list --json adds each app's live level (0 to 1, null when not adjusted).\n"
            "\n"
            "Exit status: 0 done, 1 no Brindell is running, 2 bad input (nothing changed).\n";
 }

@@ -12,6 +12,7 @@ struct ControlCommand {
     enum class Action {
         help,
         list,             // the apps in the mixer
+        watch,            // one line per change of the apps, until interrupted
         setVolume,        // APP VOLUME
         mute,             // APP
         unmute,           // APP

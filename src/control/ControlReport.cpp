@@ -147,6 +147,32 @@ std::string masterText(const std::optional<ControlMaster>& master) {
     return text + "\n";
 }
 
+std::string appsLine(const std::vector<ControlApp>& apps) {
+    if (apps.empty()) {
+        return "No app is playing.\n";
+    }
+    std::string line;
+    for (const auto& app : apps) {
+        if (!line.empty()) {
+            line += "; ";
+        }
+        line += app.name + " (" + std::to_string(app.pid) + "): " + percentText(app.volume);
+        if (app.muted) {
+            line += ", muted";
+        }
+        if (!app.outputUID.empty()) {
+            line += ", on " + app.outputUID;
+        }
+        if (!app.active) {
+            line += ", not playing";
+        }
+        if (!app.status.empty()) {
+            line += ", " + app.status;
+        }
+    }
+    return line + "\n";
+}
+
 nlohmann::json appsJson(const std::vector<ControlApp>& apps) {
     nlohmann::json list = nlohmann::json::array();
     for (const auto& app : apps) {
@@ -158,6 +184,16 @@ nlohmann::json appsJson(const std::vector<ControlApp>& apps) {
                         {"active", app.active},
                         {"outputUID", orNull(app.outputUID)},
                         {"status", orNull(app.status)}});
+    }
+    return list;
+}
+
+nlohmann::json appsJson(const std::vector<ControlApp>& apps, const MixerLevels& levels) {
+    nlohmann::json list = appsJson(apps);
+    for (std::size_t i = 0; i < apps.size(); ++i) {
+        const auto found = levels.find(apps[i].pid);
+        list[i]["level"] = found == levels.end() ? nlohmann::json(nullptr)
+                                                 : nlohmann::json(volumeValue(found->second));
     }
     return list;
 }
@@ -181,6 +217,10 @@ nlohmann::json masterJson(const std::optional<ControlMaster>& master) {
             {"name", master->name},
             {"volume", master->volume ? nlohmann::json(*master->volume) : nlohmann::json(nullptr)},
             {"muted", master->muted ? nlohmann::json(*master->muted) : nlohmann::json(nullptr)}};
+}
+
+std::string jsonLine(const nlohmann::json& value) {
+    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
 std::string jsonText(const nlohmann::json& value) {

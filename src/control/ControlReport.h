@@ -53,11 +53,17 @@ std::string appsTable(const std::vector<ControlApp>& apps,
                       const std::vector<ControlOutput>& outputs);
 std::string outputsTable(const std::vector<ControlOutput>& outputs);
 std::string masterText(const std::optional<ControlMaster>& master);
+// The apps on one line, as `ctl watch` prints each change: "Music (1): 40%, muted; ...".
+std::string appsLine(const std::vector<ControlApp>& apps);
 
-// Machine-readable forms (--json). Absent ids, outputs and values are null.
+// Machine-readable forms (--json). Absent ids, outputs and values are null. With levels, every
+// app also has a "level": its live level (0 to 1), or null when it has none (not adjusted).
 nlohmann::json appsJson(const std::vector<ControlApp>& apps);
+nlohmann::json appsJson(const std::vector<ControlApp>& apps, const MixerLevels& levels);
 nlohmann::json outputsJson(const std::vector<ControlOutput>& outputs);
 nlohmann::json masterJson(const std::optional<ControlMaster>& master);
+// Compact JSON on one line and a line feed (JSON lines), with the same replacement.
+std::string jsonLine(const nlohmann::json& value);
 // Indented JSON and a line feed; bytes that are not UTF-8 become U+FFFD instead of failing.
 std::string jsonText(const nlohmann::json& value);
 

@@ -92,6 +92,9 @@ LiveMixerEngine::~LiveMixerEngine() {
     if (pendingSave_) {
         pendingSave_->cancel();
     }
+    if (levelsTimer_) {
+        levelsTimer_->cancel();
+    }
 }
 
 void LiveMixerEngine::wire() {
@@ -225,6 +228,7 @@ void LiveMixerEngine::stopOnQueue() {
         pendingSave_->cancel();
         pendingSave_.reset();
     }
+    applyLevelsWanted(false);
     if (settings_->store().dirty()) {
         settings_->store().flush();
     }
@@ -531,6 +535,95 @@ void LiveMixerEngine::forgetAllSettings() {
         self.settings_->resetAll();
         self.notifyChange();
     });
+}
+
+// --- levels ---------------------------------------------------------------------------------
+
+void LiveMixerEngine::setOnLevels(LevelsCallback callback) {
+    const std::lock_guard lock(onLevelsMutex_);
+    onLevels_ = std::move(callback);
+}
+
+void LiveMixerEngine::setLevelsWanted(bool wanted) {
+    submit([wanted](LiveMixerEngine& self) { self.applyLevelsWanted(wanted); });
+}
+
+void LiveMixerEngine::applyLevelsWanted(bool wanted) {
+    if (!wanted || stopped_) {
+        if (levelsTimer_) {
+            levelsTimer_->cancel();
+            levelsTimer_.reset();
+        }
+        levelReads_.clear();
+        return;
+    }
+    if (levelsTimer_) {
+        return;
+    }
+    const Seconds interval = 1.0 / levelsPerSecond;
+    const std::weak_ptr<LiveMixerEngine> weak = weak_from_this();
+    levelsTimer_ = queue_->scheduleTimer(queue_->now() + interval, interval, [weak] {
+        if (const auto self = weak.lock()) {
+            self->publishLevels();
+        }
+    });
+    publishLevels();
+}
+
+void LiveMixerEngine::publishLevels() {
+    const MixerLevels levels = readLevels();
+    LevelsCallback callback;
+    {
+        const std::lock_guard lock(onLevelsMutex_);
+        callback = onLevels_;
+    }
+    if (callback) {
+        callback(levels);
+    }
+}
+
+MixerLevels LiveMixerEngine::levels() {
+    MixerLevels result;
+    runAndWait([&] { result = readLevels(); });
+    return result;
+}
+
+MixerLevels LiveMixerEngine::readLevels() {
+    constexpr auto relaxed = std::memory_order_relaxed;
+    const Seconds now = queue_->now();
+    MixerLevels result;
+    std::map<pid_type, LevelRead> reads;
+    for (const VisibleSource& visible : visibility_->visibleSources()) {
+        std::optional<float> rowLevel;
+        for (const pid_type pid : visible.source.memberPIDs) {
+            const auto session = manager_->session(pid);
+            // Only an active session plays the app through its gain stage (status ok).
+            if (!session || session->state.kind() != TapSessionState::Kind::active) {
+                continue;
+            }
+            const TapIOState::Memory* memory = session->ioState->memory();
+            LevelRead read{memory, memory->buffers.load(relaxed), now};
+            const auto last = levelReads_.find(pid);
+            if (last != levelReads_.end() && last->second.memory == memory &&
+                last->second.buffers == read.buffers) {
+                read.advanced = last->second.advanced;
+            }
+            reads[pid] = read;
+            float level = 0.0f;
+            if (!session->muted && now - read.advanced <= levelStaleAfter) {
+                // The callback measures the tap before its gain; what the user hears is that
+                // peak scaled by the gain the ramp has reached (0 once a mute has ramped out).
+                level = memory->peak.load(relaxed) * memory->applied.load(relaxed);
+                level = level > 0.0f ? std::min(level, 1.0f) : 0.0f; // also NaN
+            }
+            rowLevel = std::max(rowLevel.value_or(0.0f), level);
+        }
+        if (rowLevel) {
+            result[visible.source.pid] = *rowLevel;
+        }
+    }
+    levelReads_ = std::move(reads);
+    return result;
 }
 
 // --- snapshot -------------------------------------------------------------------------------

@@ -140,6 +140,13 @@ public:
     void forgetSettings(std::string bundleID) override;
     void forgetAllSettings() override;
     void recheckPermission() override;
+    void setOnLevels(LevelsCallback callback) override;
+    void setLevelsWanted(bool wanted) override;
+    MixerLevels levels() override;
+
+    // A member whose IO has run no cycle for this long (its stream paused, its device stalled)
+    // shows silence rather than its last peak.
+    static constexpr Seconds levelStaleAfter = 0.5;
 
     // --- inspection, on the queue only ----------------------------------------------------
     const std::shared_ptr<SerialQueue>& queue() const { return queue_; }
@@ -151,6 +158,7 @@ public:
     CaptureFailureClassifier& classifier() { return classifier_; }
     const std::map<pid_type, MixerRowStatus>& startErrors() const { return startErrors_; }
     bool isStopped() const { return stopped_; }
+    bool isReadingLevels() const { return levelsTimer_ != nullptr; }
 
 private:
     void wire();
@@ -171,6 +179,10 @@ private:
     void wake();
     void retryAfterWake();
 
+    void applyLevelsWanted(bool wanted);
+    void publishLevels();
+    MixerLevels readLevels();
+
     MixerSnapshot buildSnapshot();
     MixerRow buildRow(const VisibleSource& visible) const;
     MixerRowStatus rowStatus(const std::vector<pid_type>& members) const;
@@ -189,6 +201,8 @@ private:
     // Set from any thread, called on the queue.
     std::mutex onChangeMutex_;
     ChangeCallback onChange_;
+    std::mutex onLevelsMutex_;
+    LevelsCallback onLevels_;
 
     // Held by start and stop, on the caller's thread.
     std::mutex wakeMutex_;
@@ -206,6 +220,15 @@ private:
     Seconds permissionGraceUntil_;
     Seconds lastVolumeSave_;
     std::shared_ptr<WorkItem> pendingSave_;
+    std::shared_ptr<RepeatingTimer> levelsTimer_;
+    // Per member pid: the IO state last read, its cycle count then, and when that count last
+    // moved; a rebuilt session has a new state and starts over.
+    struct LevelRead {
+        const TapIOState::Memory* memory = nullptr;
+        std::int64_t buffers = 0;
+        Seconds advanced = 0;
+    };
+    std::map<pid_type, LevelRead> levelReads_;
 };
 
 } // namespace brindell

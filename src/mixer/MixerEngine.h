@@ -18,6 +18,10 @@ namespace brindell {
 class MixerEngine {
 public:
     using ChangeCallback = std::function<void()>;
+    using LevelsCallback = std::function<void(const MixerLevels&)>;
+
+    // While levels are wanted they are read this many times a second, and never while not.
+    static constexpr double levelsPerSecond = 20.0;
 
     virtual ~MixerEngine() = default;
 
@@ -46,6 +50,15 @@ public:
     virtual void forgetAllSettings() = 0;
     // Forgets the permission verdict and tries every active source again.
     virtual void recheckPermission() = 0;
+
+    // Called, on the engine's queue, with the rows' levels: at once when levels become wanted,
+    // then levelsPerSecond times a second until they are no longer wanted. Set it before the
+    // engine starts; it should hold its target weakly. An engine without audio never calls it.
+    virtual void setOnLevels(LevelsCallback) {}
+    // The panel is shown (true) or hidden: levels are read only in between.
+    virtual void setLevelsWanted(bool) {}
+    // The levels as they are now, read once. Waits for the engine's queue like snapshot.
+    virtual MixerLevels levels() { return {}; }
 };
 
 } // namespace brindell

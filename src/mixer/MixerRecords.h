@@ -5,6 +5,7 @@
 #include "permission/PermissionState.h"
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -110,5 +111,10 @@ struct MixerSnapshot {
     PermissionState permission = PermissionState::unknown;
     friend bool operator==(const MixerSnapshot&, const MixerSnapshot&) = default;
 };
+
+// The live level of each row whose app is adjusted (status ok), by row pid: the loudest of its
+// members' last peaks after their own gain and mute, 0 to 1. A row without an entry has no
+// level to show.
+using MixerLevels = std::map<pid_type, float>;
 
 } // namespace brindell

@@ -59,6 +59,15 @@ std::shared_ptr<MixerViewModel> MixerViewModel::create(std::shared_ptr<MixerEngi
             });
         }
     });
+    model->engine_->setOnLevels([weak, weakQueue](const MixerLevels& measured) {
+        if (auto queue = weakQueue.lock()) {
+            queue->async([weak, measured] {
+                if (auto self = weak.lock()) {
+                    self->applyLevels(measured);
+                }
+            });
+        }
+    });
     model->refresh();
     return model;
 }
@@ -96,6 +105,39 @@ void MixerViewModel::refresh() {
     const auto& target = keyboardTarget.get();
     if (target && !target->isMaster() && findRow(*target->pid()) == nullptr) {
         keyboardTarget.set(std::nullopt);
+    }
+}
+
+void MixerViewModel::setLevelsWanted(bool wanted) {
+    if (wanted == levelsWanted_) {
+        return;
+    }
+    levelsWanted_ = wanted;
+    engine_->setLevelsWanted(wanted);
+    if (!wanted) {
+        falloff_.reset();
+        if (!levels->empty()) {
+            levels.set({});
+        }
+    }
+}
+
+void MixerViewModel::applyLevels(const MixerLevels& measured) {
+    if (!levelsWanted_) {
+        return; // a reading already on its way when the panel hid
+    }
+    // The rows as the panel shows them: a mute the user just made shows no level at once.
+    MixerLevels audible;
+    for (const MixerRow& row : rows.get()) {
+        const auto found = measured.find(row.pid);
+        if (found != measured.end() && !row.isMuted &&
+            row.status.kind() == MixerRowStatus::Kind::ok) {
+            audible.insert(*found);
+        }
+    }
+    const MixerLevels& shown = falloff_.update(audible, mainQueue_->now());
+    if (shown != levels.get()) {
+        levels.set(shown);
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mixer/LevelFalloff.h"
 #include "mixer/MixerEngine.h"
 #include "mixer/Published.h"
 #include "queue/SerialQueue.h"
@@ -74,6 +75,9 @@ public:
     Published<std::optional<std::string>> defaultOutputName;
     Published<PermissionState> permission{PermissionState::unknown};
     Published<std::optional<KeyboardTarget>> keyboardTarget;
+    // The live level each row shows, with its fall-off: only rows at ok that are not muted, and
+    // only while levels are wanted. Republished only when a shown level changes.
+    Published<MixerLevels> levels;
 
     // The row whose slider is being dragged.
     const std::optional<pid_type>& draggingPID() const { return draggingPID_; }
@@ -97,6 +101,12 @@ public:
     void setMasterMuted(bool muted);
     // A row's slider drag began (active) or ended.
     void setDragging(pid_type pid, bool active);
+    // The panel showed (true) or hid: the engine reads levels only in between, and a hidden
+    // panel shows none.
+    void setLevelsWanted(bool wanted);
+    bool levelsWanted() const { return levelsWanted_; }
+    // A reading from the engine; applied with the fall-off on the main queue's clock.
+    void applyLevels(const MixerLevels& measured);
 
     // The panel's key mapping: none while Command (Super) or Control is held; arrows, Home and
     // End by key code; otherwise "m" mutes and "r" cycles the output. characters: the key's
@@ -119,6 +129,8 @@ private:
     std::shared_ptr<SerialQueue> mainQueue_;
     std::optional<pid_type> draggingPID_;
     std::map<pid_type, std::shared_ptr<VolumeBox>> volumeBoxes_;
+    bool levelsWanted_ = false;
+    LevelFalloff falloff_;
 };
 
 } // namespace brindell

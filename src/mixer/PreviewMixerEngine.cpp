@@ -1,6 +1,7 @@
 #include "mixer/PreviewMixerEngine.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace brindell {
 
@@ -56,6 +57,29 @@ void PreviewMixerEngine::changed() {
     if (onChange_) {
         onChange_();
     }
+    if (levelsWanted_ && onLevels_) {
+        onLevels_(levels());
+    }
+}
+
+void PreviewMixerEngine::setLevelsWanted(bool wanted) {
+    levelsWanted_ = wanted;
+    if (wanted && onLevels_) {
+        onLevels_(levels());
+    }
+}
+
+MixerLevels PreviewMixerEngine::levels() {
+    MixerLevels result;
+    for (const MixerRow& row : current_.rows) {
+        if (row.status.kind() != MixerRowStatus::Kind::ok) {
+            continue;
+        }
+        const float peak = 0.4f + 0.1f * static_cast<float>(row.pid % 4);
+        const float volume = std::isnan(row.volume) ? 0.0f : std::clamp(row.volume, 0.0f, 1.0f);
+        result[row.pid] = row.isMuted ? 0.0f : peak * volume;
+    }
+    return result;
 }
 
 void PreviewMixerEngine::setVolume(pid_type pid, float volume) {

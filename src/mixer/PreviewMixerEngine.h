@@ -38,12 +38,20 @@ public:
     void forgetSettings(std::string bundleID) override;
     void forgetAllSettings() override;
     void recheckPermission() override;
+    // Sample levels: every app at ok plays a fixed sample peak (0.4 to 0.7, by pid) through its
+    // volume; a muted one is at 0. Reported at once when wanted, and after every change while
+    // wanted.
+    void setOnLevels(LevelsCallback callback) override { onLevels_ = std::move(callback); }
+    void setLevelsWanted(bool wanted) override;
+    MixerLevels levels() override;
 
 private:
     MixerRow* row(pid_type pid);
     void changed();
 
     ChangeCallback onChange_;
+    LevelsCallback onLevels_;
+    bool levelsWanted_ = false;
     MixerSnapshot current_;
 };
 

@@ -16,6 +16,22 @@ std::string ss(const QString& text) {
 
 } // namespace
 
+Levels levelsToBus(const MixerLevels& levels) {
+    Levels map;
+    for (const auto& [pid, level] : levels) {
+        map.insert(pid, volumeValue(level));
+    }
+    return map;
+}
+
+MixerLevels levelsFromBus(const Levels& levels) {
+    MixerLevels map;
+    for (auto it = levels.begin(); it != levels.end(); ++it) {
+        map[it.key()] = static_cast<float>(it.value());
+    }
+    return map;
+}
+
 App toBus(const ControlApp& app) {
     return {app.pid,   qs(app.bundleID),  qs(app.name),   app.volume,
             app.muted, qs(app.outputUID), qs(app.status), app.active};
@@ -87,6 +103,7 @@ void registerTypes() {
     qDBusRegisterMetaType<QList<App>>();
     qDBusRegisterMetaType<Output>();
     qDBusRegisterMetaType<QList<Output>>();
+    qDBusRegisterMetaType<Levels>();
 }
 
 } // namespace brindell::controlbus

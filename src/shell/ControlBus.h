@@ -5,6 +5,7 @@
 
 #include <QDBusArgument>
 #include <QList>
+#include <QMap>
 #include <QMetaType>
 #include <QString>
 #include <QVariantMap>
@@ -46,6 +47,11 @@ struct Output {
     QString transport;
     bool isDefault = false;
 };
+
+// GetLevels' a{id}: pid to live level (0 to 1) for every app that has one.
+using Levels = QMap<qint32, double>;
+Levels levelsToBus(const MixerLevels& levels);
+MixerLevels levelsFromBus(const Levels& levels);
 
 App toBus(const ControlApp& app);
 ControlApp fromBus(const App& app);

@@ -8,6 +8,8 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QDBusServiceWatcher>
+#include <QObject>
 #include <cstdio>
 
 namespace brindell {
@@ -119,8 +121,79 @@ std::optional<ControlMaster> master(Client& client) {
     return controlbus::masterFromBus(qdbus_cast<QVariantMap>(arguments.front()));
 }
 
+// The levels of the apps; none from a Brindell that does not measure them.
+std::optional<MixerLevels> levels(Client& client) {
+    try {
+        const auto arguments = client.call("GetLevels");
+        if (arguments.isEmpty()) {
+            return std::nullopt;
+        }
+        return controlbus::levelsFromBus(qdbus_cast<controlbus::Levels>(arguments.front()));
+    } catch (const CallFailure&) {
+        return std::nullopt;
+    }
+}
+
 void print(const std::string& text) {
     std::fputs(text.c_str(), stdout);
+}
+
+// `ctl watch`: prints the apps at once and again after every Changed signal that changed them,
+// until interrupted or Brindell goes away.
+class Watcher : public QObject {
+    Q_OBJECT
+public:
+    Watcher(Client& client, bool json) : client_(client), json_(json) {}
+
+    int status = 0;
+
+public slots:
+    void onChanged() {
+        std::vector<ControlApp> now;
+        try {
+            now = apps(client_);
+        } catch (const CallFailure& failure) {
+            finish(fail(failure.status, failure.message));
+            return;
+        }
+        if (last_ && *last_ == now) {
+            return; // a change of the outputs or the master only
+        }
+        print(json_ ? jsonLine(appsJson(now)) : appsLine(now));
+        std::fflush(stdout);
+        last_ = std::move(now);
+    }
+    void onGone() { finish(fail(notRunning, "Brindell is not running any more.")); }
+
+private:
+    void finish(int code) {
+        status = code;
+        QCoreApplication::exit(code);
+    }
+
+    Client& client_;
+    bool json_;
+    std::optional<std::vector<ControlApp>> last_;
+};
+
+int watch(QDBusConnection& bus, Client& client, bool json) {
+    Watcher watcher(client, json);
+    // Subscribed before the first list, so no change falls between the two.
+    if (!bus.connect(QString::fromLatin1(controlbus::serviceName),
+                     QString::fromLatin1(controlbus::objectPath),
+                     QString::fromLatin1(controlbus::interfaceName), QStringLiteral("Changed"),
+                     &watcher, SLOT(onChanged()))) {
+        return fail(notRunning, "Cannot follow Brindell's changes: " +
+                                    bus.lastError().message().toStdString() + ".");
+    }
+    QDBusServiceWatcher gone(QString::fromLatin1(controlbus::serviceName), bus,
+                             QDBusServiceWatcher::WatchForUnregistration);
+    QObject::connect(&gone, &QDBusServiceWatcher::serviceUnregistered, &watcher, &Watcher::onGone);
+    watcher.onChanged();
+    if (watcher.status != 0) {
+        return watcher.status;
+    }
+    return QCoreApplication::exec();
 }
 
 QString q(const std::string& text) {
@@ -133,10 +206,13 @@ void perform(const ControlCommand& command, Client& client) {
     case Action::help:
         print(controlHelpText());
         return;
+    case Action::watch:
+        return; // runs its own loop
     case Action::list: {
         const auto list = apps(client);
         if (command.json) {
-            print(jsonText(appsJson(list)));
+            const auto measured = levels(client);
+            print(jsonText(measured ? appsJson(list, *measured) : appsJson(list)));
         } else {
             print(appsTable(list, outputs(client)));
         }
@@ -238,6 +314,9 @@ int runControl(const std::vector<std::string>& args) {
         return fail(notRunning, "Brindell is not running.");
     }
     Client client(bus);
+    if (command.action == Action::watch) {
+        return watch(bus, client, command.json);
+    }
     try {
         perform(command, client);
     } catch (const CallFailure& failure) {
@@ -248,3 +327,5 @@ int runControl(const std::vector<std::string>& args) {
 }
 
 } // namespace brindell
+
+#include "ControlClient.moc"

@@ -72,6 +72,12 @@ public slots:
         });
         return list;
     }
+    controlbus::Levels GetLevels(const QDBusMessage& message) {
+        controlbus::Levels levels;
+        run(message,
+            [&levels](ControlService& s) { levels = controlbus::levelsToBus(s.levels()); });
+        return levels;
+    }
     void SetVolume(const QString& app, double volume, const QDBusMessage& message) {
         run(message, [&](ControlService& s) { s.setVolume(app.toStdString(), volume); });
     }
@@ -185,6 +191,10 @@ ControlService::~ControlService() {
 
 std::vector<ControlApp> ControlService::listApps() const {
     return controlApps(model_.rows.get());
+}
+
+MixerLevels ControlService::levels() const {
+    return model_.engine().levels();
 }
 
 void ControlService::setVolume(const std::string& app, double volume) {

@@ -44,6 +44,8 @@ public:
     ~ControlService() override;
 
     std::vector<ControlApp> listApps() const;
+    // The apps' live levels, read now (they are not kept while the panel is hidden).
+    MixerLevels levels() const;
     void setVolume(const std::string& app, double volume);
     // Moves each of the app's rows by delta, clamped to 0 to 1; returns the first row's volume.
     double adjustVolume(const std::string& app, double delta);

@@ -192,6 +192,7 @@ MixerView::MixerView(std::shared_ptr<MixerViewModel> model, Appearance desktop,
         model_->permission.subscribe([this](const auto&) { syncPermission(); }));
     subscriptions_.push_back(
         model_->keyboardTarget.subscribe([this](const auto&) { syncKeyboardTarget(); }));
+    subscriptions_.push_back(model_->levels.subscribe([this](const auto&) { syncLevels(); }));
 
     applyTheme();
     syncRows();
@@ -203,6 +204,25 @@ MixerView::MixerView(std::shared_ptr<MixerViewModel> model, Appearance desktop,
 MixerView::~MixerView() {
     // The rows and sections hold the model; unsubscribe before they go.
     subscriptions_.clear();
+    model_->setLevelsWanted(false);
+}
+
+void MixerView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    model_->setLevelsWanted(true);
+}
+
+void MixerView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    model_->setLevelsWanted(false);
+}
+
+void MixerView::syncLevels() {
+    const auto& levels = model_->levels.get();
+    for (auto& [pid, row] : rows_) {
+        const auto found = levels.find(pid);
+        row->setLevel(found == levels.end() ? 0.0f : found->second);
+    }
 }
 
 Appearance MixerView::effectiveAppearance(Appearance desktop) const {
@@ -312,6 +332,7 @@ void MixerView::syncRows() {
     empty_->setVisible(rows.empty());
     list_->setVisible(!rows.empty());
     syncKeyboardTarget();
+    syncLevels();
     measureList();
 }
 

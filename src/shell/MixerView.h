@@ -94,6 +94,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // Levels are read only while the view is on the screen.
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     Appearance effectiveAppearance(Appearance desktop) const;
@@ -102,6 +105,7 @@ private:
     void syncOutputs();
     void syncPermission();
     void syncKeyboardTarget();
+    void syncLevels();
     void measureList();
 
     std::shared_ptr<MixerViewModel> model_;

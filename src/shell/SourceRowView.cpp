@@ -151,6 +151,7 @@ void SourceRowView::updateContent() {
     // On every update the knob copies the box, unless the user holds it.
     slider_->setVolume(box_->value());
     slider_->setOpacity(row_.isMuted ? mutedSliderOpacity : 1.0);
+    setLevel(level_);
 
     if (const auto shown = presentation(row_.status, row_.isActive)) {
         status_->setContent(shown->symbol, toQString(shown->sentence),
@@ -202,6 +203,12 @@ void SourceRowView::animateIn() {
         updateOpacity();
     });
     fade_->start();
+}
+
+void SourceRowView::setLevel(float level) {
+    level_ = level;
+    const bool audible = !row_.isMuted && row_.status.kind() == MixerRowStatus::Kind::ok;
+    slider_->setLevel(audible ? level : 0.0f);
 }
 
 void SourceRowView::setKeyboardCursor(bool on) {

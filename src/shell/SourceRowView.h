@@ -29,6 +29,8 @@ public:
     void setRow(const MixerRow& row);
     // The output names or the default output's name changed.
     void refreshOutputs();
+    // The app's live level from the model; drawn only while the row is at ok and not muted.
+    void setLevel(float level);
     void setKeyboardCursor(bool on);
     bool keyboardCursor() const { return cursor_; }
     void applyTheme();
@@ -63,6 +65,7 @@ private:
     std::shared_ptr<VolumeBox> box_;
     Subscription boxSubscription_;
     bool cursor_ = false;
+    float level_ = 0.0f;
     QIcon icon_;
 
     QLabel* name_;

@@ -4,6 +4,7 @@
 #include <QProxyStyle>
 #include <QStyleOptionSlider>
 #include <QWheelEvent>
+#include <algorithm>
 #include <cmath>
 
 namespace brindell {
@@ -93,6 +94,29 @@ void VolumeSlider::setOpacity(qreal opacity) {
     }
 }
 
+void VolumeSlider::setLevel(float level) {
+    const float clamped = level > 0.0f ? std::min(level, 1.0f) : 0.0f; // also NaN
+    // Redraw only when the band moves by a visible amount.
+    const qreal span = std::max(1, width() - knobDiameter);
+    if (std::lround(static_cast<qreal>(clamped) * span * 2) !=
+        std::lround(static_cast<qreal>(level_) * span * 2)) {
+        level_ = clamped;
+        update();
+    } else {
+        level_ = clamped;
+    }
+}
+
+QColor VolumeSlider::levelColor() const {
+    const QColor accent = isEnabled() ? theme_->accent() : theme_->secondary();
+    const Appearance& look = theme_->appearance();
+    const double white = look.increaseContrast ? 0.7 : (look.dark ? 0.4 : 0.5);
+    const auto mix = [white](int channel) {
+        return static_cast<int>(std::lround(channel + (255 - channel) * white));
+    };
+    return QColor(mix(accent.red()), mix(accent.green()), mix(accent.blue()));
+}
+
 QString VolumeSlider::describe(float volume) {
     return QString::number(std::lround(static_cast<double>(volume) * 100.0)) +
            QStringLiteral(" percent");
@@ -128,6 +152,13 @@ void VolumeSlider::paintEvent(QPaintEvent*) {
     filled.setRight(knobX);
     painter.setBrush(isEnabled() ? theme_->accent() : theme_->secondary());
     painter.drawRoundedRect(filled, track / 2, track / 2);
+    if (level_ > 0.0f) {
+        // The level on the knob's own scale, under the knob.
+        QRectF band = whole;
+        band.setRight(std::min(whole.right(), left + static_cast<qreal>(level_) * (right - left)));
+        painter.setBrush(levelColor());
+        painter.drawRoundedRect(band, track / 2, track / 2);
+    }
 
     // The knob: a white disc with a soft shadow and a hairline edge.
     const QRectF knob(knobX - knobDiameter / 2.0, centreY - knobDiameter / 2.0, knobDiameter,

@@ -31,6 +31,14 @@ public:
     // Drawn faded (a muted row, a muted output).
     void setOpacity(qreal opacity);
     qreal opacity() const { return opacity_; }
+    // The live level, 0 to 1 on the slider's own scale: a lighter band inside the track from
+    // its left end; 0 draws none. Only drawn, never announced: the accessible value stays the
+    // volume.
+    void setLevel(float level);
+    float level() const { return level_; }
+    // The band's colour in the current look: the accent lightened, more so with increased
+    // contrast, always opaque.
+    QColor levelColor() const;
 
     // "46 percent" for 0.456: the spoken value.
     static QString describe(float volume);
@@ -44,6 +52,7 @@ protected:
 private:
     const PanelTheme* theme_;
     qreal opacity_ = 1.0;
+    float level_ = 0.0f;
     bool settingValue_ = false;
 };
 

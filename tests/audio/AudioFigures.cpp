@@ -7,6 +7,8 @@
 //     (by default brindell-tap-holder; with --process PROGRAM ARGS..., any program given the
 //     app's pid in place of the word PID, for example: --process build/default/brindell
 //     --autoproof PID).
+// With --panel: brindell itself (offscreen, in the session) with ten apps playing, its CPU share
+// over 10 s with the panel closed and 10 s with it open (levels read 20 times a second).
 
 #include "audio/pipewire/PipeWireHardware.h"
 #include "support/AudioSession.h"
@@ -14,10 +16,13 @@
 #include "tapengine/RenderCallback.h"
 #include "tapengine/TapIOState.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
@@ -141,13 +146,99 @@ void cpu(AudioSession& session, std::vector<std::string> process) {
     owner->stop();
 }
 
+// brindell ctl ARGS in the session; its output.
+std::string ctl(AudioSession& session, std::vector<std::string> args) {
+    args.insert(args.begin(), {BRINDELL_EXECUTABLE, "ctl"});
+    auto process = session.run(args, true);
+    std::string output;
+    while (const auto line = process->readLine(15s)) {
+        output += *line + "\n";
+    }
+    process->waitExit(15s);
+    return output;
+}
+
+double cpuShare(pid_t pid, std::chrono::seconds window) {
+    const double start = cpuSeconds(pid);
+    const auto begin = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(window);
+    const double end = cpuSeconds(pid);
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    return 100.0 * (end - start) / wall;
+}
+
+void panel(AudioSession& session) {
+    constexpr int apps = 10;
+    std::vector<std::unique_ptr<ChildProcess>> players;
+    for (int i = 0; i < apps; ++i) {
+        players.push_back(
+            session.tonePlayer({std::to_string(300 + 40 * i) + ":0.1"}, AudioSession::speakers));
+    }
+    const std::string config = session.environment().at("XDG_CONFIG_HOME") + "/brindell";
+    std::filesystem::create_directories(config);
+    std::ofstream(config + "/onboarding.json") << R"({"version":1,"completed":true})";
+    const std::string panelLog = session.folder() + "/panel.log";
+    auto brindell = session.run({BRINDELL_EXECUTABLE}, false, false,
+                                {{"QT_QPA_PLATFORM", "offscreen"},
+                                 {"TMPDIR", session.folder()},
+                                 {"BRINDELL_PANEL_LOG", panelLog}});
+    // Every app adjusted: ten rows, none with a status sentence.
+    std::string listed;
+    const bool tapped = AudioSession::waitUntil(
+        [&] {
+            listed = ctl(session, {"list", "--json"});
+            const auto list = nlohmann::json::parse(listed, nullptr, false);
+            if (!list.is_array() || list.size() < apps) {
+                return false;
+            }
+            return std::all_of(list.begin(), list.end(),
+                               [](const nlohmann::json& app) { return app["status"].is_null(); });
+        },
+        60s);
+    if (!tapped) {
+        std::printf("panel: the ten apps were never all adjusted:\n%s", listed.c_str());
+        return;
+    }
+    std::this_thread::sleep_for(2s); // settle
+    const double closed = cpuShare(brindell->pid(), 10s);
+    ctl(session, {"show"});
+    std::this_thread::sleep_for(1s);
+    // The panel's last trace line: "shown ..." while it is open.
+    const auto shown = [&panelLog] {
+        std::ifstream in(panelLog);
+        std::string trace;
+        for (std::string line; std::getline(in, line);) {
+            trace = line;
+        }
+        return trace.rfind("shown", 0) == 0;
+    };
+    if (!shown()) {
+        std::printf("panel: the panel did not show\n");
+        return;
+    }
+    const double open = cpuShare(brindell->pid(), 10s);
+    if (!shown()) {
+        std::printf("panel: the panel hid while it was measured\n");
+        return;
+    }
+    ctl(session, {"toggle"});
+    std::printf("cpu share of brindell with %d apps playing: panel closed %.2f %%, panel open "
+                "%.2f %% of one core (10 s each)\n",
+                apps, closed, open);
+    brindell->stop();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> process;
     std::string quantum;
+    bool panelFigure = false;
     for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "--quantum" && i + 1 < argc) {
+        if (std::string(argv[i]) == "--panel") {
+            panelFigure = true;
+        } else if (std::string(argv[i]) == "--quantum" && i + 1 < argc) {
             quantum = argv[++i];
         } else if (std::string(argv[i]) == "--process") {
             process.assign(argv + i + 1, argv + argc);
@@ -161,6 +252,12 @@ int main(int argc, char** argv) {
         }
     };
     try {
+        if (panelFigure) {
+            AudioSession session;
+            force(session);
+            panel(session);
+            return 0;
+        }
         {
             AudioSession session;
             force(session);

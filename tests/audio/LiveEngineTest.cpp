@@ -10,6 +10,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <mutex>
 #include <thread>
 
 namespace brindell {
@@ -86,6 +87,40 @@ protected:
         return row.status.kind() == MixerRowStatus::Kind::ok && row.isActive;
     }
 
+    // The levels the engine reports while a panel wants them, kept for the test thread.
+    struct Levels {
+        std::mutex mutex;
+        MixerLevels latest;
+    };
+    static std::shared_ptr<Levels> followLevels(LiveMixerEngine& engine) {
+        auto levels = std::make_shared<Levels>();
+        engine.setOnLevels([levels](const MixerLevels& reading) {
+            const std::lock_guard lock(levels->mutex);
+            levels->latest = reading;
+        });
+        engine.setLevelsWanted(true);
+        return levels;
+    }
+    // Waits until pid's level is near expected (0: silent or none).
+    static bool levelNear(Levels& levels, pid_type pid, float expected) {
+        return AudioSession::waitUntil(
+            [&] {
+                const std::lock_guard lock(levels.mutex);
+                const auto found = levels.latest.find(pid);
+                const float level = found == levels.latest.end() ? 0.0f : found->second;
+                return std::abs(level - expected) < 0.03f;
+            },
+            5s);
+    }
+    static std::string levelsText(Levels& levels) {
+        const std::lock_guard lock(levels.mutex);
+        std::string text;
+        for (const auto& [pid, level] : levels.latest) {
+            text += std::to_string(pid) + ": " + std::to_string(level) + "\n";
+        }
+        return text;
+    }
+
     std::unique_ptr<testing::ChildProcess> playTone() {
         return testing::startTone(session, toneProgram, {"660:0.5"}, 1);
     }
@@ -139,14 +174,23 @@ TEST_F(LiveEngineTest, VolumeMuteAndOutputOfOneAppLeaveTheOtherAlone) {
     ASSERT_TRUE(waitForRow(*engine, pulse->pid(), tapped)) << rows(*engine);
     // Tapped at unity gain: nothing changes on the sink.
     EXPECT_TRUE(speakers.waitFor(levels(0.5, 0.5), 5s)) << speakers.recent();
+    // The live level shows what is heard of each app, as the sink's meter does.
+    const auto shown = followLevels(*engine);
+    EXPECT_TRUE(levelNear(*shown, tonePID, 0.5f)) << levelsText(*shown);
+    EXPECT_TRUE(levelNear(*shown, pulse->pid(), 0.5f)) << levelsText(*shown);
 
     engine->setVolume(tonePID, 0.5f);
     EXPECT_TRUE(speakers.waitFor(levels(0.5, 0.25), 5s)) << speakers.recent();
+    EXPECT_TRUE(levelNear(*shown, tonePID, 0.25f)) << levelsText(*shown);
 
     engine->setMuted(tonePID, true);
     EXPECT_TRUE(speakers.waitFor(levels(0.5, 0), 5s)) << speakers.recent();
+    EXPECT_TRUE(levelNear(*shown, tonePID, 0.0f)) << levelsText(*shown);
+    EXPECT_NEAR(engine->levels()[pulse->pid()], 0.5f, 0.03f) << "the other app is still heard";
     engine->setMuted(tonePID, false);
     EXPECT_TRUE(speakers.waitFor(levels(0.5, 0.25), 5s)) << speakers.recent();
+    EXPECT_TRUE(levelNear(*shown, tonePID, 0.25f)) << levelsText(*shown);
+    engine->setLevelsWanted(false);
 
     LevelMeter headphones(session, AudioSession::headphones, {440, 660});
     engine->setOutput(tonePID, std::string(AudioSession::headphones));

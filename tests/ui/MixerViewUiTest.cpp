@@ -14,6 +14,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
+#include <cmath>
 #include <gtest/gtest.h>
 
 namespace brindell {
@@ -320,6 +321,56 @@ TEST(MixerView, DarkAppearanceUsesADarkPalette) {
     PreviewMixer mixer(PreviewMixerEngine::cannedSnapshot(), {}, dark);
     EXPECT_TRUE(PanelTheme::isDark(mixer.view->theme().palette()));
     EXPECT_LT(footerFill(*mixer.view).lightnessF(), 0.3f);
+}
+
+// The colour on the middle line of a row's slider track at a fraction of its scale, as drawn.
+QColor trackColor(VolumeSlider& slider, double at) {
+    QImage image(slider.size(), QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    slider.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    const int knob = slider.height() - 4; // the knob's diameter; the track ends half of it in
+    const int x = static_cast<int>(std::lround(knob / 2.0 + at * (slider.width() - knob)));
+    return image.pixelColor(x, slider.height() / 2);
+}
+
+bool near(const QColor& a, const QColor& b) {
+    return std::abs(a.red() - b.red()) <= 2 && std::abs(a.green() - b.green()) <= 2 &&
+           std::abs(a.blue() - b.blue()) <= 2;
+}
+
+// The sample levels: Music (volume 0.8) plays at 0.4, so its track shows the lighter band up to
+// 0.4 and the accent beyond it up to the knob; muted, waiting and hidden rows show none, and
+// nothing of it reaches screen readers.
+TEST(MixerView, TheLevelIsABandInsideTheTrackOnlyForAudibleRowsWhileShown) {
+    for (const bool dark : {false, true}) {
+        Appearance look;
+        look.dark = dark;
+        PreviewMixer mixer(PreviewMixerEngine::cannedSnapshot(), {}, look);
+        SourceRowView* music = mixer.view->rowView(1);
+        VolumeSlider& slider = *music->slider();
+        const QString name = accessibleText(&slider, QAccessible::Name);
+        const QString value = accessibleText(&slider, QAccessible::Value);
+        EXPECT_NEAR(slider.level(), 0.4f, 1e-4);
+        const QColor band = slider.levelColor();
+        const QColor accent = mixer.view->theme().accent();
+        EXPECT_FALSE(near(band, accent)) << "the band stands out from the fill";
+        EXPECT_TRUE(near(trackColor(slider, 0.2), band)) << trackColor(slider, 0.2).name().toStdString();
+        EXPECT_TRUE(near(trackColor(slider, 0.6), accent)) << trackColor(slider, 0.6).name().toStdString();
+        EXPECT_EQ(accessibleText(&slider, QAccessible::Name), name);
+        EXPECT_EQ(accessibleText(&slider, QAccessible::Value), value);
+        EXPECT_EQ(value, "80 percent");
+
+        EXPECT_EQ(mixer.view->rowView(3)->slider()->level(), 0.0f) << "muted";
+        EXPECT_EQ(mixer.view->rowView(4)->slider()->level(), 0.0f) << "waiting for its device";
+        mixer.engineChangesRow(1, [](MixerRow& row) { row.status = MixerRowStatus::starting(); });
+        settle();
+        EXPECT_EQ(slider.level(), 0.0f) << "no longer adjusted";
+        EXPECT_TRUE(near(trackColor(slider, 0.2), accent));
+
+        mixer.view->hide();
+        EXPECT_FALSE(mixer.model->levelsWanted());
+        EXPECT_EQ(mixer.view->rowView(2)->slider()->level(), 0.0f);
+    }
 }
 
 TEST(PanelSymbols, EverySymbolIsDrawnEvenWithoutAnIconTheme) {

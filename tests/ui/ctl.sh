@@ -14,7 +14,9 @@ bus_pid=$(sed -n 2p "$work/bus")
 export DBUS_SESSION_BUS_ADDRESS
 export QT_QPA_PLATFORM=offscreen
 first=
+watcher=
 cleanup() {
+    [ -z "$watcher" ] || kill "$watcher" 2>/dev/null || true
     [ -z "$first" ] || kill "$first" 2>/dev/null || true
     kill "$bus_pid" 2>/dev/null || true
 }
@@ -93,6 +95,35 @@ grep -q '"appId": "com.example.music"' "$work/out"
 grep -q '"volume": 0.8' "$work/out"
 grep -q '"outputUID": null' "$work/out"
 expect "$(head -c 1 "$work/out")" "[" "the JSON list opens with"
+# Live levels: Music's sample peak through its 80 %; none for the app waiting for its device.
+grep -q '"level": 0.4,' "$work/out"
+grep -q '"level": null,' "$work/out"
+
+# watch: the apps at once, then one line per change of them; a change of the master alone
+# prints nothing.
+"$brindell" ctl watch --json >"$work/watch" 2>"$work/watch.err" &
+watcher=$!
+watched() { [ "$(wc -l <"$work/watch")" -ge "$1" ]; }
+await watched 1 || { echo "watch printed nothing"; cat "$work/watch.err"; exit 1; }
+ctl 0 master 20%
+ctl 0 set-volume 1 55%
+await watched 2 || { echo "watch missed a volume change"; cat "$work/watch"; exit 1; }
+sed -n 2p "$work/watch" | grep -q '"pid":1,[^}]*"volume":0.55'
+ctl 0 mute 2
+await watched 3 || { echo "watch missed a mute"; cat "$work/watch"; exit 1; }
+sed -n 3p "$work/watch" | grep -q '"muted":true,[^}]*"pid":2,'
+expect "$(wc -l <"$work/watch")" 3 "lines watched"
+kill "$watcher"
+wait "$watcher" 2>/dev/null || true
+watcher=
+ctl 0 unmute 2
+set +e
+timeout 2 "$brindell" ctl watch >"$work/watch"
+set -e
+grep -q "^Music (1): 55%; Video Call (2): 100%, on bt; " "$work/watch" ||
+    { echo "watch's line: $(cat "$work/watch")"; exit 1; }
+ctl 0 set-volume 1 0.8
+ctl 0 master 60%
 
 # Each volume form, by pid and by application id, reflected in the list.
 ctl 0 set-volume 1 40%

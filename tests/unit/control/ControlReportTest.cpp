@@ -86,5 +86,23 @@ TEST(ControlReport, JsonUsesNullForAbsentValuesAndSurvivesBadBytes) {
     EXPECT_EQ(nlohmann::json::parse(text)[0]["pid"], 7);
 }
 
+TEST(ControlReport, LevelsJoinTheJsonAndWatchLinesHoldOneLineEach) {
+    const std::vector<ControlApp> apps = {
+        {1, "org.example.Music", "Music", 0.4, false, "", "", true},
+        {2, "", "Game", 1.0, true, "hdmi", "Starting\u2026", false}};
+    // Music measured (as a float reads), Game not adjusted.
+    const auto json = appsJson(apps, {{1, 0.3f}});
+    EXPECT_EQ(json[0]["level"], 0.3);
+    EXPECT_TRUE(json[1]["level"].is_null());
+    EXPECT_FALSE(appsJson(apps)[0].contains("level")) << "no levels asked, no field";
+
+    const std::string line = jsonLine(json);
+    EXPECT_EQ(line.find('\n'), line.size() - 1);
+    EXPECT_EQ(nlohmann::json::parse(line), json);
+    EXPECT_EQ(appsLine(apps),
+              "Music (1): 40%; Game (2): 100%, muted, on hdmi, not playing, Starting\u2026\n");
+    EXPECT_EQ(appsLine({}), "No app is playing.\n");
+}
+
 } // namespace
 } // namespace brindell

@@ -164,6 +164,57 @@ TEST_F(LiveMixerEngineTest, APlayingAppIsTappedConfirmedAndShownWithItsRow) {
     EXPECT_GT(changes, 0);
 }
 
+// Levels: read only while wanted, 20 times a second, after the app's gain and mute; none for an
+// app that is not adjusted, silence for one whose stream stopped delivering.
+TEST_F(LiveMixerEngineTest, LevelsAreReadOnlyWhileWantedAndFollowGainAndMute) {
+    std::vector<MixerLevels> readings;
+    startEngine();
+    engine->setOnLevels([&readings](const MixerLevels& levels) { readings.push_back(levels); });
+    play(300, player, 0.5f);
+    play(400, browser, 0.0f); // silent: its tap never confirms, so it stays starting
+    run(1.0);
+    ASSERT_EQ(session(300)->state, TapSessionState::active());
+    ASSERT_EQ(session(400)->state, TapSessionState::starting());
+    EXPECT_TRUE(readings.empty()) << "nothing is read while no panel wants levels";
+    EXPECT_FALSE(engine->isReadingLevels());
+
+    engine->setLevelsWanted(true);
+    run(0.5);
+    // One reading at once, then one per 0.05 s.
+    EXPECT_GE(readings.size(), 10u);
+    EXPECT_LE(readings.size(), 12u);
+    EXPECT_EQ(readings.back(), (MixerLevels{{300, 0.5f}})) << "the starting app has no level";
+
+    engine->setVolume(300, 0.5f);
+    run(0.2);
+    EXPECT_NEAR(readings.back().at(300), 0.25f, 1e-6) << "after the gain";
+    engine->setMuted(300, true);
+    run(0.2);
+    EXPECT_EQ(readings.back().at(300), 0.0f);
+    engine->setMuted(300, false);
+    run(0.2);
+    EXPECT_NEAR(readings.back().at(300), 0.25f, 1e-6);
+
+    // The stream stops delivering (no more IO cycles): its last peak is not held.
+    scheduler.advance(LiveMixerEngine::levelStaleAfter + 0.1);
+    scheduler.runPending();
+    EXPECT_EQ(readings.back().at(300), 0.0f);
+
+    engine->setLevelsWanted(false);
+    scheduler.runPending();
+    const std::size_t count = readings.size();
+    run(1.0);
+    EXPECT_EQ(readings.size(), count) << "nothing is read once the panel hides";
+    EXPECT_FALSE(engine->isReadingLevels());
+    // ctl reads on demand, panel or not.
+    EXPECT_NEAR(engine->levels().at(300), 0.25f, 1e-6);
+
+    engine->setLevelsWanted(true);
+    engine->stop();
+    scheduler.runPending();
+    EXPECT_FALSE(engine->isReadingLevels()) << "stop ends the readings";
+}
+
 TEST_F(LiveMixerEngineTest, AStoppedAppKeepsItsSessionForTheCoolDownAndLosesItWithItsRow) {
     startEngine();
     play(300, player);

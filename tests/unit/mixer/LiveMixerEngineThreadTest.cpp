@@ -137,10 +137,19 @@ TEST_F(LiveMixerEngineThreadTest, DrivenFromAnotherThreadWhileTheHardwareRenders
         processes->play(pid, bundleOf(pid));
     }
     ASSERT_TRUE(waitUntil([this] { return allRowsOK(); }));
+    // A panel that opens and closes meanwhile reads the levels the render thread writes.
+    auto levels = std::make_shared<std::pair<std::mutex, MixerLevels>>();
+    engine->setOnLevels([levels](const MixerLevels& reading) {
+        const std::lock_guard lock(levels->first);
+        levels->second = reading;
+    });
 
     // A burst of user actions, as a drag and clicks produce them, with snapshots in between.
     for (int i = 0; i < 200; ++i) {
         const pid_type pid = first + (i % count);
+        if (i % 20 == 0) {
+            engine->setLevelsWanted(i % 40 == 0);
+        }
         if (i % 50 == 0) {
             engine->beginInteraction(pid);
         }
@@ -159,6 +168,7 @@ TEST_F(LiveMixerEngineThreadTest, DrivenFromAnotherThreadWhileTheHardwareRenders
         engine->setMuted(pid, false);
         engine->setVolume(pid, 0.3f);
     }
+    engine->setLevelsWanted(true);
 
     // The render thread applies the final gain...
     ASSERT_TRUE(waitUntil([this] {
@@ -168,6 +178,14 @@ TEST_F(LiveMixerEngineThreadTest, DrivenFromAnotherThreadWhileTheHardwareRenders
             }
         }
         return true;
+    }));
+    // ...the panel shows it...
+    EXPECT_TRUE(waitUntil([&levels] {
+        const std::lock_guard lock(levels->first);
+        return levels->second.size() == static_cast<std::size_t>(count) &&
+               std::all_of(levels->second.begin(), levels->second.end(), [](const auto& entry) {
+                   return std::abs(entry.second - 0.15f) < 1e-5f;
+               });
     }));
     // ...and stop writes the final values.
     engine->stop();

@@ -379,6 +379,44 @@ TEST_F(MixerViewModelTest, ASelectedRowThatDisappearsLeavesNothingSelected) {
     EXPECT_EQ(target(), KeyboardTarget::master());
 }
 
+// The canned rows: 1 Music (ok, 0.8), 2 Video Call (ok, 1.0), 3 Browser Helper (ok, muted),
+// 4 Game (waitingForDevice).
+TEST_F(MixerViewModelTest, LevelsShowOnlyWhileWantedForAudibleRowsAndFallOff) {
+    scheduler.runPending();
+    model->applyLevels({{1, 0.5f}});
+    EXPECT_TRUE(model->levels->empty()) << "no panel, no levels";
+
+    model->setLevelsWanted(true);
+    scheduler.runPending(); // the preview engine's sample reading
+    EXPECT_EQ(model->levels->size(), 2u) << "the muted and the waiting rows show none";
+    EXPECT_TRUE(model->levels->contains(1) && model->levels->contains(2));
+
+    // Row 2 keeps the sample reading's 0.6 over a quieter one at the same instant.
+    model->applyLevels({{1, 1.0f}, {2, 0.4f}, {3, 0.5f}, {4, 0.5f}});
+    EXPECT_EQ(model->levels.get(), (MixerLevels{{1, 1.0f}, {2, 0.6f}}));
+    // Silence, read 0.15 s later on the main queue's clock: half-way down.
+    scheduler.advance(0.15);
+    model->applyLevels({{1, 0.0f}, {2, 0.0f}});
+    EXPECT_NEAR(model->levels->at(1), 0.5f, 1e-4);
+    EXPECT_NEAR(model->levels->at(2), 0.1f, 1e-4);
+
+    // A mute the user just made takes the level away before the engine knows of it.
+    int published = 0;
+    auto watch = model->levels.subscribe([&published](const MixerLevels&) { ++published; });
+    model->setMuted(1, true);
+    model->applyLevels({{1, 0.9f}, {2, 0.0f}});
+    EXPECT_FALSE(model->levels->contains(1));
+    // An unchanged reading is not republished.
+    model->applyLevels({{1, 0.9f}, {2, 0.0f}});
+    EXPECT_EQ(published, 1);
+
+    model->setLevelsWanted(false);
+    EXPECT_TRUE(model->levels->empty());
+    model->applyLevels({{2, 0.7f}}); // already on its way when the panel hid
+    scheduler.runPending();
+    EXPECT_TRUE(model->levels->empty());
+}
+
 TEST(KeyboardTargetTest, Equality) {
     EXPECT_EQ(KeyboardTarget::master(), KeyboardTarget::master());
     EXPECT_EQ(KeyboardTarget::row(3), KeyboardTarget::row(3));
