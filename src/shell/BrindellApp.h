@@ -26,8 +26,8 @@ struct LaunchOptions {
 };
 
 // A normal launch: one instance per session (a second launch opens the running one's settings
-// window, or its panel without a tray icon, and exits 0), the tray icon and the panel, until the user quits or SIGTERM, SIGINT or
-// SIGHUP arrive. Returns the exit status.
+// window, or its panel without a tray icon, and exits 0), the tray icon and the panel, until the
+// user quits or SIGTERM, SIGINT or SIGHUP arrive. Returns the exit status.
 int runBrindell(int argc, char** argv, const LaunchOptions& options);
 
 // The snapshot modes: the mixer view alone, or the panel as placed under a tray icon on a

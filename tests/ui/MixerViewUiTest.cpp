@@ -354,8 +354,10 @@ TEST(MixerView, TheLevelIsABandInsideTheTrackOnlyForAudibleRowsWhileShown) {
         const QColor band = slider.levelColor();
         const QColor accent = mixer.view->theme().accent();
         EXPECT_FALSE(near(band, accent)) << "the band stands out from the fill";
-        EXPECT_TRUE(near(trackColor(slider, 0.2), band)) << trackColor(slider, 0.2).name().toStdString();
-        EXPECT_TRUE(near(trackColor(slider, 0.6), accent)) << trackColor(slider, 0.6).name().toStdString();
+        EXPECT_TRUE(near(trackColor(slider, 0.2), band))
+            << trackColor(slider, 0.2).name().toStdString();
+        EXPECT_TRUE(near(trackColor(slider, 0.6), accent))
+            << trackColor(slider, 0.6).name().toStdString();
         EXPECT_EQ(accessibleText(&slider, QAccessible::Name), name);
         EXPECT_EQ(accessibleText(&slider, QAccessible::Value), value);
         EXPECT_EQ(value, "80 percent");
