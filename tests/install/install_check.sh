@@ -61,8 +61,9 @@ gzip -dc "$page" | groff -man -Tascii -P-cbou 2>/dev/null >"$work/man.txt"
 for option in $("$brindell" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
     grep -q -- "$option" "$work/man.txt" || fail "the man page lacks $option"
 done
-verbs=$("$brindell" ctl --help | sed -n '/^Commands:/,/^$/p' |
-    grep -o '^  [a-z][a-z-]*\|, [a-z][a-z-]*' | sed 's/^[ ,]*//' | sort -u)
+# Command lines only, without their descriptions: a description may hold ", word" too.
+verbs=$("$brindell" ctl --help | sed -n '/^Commands:/,/^$/p' | grep '^  [a-z]' |
+    sed 's/   .*//' | grep -o '^  [a-z][a-z-]*\|, [a-z][a-z-]*' | sed 's/^[ ,]*//' | sort -u)
 [ -n "$verbs" ] || fail "no commands in brindell ctl --help"
 sed -n '/^CONTROL COMMANDS/,/^EXIT STATUS/p' "$work/man.txt" >"$work/man-ctl.txt"
 for verb in $verbs; do
