@@ -10,6 +10,7 @@
 #include <QDBusVariant>
 #include <QMenu>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace brindell {
 namespace {
@@ -98,6 +99,21 @@ struct Item {
     std::unique_ptr<StatusItemController> status;
 };
 
+// A tray on a private bus, and Brindell's item started after it and shown in it.
+class ShownStatusNotifierItem : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
+        ASSERT_TRUE(tray.start());
+        item.emplace(bus.address());
+        ASSERT_TRUE(waitFor([&] { return item->status->notifierItem().isShown(); }));
+    }
+
+    PrivateBus bus;
+    Tray tray{bus.address()};
+    std::optional<Item> item;
+};
+
 TEST(StatusNotifierItem, TakesOverFromTheToolkitIconWhileATrayWatcherIsThere) {
     PrivateBus bus;
     ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
@@ -147,56 +163,44 @@ TEST(StatusNotifierItem, AWatcherWithoutAHostShowsNothingUntilOneRegisters) {
     EXPECT_TRUE(waitFor([&] { return item.status->isReachable(); }));
 }
 
-TEST(StatusNotifierItem, TheTrayClicksScrollsAndMiddleClicks) {
-    PrivateBus bus;
-    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
-    Tray tray(bus.address());
-    ASSERT_TRUE(tray.start());
-    Item item(bus.address());
-    ASSERT_TRUE(waitFor([&] { return item.status->notifierItem().isShown(); }));
+TEST_F(ShownStatusNotifierItem, TheTrayClicksScrollsAndMiddleClicks) {
     int toggles = 0;
     int mutes = 0;
     std::vector<int> steps;
-    item.status->onToggle = [&] { ++toggles; };
-    item.status->onToggleMasterMute = [&] { ++mutes; };
-    item.status->onMasterSteps = [&](int n) { steps.push_back(n); };
+    item->status->onToggle = [&] { ++toggles; };
+    item->status->onToggleMasterMute = [&] { ++mutes; };
+    item->status->onMasterSteps = [&](int n) { steps.push_back(n); };
 
-    tray.call(item.service(), QStringLiteral("Activate"), {1500, 12});
+    tray.call(item->service(), QStringLiteral("Activate"), {1500, 12});
     EXPECT_EQ(toggles, 1);
-    EXPECT_EQ(item.status->clickPoint(), QPoint(1500, 12)) << "the panel's anchor";
+    EXPECT_EQ(item->status->clickPoint(), QPoint(1500, 12)) << "the panel's anchor";
 
-    tray.call(item.service(), QStringLiteral("Scroll"), {120, QStringLiteral("vertical")});
-    tray.call(item.service(), QStringLiteral("Scroll"), {-240, QStringLiteral("vertical")});
-    tray.call(item.service(), QStringLiteral("Scroll"), {-1, QStringLiteral("vertical")});
-    tray.call(item.service(), QStringLiteral("Scroll"), {15, QStringLiteral("horizontal")});
-    tray.call(item.service(), QStringLiteral("Scroll"), {0, QStringLiteral("vertical")});
+    tray.call(item->service(), QStringLiteral("Scroll"), {120, QStringLiteral("vertical")});
+    tray.call(item->service(), QStringLiteral("Scroll"), {-240, QStringLiteral("vertical")});
+    tray.call(item->service(), QStringLiteral("Scroll"), {-1, QStringLiteral("vertical")});
+    tray.call(item->service(), QStringLiteral("Scroll"), {15, QStringLiteral("horizontal")});
+    tray.call(item->service(), QStringLiteral("Scroll"), {0, QStringLiteral("vertical")});
     EXPECT_EQ(steps, (std::vector<int>{1, -2, -1, 1}));
 
-    tray.call(item.service(), QStringLiteral("SecondaryActivate"), {1500, 12});
+    tray.call(item->service(), QStringLiteral("SecondaryActivate"), {1500, 12});
     EXPECT_EQ(mutes, 1);
     EXPECT_EQ(toggles, 1);
 
-    tray.call(item.service(), QStringLiteral("ContextMenu"), {1400, 20});
-    EXPECT_TRUE(item.status->menu()->isVisible());
-    EXPECT_EQ(item.status->menu()->actions().size(), 4);
-    item.status->menu()->hide();
+    tray.call(item->service(), QStringLiteral("ContextMenu"), {1400, 20});
+    EXPECT_TRUE(item->status->menu()->isVisible());
+    EXPECT_EQ(item->status->menu()->actions().size(), 4);
+    item->status->menu()->hide();
 }
 
-TEST(StatusNotifierItem, GivesTheTrayAThemedIconToColourAndAPixmapForTraysWithoutIt) {
-    PrivateBus bus;
-    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
-    Tray tray(bus.address());
-    ASSERT_TRUE(tray.start());
-    Item item(bus.address());
-    ASSERT_TRUE(waitFor([&] { return item.status->notifierItem().isShown(); }));
+TEST_F(ShownStatusNotifierItem, GivesTheTrayAThemedIconToColourAndAPixmapForTraysWithoutIt) {
 
-    EXPECT_EQ(tray.property(item.service(), QStringLiteral("IconName")).toString(),
+    EXPECT_EQ(tray.property(item->service(), QStringLiteral("IconName")).toString(),
               "com.quorvel.taskor.brindell-symbolic");
-    EXPECT_EQ(tray.property(item.service(), QStringLiteral("Status")).toString(), "Active");
-    EXPECT_FALSE(tray.property(item.service(), QStringLiteral("ItemIsMenu")).toBool());
+    EXPECT_EQ(tray.property(item->service(), QStringLiteral("Status")).toString(), "Active");
+    EXPECT_FALSE(tray.property(item->service(), QStringLiteral("ItemIsMenu")).toBool());
 
     // a(iiay): one image, ARGB in network byte order, with opaque pixels in it.
-    const QVariant pixmaps = tray.property(item.service(), QStringLiteral("IconPixmap"));
+    const QVariant pixmaps = tray.property(item->service(), QStringLiteral("IconPixmap"));
     ASSERT_EQ(pixmaps.userType(), qMetaTypeId<QDBusArgument>());
     const auto argument = qvariant_cast<QDBusArgument>(pixmaps);
     argument.beginArray();
@@ -217,7 +221,7 @@ TEST(StatusNotifierItem, GivesTheTrayAThemedIconToColourAndAPixmapForTraysWithou
     }
     EXPECT_GT(opaque, width * height / 20);
 
-    const QVariant tip = tray.property(item.service(), QStringLiteral("ToolTip"));
+    const QVariant tip = tray.property(item->service(), QStringLiteral("ToolTip"));
     ASSERT_EQ(tip.userType(), qMetaTypeId<QDBusArgument>());
     QString iconName;
     QString title;
