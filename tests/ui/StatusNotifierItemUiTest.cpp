@@ -8,6 +8,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVariant>
+#include <QFile>
 #include <QMenu>
 #include <gtest/gtest.h>
 #include <optional>
@@ -196,6 +197,13 @@ TEST_F(ShownStatusNotifierItem, GivesTheTrayAThemedIconToColourAndAPixmapForTray
 
     EXPECT_EQ(tray.property(item->service(), QStringLiteral("IconName")).toString(),
               "com.quorvel.taskor.brindell-symbolic");
+    // The package installs the tray's drawing under that name. GTK trays recolour a symbolic
+    // icon's fills only: a stroke would stay black on a dark panel.
+    QFile drawing(QStringLiteral(":/brindell/MenuBarIcon.svg"));
+    ASSERT_TRUE(drawing.open(QIODevice::ReadOnly));
+    const QByteArray svg = drawing.readAll();
+    EXPECT_TRUE(svg.contains("fill=")) << svg.toStdString();
+    EXPECT_FALSE(svg.contains("stroke")) << svg.toStdString();
     EXPECT_EQ(tray.property(item->service(), QStringLiteral("Status")).toString(), "Active");
     EXPECT_FALSE(tray.property(item->service(), QStringLiteral("ItemIsMenu")).toBool());
 
