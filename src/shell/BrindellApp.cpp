@@ -99,11 +99,11 @@ int runBrindell(int argc, char** argv, const LaunchOptions& options) {
 
     ShellController shell(std::move(services), mainQueue, desktop.appearance());
     windows.attach(shell);
-    shell.status().setTrayColors({std::nullopt, desktop.darkScheme()});
+    shell.status().setTrayColors({std::nullopt, desktop.darkScheme(), std::nullopt});
     QObject::connect(&desktop, &DesktopSettings::changed, &shell, [&shell, &windows, &desktop] {
         shell.setAppearance(desktop.appearance());
         windows.setAppearance(desktop.appearance());
-        shell.status().setTrayColors({std::nullopt, desktop.darkScheme()});
+        shell.status().setTrayColors({std::nullopt, desktop.darkScheme(), std::nullopt});
     });
     // Opening the running program again (a second launch) brings up its settings, or the panel
     // where there is no tray icon to reach them from.

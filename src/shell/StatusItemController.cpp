@@ -12,7 +12,10 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScreen>
+#include <QTimer>
 #include <QtGui/qguiapplication_platform.h>
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <xcb/xcb.h>
 
@@ -22,6 +25,8 @@ namespace {
 
 const QColor lightIcon(0xf2, 0xf2, 0xf2);
 const QColor darkIcon(0x2e, 0x34, 0x36);
+// What a graphic needs against its background to be made out (WCAG's ratio for non-text).
+constexpr double minimumContrast = 3.0;
 
 QIcon drawnTrayIcon(const QColor& color) {
     QIcon icon;
@@ -41,9 +46,38 @@ xcb_atom_t internAtom(xcb_connection_t* connection, const QByteArray& name) {
     return atom;
 }
 
+double relativeLuminance(const QColor& color) {
+    const auto channel = [](double value) {
+        return value <= 0.03928 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(color.redF()) + 0.7152 * channel(color.greenF()) +
+           0.0722 * channel(color.blueF());
+}
+
+double contrastRatio(const QColor& a, const QColor& b) {
+    const double la = relativeLuminance(a);
+    const double lb = relativeLuminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
 } // namespace
 
 QColor trayIconColor(const TrayColors& colors, const QPalette& palette) {
+    // What is on screen decides: a tray may name a colour for its theme while the panel has
+    // been given another background, and a scheme says nothing about a panel's own colours.
+    if (colors.trayBackground && colors.trayBackground->isValid()) {
+        const QColor& background = *colors.trayBackground;
+        if (colors.trayForeground && colors.trayForeground->isValid()) {
+            QColor named = *colors.trayForeground;
+            named.setAlpha(255);
+            if (contrastRatio(named, background) >= minimumContrast) {
+                return named;
+            }
+        }
+        return contrastRatio(lightIcon, background) >= contrastRatio(darkIcon, background)
+                   ? lightIcon
+                   : darkIcon;
+    }
     if (colors.trayForeground && colors.trayForeground->isValid()) {
         QColor color = *colors.trayForeground;
         color.setAlpha(255);
@@ -98,6 +132,40 @@ std::optional<QColor> x11TrayForeground() {
     return foreground;
 }
 
+std::optional<QColor> trayBackgroundAround(const QRect& icon) {
+    constexpr int ring = 3;
+    QScreen* screen = QGuiApplication::screenAt(icon.center());
+    if (screen == nullptr || !icon.isValid()) {
+        return std::nullopt;
+    }
+    const QRect area = icon.adjusted(-ring, -ring, ring, ring) & screen->geometry();
+    const QPoint origin = area.topLeft() - screen->geometry().topLeft();
+    const QImage shot = screen->grabWindow(0, origin.x(), origin.y(), area.width(), area.height())
+                            .toImage()
+                            .convertToFormat(QImage::Format_RGB32);
+    if (shot.size() != area.size()) {
+        return std::nullopt;
+    }
+    // The ring may take in a neighbouring icon or, at the bar's edge, the desktop: the median
+    // is the bar's own colour as long as most of the ring is bar.
+    std::vector<QRgb> pixels;
+    for (int y = 0; y < shot.height(); ++y) {
+        for (int x = 0; x < shot.width(); ++x) {
+            if (!icon.contains(area.topLeft() + QPoint(x, y))) {
+                pixels.push_back(shot.pixel(x, y));
+            }
+        }
+    }
+    if (pixels.empty()) {
+        return std::nullopt;
+    }
+    const auto middle = pixels.begin() + static_cast<std::ptrdiff_t>(pixels.size() / 2);
+    std::nth_element(pixels.begin(), middle, pixels.end(), [](QRgb a, QRgb b) {
+        return relativeLuminance(QColor(a)) < relativeLuminance(QColor(b));
+    });
+    return QColor(*middle);
+}
+
 std::vector<std::uint8_t> encodeIconVisibility(bool visible) {
     const QByteArray json = QJsonDocument(QJsonObject{{QStringLiteral("version"), 1},
                                                       {QStringLiteral("visible"), visible}})
@@ -131,6 +199,9 @@ StatusItemController::StatusItemController(std::optional<QString> badge,
         tip += QStringLiteral(" (") + badge->toLower() + QStringLiteral(")");
     }
     tray_.setToolTip(tip);
+    measureTimer_ = new QTimer(this);
+    measureTimer_->setInterval(200);
+    connect(measureTimer_, &QTimer::timeout, this, &StatusItemController::measureBackground);
     item_ = std::make_unique<StatusNotifierItem>(std::move(bus), tip);
     updateIcon();
     connect(&tray_, &QSystemTrayIcon::activated, this,
@@ -178,9 +249,30 @@ void StatusItemController::updatePresence() {
     const bool fallback = visible_ && !item_->hasWatcher();
     if (tray_.isVisible() != fallback) {
         tray_.setVisible(fallback);
+        measuredBackground_.reset();
         if (fallback) {
             updateIcon(); // the tray that takes it may name its colours
+            measureTries_ = 0;
+            measureTimer_->start();
+        } else {
+            measureTimer_->stop();
         }
+    }
+}
+
+void StatusItemController::measureBackground() {
+    // The tray embeds the icon a moment after it is shown; until then there is no geometry.
+    const auto icon = anchorRect();
+    if (!icon) {
+        if (++measureTries_ >= 25) {
+            measureTimer_->stop();
+        }
+        return;
+    }
+    measureTimer_->stop();
+    measuredBackground_ = trayBackgroundAround(*icon);
+    if (measuredBackground_) {
+        updateIcon();
     }
 }
 
@@ -193,6 +285,9 @@ void StatusItemController::updateIcon() {
     TrayColors colors = colors_;
     if (!colors.trayForeground) {
         colors.trayForeground = x11TrayForeground();
+    }
+    if (!colors.trayBackground) {
+        colors.trayBackground = measuredBackground_;
     }
     const QColor color = trayIconColor(colors, QApplication::palette());
     tray_.setIcon(drawnTrayIcon(color));

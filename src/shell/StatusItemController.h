@@ -14,17 +14,21 @@
 #include <vector>
 
 class QMenu;
+class QTimer;
 
 namespace brindell {
 
 class SettingsStorage;
 class StatusNotifierItem;
 
-// What the tray icon's colour is chosen from, strongest first: the foreground colour the tray
-// itself asks icons to use, then the desktop's colour scheme (dark or light), then the palette.
+// What the tray icon's colour is chosen from, strongest first: the tray's real background as
+// it is on screen (the foreground colour the tray names where that stands out on it, else light
+// or dark, whichever stands out more), then that foreground colour, then the desktop's colour
+// scheme (dark or light), then the palette.
 struct TrayColors {
     std::optional<QColor> trayForeground;
     std::optional<bool> darkScheme;
+    std::optional<QColor> trayBackground;
 };
 
 // The colour of the icon Brindell draws itself (XEmbed trays, and StatusNotifierItem trays
@@ -35,6 +39,9 @@ QImage trayIconImage(const QColor& color, int size);
 // The foreground colour an XEmbed tray asks for (_NET_SYSTEM_TRAY_COLORS on the tray's manager
 // window); none off X11 or when the tray names none.
 std::optional<QColor> x11TrayForeground();
+// The tray's background around an icon shown at `icon` (screen coordinates): the median colour
+// of the screen's pixels in a thin ring just outside it; none where nothing can be read.
+std::optional<QColor> trayBackgroundAround(const QRect& icon);
 
 // The tray icon: a left click toggles the panel; a right click, or a left click with Ctrl
 // held, opens its menu ("Settings…", "Reset Audio", "Check for Updates…" while that is set,
@@ -95,10 +102,15 @@ private:
     void updateIcon();
     void updatePresence();
     void clickedAt(QPoint point);
+    // Reads the tray's background once the tray has placed the toolkit's icon.
+    void measureBackground();
 
     QSystemTrayIcon tray_;
     std::unique_ptr<StatusNotifierItem> item_;
     TrayColors colors_;
+    std::optional<QColor> measuredBackground_;
+    QTimer* measureTimer_ = nullptr;
+    int measureTries_ = 0;
     bool visible_ = true;
     std::optional<QPoint> clickPoint_;
     std::unique_ptr<QMenu> menu_;

@@ -107,11 +107,22 @@ TEST(StatusItem, TheDrawnIconStandsOutOnDarkAndLightTrays) {
     const QColor lightTray(0xf0, 0xf0, 0xf0);
     const QPalette light = PanelTheme::lightPalette();
     // The desktop's colour scheme decides over the application's palette.
-    EXPECT_GE(iconContrastOn({std::nullopt, true}, light, darkTray), 3.0);
-    EXPECT_GE(iconContrastOn({std::nullopt, false}, light, lightTray), 3.0);
+    EXPECT_GE(iconContrastOn({std::nullopt, true, std::nullopt}, light, darkTray), 3.0);
+    EXPECT_GE(iconContrastOn({std::nullopt, false, std::nullopt}, light, lightTray), 3.0);
     // The colours the tray names decide over the scheme (a dark panel on a light desktop).
-    EXPECT_GE(iconContrastOn({QColor(0xee, 0xee, 0xee), false}, light, darkTray), 3.0);
-    EXPECT_GE(iconContrastOn({QColor(0x20, 0x20, 0x20), true}, light, lightTray), 3.0);
+    EXPECT_GE(iconContrastOn({QColor(0xee, 0xee, 0xee), false, std::nullopt}, light, darkTray),
+              3.0);
+    EXPECT_GE(iconContrastOn({QColor(0x20, 0x20, 0x20), true, std::nullopt}, light, lightTray),
+              3.0);
+    // The tray's background as read from the screen decides over the scheme, and over a named
+    // colour that does not stand out on it (a panel given its own colour, an unthemed tray).
+    EXPECT_GE(iconContrastOn({std::nullopt, false, darkTray}, light, darkTray), 3.0);
+    EXPECT_GE(iconContrastOn({std::nullopt, true, lightTray}, light, lightTray), 3.0);
+    EXPECT_GE(iconContrastOn({QColor(0x20, 0x20, 0x20), false, darkTray}, light, darkTray), 3.0);
+    EXPECT_GE(iconContrastOn({QColor(0xee, 0xee, 0xee), true, lightTray}, light, lightTray), 3.0);
+    const QColor amber(0xff, 0xc0, 0x30);
+    EXPECT_EQ(trayIconColor({amber, std::nullopt, darkTray}, light), amber)
+        << "a named colour that stands out is the tray's own choice";
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <memory>
 #include <xcb/xcb.h>
 
 namespace brindell {
@@ -117,11 +118,44 @@ TEST(TrayIconColour, FollowsTheColoursTheTrayNames) {
         ASSERT_TRUE(foreground);
         EXPECT_EQ(foreground->rgb(), QColor(0xee, 0xee, 0xee).rgb());
         // It decides over a light colour scheme.
-        EXPECT_EQ(trayIconColor({foreground, false}, QApplication::palette()).rgb(),
+        EXPECT_EQ(trayIconColor({foreground, false, std::nullopt}, QApplication::palette()).rgb(),
                   QColor(0xee, 0xee, 0xee).rgb());
     }
     settle();
     EXPECT_FALSE(x11TrayForeground()) << "the tray left";
+}
+
+// A bar of the given colour across the top right of the screen, as a tray draws itself.
+std::unique_ptr<QWidget> bar(const QColor& color) {
+    auto widget = std::make_unique<QWidget>(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    QPalette palette;
+    palette.setColor(QPalette::Window, color);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+    widget->setGeometry(1000, 0, 280, 30);
+    widget->show();
+    return widget;
+}
+
+TEST(TrayIconColour, ReadsTheTraysBackgroundAroundTheIcon) {
+    const QRect icon(1100, 4, 22, 22);
+    for (const QColor& color : {QColor(0x20, 0x20, 0x20), QColor(0xf0, 0xf0, 0xf0)}) {
+        const auto tray = bar(color);
+        // An icon beside ours in the ring does not sway the reading.
+        QWidget neighbour(nullptr, Qt::Window | Qt::FramelessWindowHint);
+        neighbour.setPalette(QPalette(QColor(0xff, 0x00, 0x80)));
+        neighbour.setAutoFillBackground(true);
+        neighbour.setGeometry(icon.right() + 2, icon.top(), 22, 22);
+        neighbour.show();
+        ASSERT_TRUE(waitFor([&] {
+            const auto read = trayBackgroundAround(icon);
+            return read && read->rgb() == color.rgb();
+        })) << color.name().toStdString();
+        const QColor drawn =
+            trayIconColor({std::nullopt, color.lightness() > 128, color}, QApplication::palette());
+        EXPECT_GT(std::abs(drawn.lightness() - color.lightness()), 120)
+            << "the icon on " << color.name().toStdString() << " is " << drawn.name().toStdString();
+    }
 }
 
 } // namespace
