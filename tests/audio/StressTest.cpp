@@ -47,12 +47,12 @@ std::vector<double> frequencies() {
     return result;
 }
 
-// Player i: paplay through pipewire-pulse for even i, pw-play for odd i, each a 90 s tone (at
+// Player i: paplay through pipewire-pulse for even i, pw-play for odd i, each a 240 s tone (at
 // 8 kHz: twenty files stay small, and the server resamples as it does for many real players).
 std::unique_ptr<ChildProcess> startPlayer(AudioSession& session, int i) {
     const std::string file = session.folder() + "/tone-" + std::to_string(i) + ".wav";
     if (!std::filesystem::exists(file)) {
-        session.runToEnd({"sox", "-n", "-r", "8000", "-c", "2", "-b", "16", file, "synth", "90",
+        session.runToEnd({"sox", "-n", "-r", "8000", "-c", "2", "-b", "16", file, "synth", "240",
                           "sine", std::to_string(frequencyOf(i)), "vol",
                           std::to_string(amplitude)});
     }
