@@ -1,7 +1,7 @@
 #include "crash/curl/CurlCrashSender.h"
 
 #include "HttpsTestServer.h"
-#include "RunChild.h"
+#include "support/TestSupport.h"
 
 #include <arpa/inet.h>
 #include <future>

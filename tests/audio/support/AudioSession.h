@@ -106,7 +106,4 @@ private:
     int runs_ = 0;
 };
 
-// The absolute path of a program on PATH; throws when it is missing.
-std::string findProgram(const std::string& name);
-
 } // namespace brindell::testing
