@@ -32,7 +32,6 @@ using testing::ChildProcess;
 using Clock = std::chrono::steady_clock;
 
 using testing::installToneApplication;
-using testing::readFile;
 using testing::startTone;
 using testing::toneAppID;
 
@@ -381,37 +380,6 @@ TEST_F(PipeWireProcessSourceTest, AfterTheServerRestartsTheSourceListsAgain) {
     const pid_type pid = pidOf(*player);
     EXPECT_TRUE(changesTo(
         seen, pid, [](const AudioProcessInfo* p) { return p != nullptr && p->isRunningOutput; }));
-}
-
-// brindell --sourcetest over the production parts: a known application playing two streams is
-// listed once, under its desktop entry's name and id, and a player started during the run
-// joins the list.
-TEST(SourceTest, ListsThePlayersUnderTheirApplicationsNames) {
-    AudioSession session;
-    const std::string data = session.folder() + "/data";
-    auto tone = startTone(session, installToneApplication(session, session.folder() + "/data"),
-                          {"440:0.3", "660:0.3"}, 2);
-    const std::string pid = std::to_string(tone->pid());
-
-    auto run = session.run({"env", "TMPDIR=" + session.folder(), "XDG_DATA_DIRS=" + data,
-                            BRINDELL_EXECUTABLE, "--sourcetest", "5"});
-    const std::string log = session.folder() + "/sourcetest.log";
-    ASSERT_TRUE(testing::waitUntil(
-        [&] { return readFile(log).find("\"Test Tone\"") != std::string::npos; }, 10s))
-        << readFile(log);
-    auto player = session.pwPlay();
-    ASSERT_TRUE(run->waitExit(30s));
-    EXPECT_EQ(run->status(), 0);
-
-    const std::string text = readFile(log);
-    EXPECT_NE(text.find(": \"Test Tone\" " + pid + " org.example.TestTone " + pid + "\n"),
-              std::string::npos)
-        << text;
-    EXPECT_NE(
-        text.find(" " + std::to_string(player->pid()) + " - " + std::to_string(player->pid())),
-        std::string::npos)
-        << "pw-play joins the list:\n"
-        << text;
 }
 
 } // namespace
