@@ -162,17 +162,6 @@ TEST(CommandLine, CtlHandsEveryFollowingArgumentToTheControl) {
               "unexpected argument 'ctl' after --preview-engine");
 }
 
-TEST(CommandLine, HelpNamesEveryDiagnostic) {
-    const std::string help = helpText();
-    for (const char* name :
-         {"--mixer-snapshot", "--panel-snapshot", "--keytest", "--dark", "--reduce-transparency",
-          "--increase-contrast", "--preview-state", "--preview-rows", "--preview-engine",
-          "--callbackbench", "--mastertest", "--crashtest", "--cycletest", "--autoproof",
-          "--routetest", "--sourcetest"}) {
-        EXPECT_NE(help.find(name), std::string::npos) << name;
-    }
-}
-
 TEST(CommandLine, SourceTestTakesAPositiveNumberOfSeconds) {
     EXPECT_EQ(parse({"--sourcetest", "5"}).mode, Mode::sourceTest);
     EXPECT_DOUBLE_EQ(parse({"--sourcetest", "5"}).sourceTestSeconds, 5.0);

@@ -32,7 +32,6 @@ using testing::ChildProcess;
 using Clock = std::chrono::steady_clock;
 
 using testing::installToneApplication;
-using testing::readFile;
 using testing::startTone;
 using testing::toneAppID;
 
@@ -179,8 +178,8 @@ TEST_F(ProcessSourceTest, PlayersAreListedWithReadableNamesWithinASecondAndLeave
         EXPECT_EQ(s.name, pulse ? "paplay" : "pw-play");
         // The watcher hears of it on a connection of its own, a moment before or after.
         std::optional<Clock::time_point> started;
-        ASSERT_TRUE(AudioSession::waitUntil(
-            [&] { return (started = watcher.started(pid)).has_value(); }, 5s))
+        ASSERT_TRUE(
+            testing::waitUntil([&] { return (started = watcher.started(pid)).has_value(); }, 5s))
             << "the watcher never saw it play";
         const double delay = std::chrono::duration<double>(listed->first - *started).count();
         EXPECT_LT(delay, 1.0) << "listed " << delay << " s after it started to play";
@@ -276,7 +275,7 @@ protected:
             }
         }
         std::string last;
-        const bool ok = AudioSession::waitUntil(
+        const bool ok = testing::waitUntil(
             [&] {
                 std::vector<AudioProcessInfo> list;
                 try {
@@ -381,37 +380,6 @@ TEST_F(PipeWireProcessSourceTest, AfterTheServerRestartsTheSourceListsAgain) {
     const pid_type pid = pidOf(*player);
     EXPECT_TRUE(changesTo(
         seen, pid, [](const AudioProcessInfo* p) { return p != nullptr && p->isRunningOutput; }));
-}
-
-// brindell --sourcetest over the production parts: a known application playing two streams is
-// listed once, under its desktop entry's name and id, and a player started during the run
-// joins the list.
-TEST(SourceTest, ListsThePlayersUnderTheirApplicationsNames) {
-    AudioSession session;
-    const std::string data = session.folder() + "/data";
-    auto tone = startTone(session, installToneApplication(session, session.folder() + "/data"),
-                          {"440:0.3", "660:0.3"}, 2);
-    const std::string pid = std::to_string(tone->pid());
-
-    auto run = session.run({"env", "TMPDIR=" + session.folder(), "XDG_DATA_DIRS=" + data,
-                            BRINDELL_EXECUTABLE, "--sourcetest", "5"});
-    const std::string log = session.folder() + "/sourcetest.log";
-    ASSERT_TRUE(AudioSession::waitUntil(
-        [&] { return readFile(log).find("\"Test Tone\"") != std::string::npos; }, 10s))
-        << readFile(log);
-    auto player = session.pwPlay();
-    ASSERT_TRUE(run->waitExit(30s));
-    EXPECT_EQ(run->status(), 0);
-
-    const std::string text = readFile(log);
-    EXPECT_NE(text.find(": \"Test Tone\" " + pid + " org.example.TestTone " + pid + "\n"),
-              std::string::npos)
-        << text;
-    EXPECT_NE(
-        text.find(" " + std::to_string(player->pid()) + " - " + std::to_string(player->pid())),
-        std::string::npos)
-        << "pw-play joins the list:\n"
-        << text;
 }
 
 } // namespace

@@ -45,13 +45,5 @@ TEST(OnboardingState, MarkingCompletedWritesTheRecordAndIsReadAtOnce) {
     EXPECT_EQ(storage->loads, loads + 1) << "asked anew every time";
 }
 
-TEST(OnboardingState, AFailedWriteLeavesOnboardingToComeAgain) {
-    auto storage = std::make_shared<MemorySettingsStorage>();
-    storage->failWrites = true;
-    OnboardingState state(storage);
-    EXPECT_FALSE(state.markCompleted());
-    EXPECT_FALSE(state.completed());
-}
-
 } // namespace
 } // namespace brindell

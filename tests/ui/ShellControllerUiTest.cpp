@@ -64,17 +64,6 @@ TEST(ShellController, StartsInOrderAndTheEngineLast) {
     EXPECT_EQ(s.calls.size(), 4u) << "start runs once";
 }
 
-TEST(ShellController, AFirstRunShowsOnboardingInsteadOfTheEngineAndThePanel) {
-    Shell s(/*onboarded*/ false);
-    s.shell->start();
-    EXPECT_EQ(s.calls.back(), "showOnboarding");
-    EXPECT_EQ(std::count(s.calls.begin(), s.calls.end(), "startEngine"), 0);
-    s.calls.clear();
-    s.shell->togglePanel();
-    EXPECT_FALSE(s.panelOpen());
-    EXPECT_EQ(s.calls, (Calls{"showOnboarding"}));
-}
-
 TEST(ShellController, TheShortcutPressedTwiceOpensThenClosesThePanel) {
     Shell s;
     s.shell->start();

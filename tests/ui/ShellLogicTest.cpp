@@ -172,16 +172,6 @@ TEST(PanelPlacementAtAClick, AnIconRectangleOutsideATopBarCountsAsItsCentre) {
               (Point{600 - 190, 48}));
 }
 
-TEST(LayoutKey, RowsReadPidStatusAndPlaying) {
-    const LayoutKey key =
-        LayoutKey::make({row(12), row(7, MixerRowStatus::captureFailed("gone"), false)},
-                        PermissionState::granted, OutputState{"a", "A", 0.5f, false});
-    EXPECT_EQ(key.rows,
-              (std::vector<std::string>{"12|ok|true", "7|captureFailed(\"gone\")|false"}));
-    EXPECT_EQ(key.permission, PermissionState::granted);
-    EXPECT_TRUE(key.hasVolume);
-}
-
 TEST(LayoutKey, OnlyWhatChangesTheHeightChangesTheKey) {
     const std::vector<MixerRow> rows = {row(1), row(2)};
     const OutputState master{"a", "A", 0.5f, false};

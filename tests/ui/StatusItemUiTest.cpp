@@ -10,10 +10,6 @@
 namespace brindell {
 namespace {
 
-std::vector<std::uint8_t> bytes(const std::string& text) {
-    return {text.begin(), text.end()};
-}
-
 TEST(StatusItem, RemembersWhetherTheIconIsShown) {
     auto storage = std::make_shared<MemorySettingsStorage>(R"({"version":1,"visible":false})");
     {
@@ -37,14 +33,6 @@ TEST(StatusItem, AMissingOrUnreadableRecordShowsTheIcon) {
     }
     StatusItemController unsaved(std::nullopt, std::make_shared<MemorySettingsStorage>());
     EXPECT_TRUE(unsaved.isVisible());
-}
-
-TEST(StatusItem, VisibilityRecordRoundTrips) {
-    EXPECT_EQ(decodeIconVisibility(encodeIconVisibility(false)), false);
-    EXPECT_EQ(decodeIconVisibility(encodeIconVisibility(true)), true);
-    EXPECT_EQ(decodeIconVisibility(bytes(R"({"version":1.5,"visible":true})")), std::nullopt);
-    EXPECT_EQ(decodeIconVisibility(bytes(R"({"visible":true})")), std::nullopt);
-    EXPECT_EQ(decodeIconVisibility({}), std::nullopt);
 }
 
 TEST(StatusItem, TheTooltipNamesASpecialBuild) {

@@ -16,7 +16,7 @@
 namespace brindell {
 namespace {
 
-using testing::PrivateBus;
+using testing::SessionBus;
 using testing::waitFor;
 
 // A tray's StatusNotifierWatcher, as KDE's or Xfce's status tray serves it.
@@ -110,13 +110,13 @@ protected:
         ASSERT_TRUE(waitFor([&] { return item->status->notifierItem().isShown(); }));
     }
 
-    PrivateBus bus;
+    SessionBus bus;
     Tray tray{bus.address()};
     std::optional<Item> item;
 };
 
 TEST(StatusNotifierItem, TakesOverFromTheToolkitIconWhileATrayWatcherIsThere) {
-    PrivateBus bus;
+    SessionBus bus;
     ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
     Item item(bus.address());
     Tray tray(bus.address());
@@ -147,7 +147,7 @@ TEST(StatusNotifierItem, TakesOverFromTheToolkitIconWhileATrayWatcherIsThere) {
 }
 
 TEST(StatusNotifierItem, AWatcherWithoutAHostShowsNothingUntilOneRegisters) {
-    PrivateBus bus;
+    SessionBus bus;
     ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
     Tray tray(bus.address());
     tray.watcher->host = false;

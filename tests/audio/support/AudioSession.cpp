@@ -72,39 +72,6 @@ void writeToneWav(const std::string& path, int seconds, int frequency = 440) {
 
 } // namespace
 
-std::string findProgram(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-        auto end = dirs.find(':', start);
-        const std::string dir = dirs.substr(start, end == std::string::npos ? end : end - start);
-        const fs::path candidate = fs::path(dir.empty() ? "." : dir) / name;
-        if (access(candidate.c_str(), X_OK) == 0) {
-            return candidate.string();
-        }
-        if (end == std::string::npos) {
-            break;
-        }
-        start = end + 1;
-    }
-    throw std::runtime_error(name + " is not installed (tools/install-deps.sh installs it)");
-}
-
-bool AudioSession::waitUntil(const std::function<bool()>& condition,
-                             std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (true) {
-        if (condition()) {
-            return true;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-}
-
 AudioSession::AudioSession() : AudioSession(Clock{}) {}
 
 AudioSession::AudioSession(Clock clock) {
@@ -139,7 +106,7 @@ AudioSession::AudioSession(Clock clock) {
         }
         {
             ChildProcess::Options options;
-            options.argv = {findProgram("dbus-daemon"), "--session", "--nofork", "--nopidfile",
+            options.argv = {"dbus-daemon", "--session", "--nofork", "--nopidfile",
                             "--print-address=3"};
             options.environment = environment_;
             options.logFile = folder_ + "/dbus.log";
@@ -147,22 +114,8 @@ AudioSession::AudioSession(Clock clock) {
             dbus_ = std::make_unique<ChildProcess>(options);
         }
         close(addressPipe[1]);
-        std::string address;
-        {
-            // dbus writes one line with its address.
-            const auto deadline = std::chrono::steady_clock::now() + 10s;
-            char c = 0;
-            while (true) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    deadline - std::chrono::steady_clock::now());
-                pollfd pfd{addressPipe[0], POLLIN, 0};
-                if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0 ||
-                    read(addressPipe[0], &c, 1) != 1 || c == '\n') {
-                    break;
-                }
-                address += c;
-            }
-        }
+        // dbus writes one line with its address.
+        const std::string address = readLineFrom(addressPipe[0], 10s).value_or("");
         close(addressPipe[0]);
         if (address.empty()) {
             throw std::runtime_error("dbus-daemon gave no address");
@@ -264,7 +217,7 @@ context.objects = [
 std::unique_ptr<ChildProcess> AudioSession::startDaemon(const std::string& program,
                                                         std::vector<std::string> args) {
     ChildProcess::Options options;
-    options.argv = {findProgram(program)};
+    options.argv = {program};
     options.argv.insert(options.argv.end(), args.begin(), args.end());
     options.environment = environment_;
     options.logFile = folder_ + "/" + program + ".log";
@@ -328,9 +281,6 @@ std::string AudioSession::logs() const {
 
 std::unique_ptr<ChildProcess> AudioSession::run(std::vector<std::string> argv, bool pipeStdout,
                                                 bool pipeStdin, const Environment& extra) {
-    if (!argv.empty() && argv[0].find('/') == std::string::npos) {
-        argv[0] = findProgram(argv[0]);
-    }
     ChildProcess::Options options;
     options.argv = std::move(argv);
     options.environment = environment_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/ChildProcess.h"
+#include "support/TestSupport.h"
 
 #include <chrono>
 #include <functional>
@@ -79,10 +80,6 @@ public:
     // "restore-stream"); empty when it does not exist.
     std::string wirePlumberState(const std::string& file) const;
 
-    // Polls condition every 50 ms until it holds or timeout passes.
-    static bool waitUntil(const std::function<bool()>& condition,
-                          std::chrono::milliseconds timeout);
-
     // --- the session itself -----------------------------------------------------------------
     void stopWirePlumber();
     // Starts it and waits until it chose a default again: the given sink (none: speakers).
@@ -108,8 +105,5 @@ private:
     std::string toneFile_;
     int runs_ = 0;
 };
-
-// The absolute path of a program on PATH; throws when it is missing.
-std::string findProgram(const std::string& name);
 
 } // namespace brindell::testing

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "support/ChildProcess.h"
+
 #include <chrono>
+#include <memory>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace brindell::test {
@@ -21,7 +23,7 @@ public:
     const std::string& error() const { return error_; }
 
 private:
-    pid_t pid_ = -1;
+    std::unique_ptr<testing::ChildProcess> server_;
     std::string display_;
     std::string error_;
 };

@@ -77,7 +77,7 @@ void latency(AudioSession& session) {
             }
             render(now, in, inTime, out, outTime);
         });
-    AudioSession::waitUntil([&] { return state.memory()->nonzeroBuffers.load() >= 2; }, 10s);
+    testing::waitUntil([&] { return state.memory()->nonzeroBuffers.load() >= 2; }, 10s);
 
     // Direct clicks are 0.4 high, tapped copies 0.2; together on one sample they make 0.6.
     const auto samples = meter.record(96000, 10s);
@@ -122,7 +122,7 @@ void cpu(AudioSession& session, std::vector<std::string> process) {
     auto owner = session.run(process, true);
     // Wait until the app plays through the owner's chain (0.25 at gain 0.5, 0.5 at unity
     // gain from --autoproof), read from the meter rather than the owner's own words.
-    const bool tapped = AudioSession::waitUntil(
+    const bool tapped = testing::waitUntil(
         [&] {
             const auto windows = meter.waitFor([](const auto&) { return true; }, 1s, 1);
             return windows.has_value() && !session.linkedTargetsOf(player->pid()).empty() &&
@@ -185,7 +185,7 @@ void panel(AudioSession& session) {
                                  {"BRINDELL_PANEL_LOG", panelLog}});
     // Every app adjusted: ten rows, none with a status sentence.
     std::string listed;
-    const bool tapped = AudioSession::waitUntil(
+    const bool tapped = testing::waitUntil(
         [&] {
             listed = ctl(session, {"list", "--json"});
             const auto list = nlohmann::json::parse(listed, nullptr, false);

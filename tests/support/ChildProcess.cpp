@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
@@ -27,6 +28,44 @@ std::string baseName(const std::string& path) {
 }
 
 } // namespace
+
+std::string findProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= dirs.size()) {
+        auto end = dirs.find(':', start);
+        const std::string dir = dirs.substr(start, end == std::string::npos ? end : end - start);
+        const std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+        if (end == std::string::npos) {
+            break;
+        }
+        start = end + 1;
+    }
+    throw std::runtime_error(name + " is not installed (tools/install-deps.sh installs it)");
+}
+
+std::optional<std::string> readLineFrom(int fd, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::string line;
+    char c = 0;
+    while (true) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd pfd{fd, POLLIN, 0};
+        if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0 ||
+            read(fd, &c, 1) != 1) {
+            return std::nullopt;
+        }
+        if (c == '\n') {
+            return line;
+        }
+        line += c;
+    }
+}
 
 Environment currentEnvironment() {
     Environment env;
@@ -58,6 +97,9 @@ std::string tailOfFile(const std::string& path, std::size_t maxLines) {
 }
 
 ChildProcess::ChildProcess(Options options) : name_(baseName(options.argv.at(0))) {
+    if (options.argv[0].find('/') == std::string::npos) {
+        options.argv[0] = findProgram(options.argv[0]);
+    }
     // Everything the child needs is prepared before fork: after it, only async-signal-safe
     // calls are allowed in a threaded parent.
     std::vector<std::string> envStrings;

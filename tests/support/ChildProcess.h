@@ -11,19 +11,19 @@ namespace brindell::testing {
 
 using Environment = std::map<std::string, std::string>;
 
-// A program the audio tests start: a daemon of the private session or a client. It dies with
+// A program a test starts: a daemon of a private session, a client, a probe. It dies with
 // the test process, also when that one crashes (PR_SET_PDEATHSIG), and is stopped and reaped
 // when this object goes. Its standard output goes to a pipe the test reads line by line, or to
 // a log file; its standard error to the log file.
 class ChildProcess {
 public:
     struct Options {
-        std::vector<std::string> argv;
-        Environment environment; // the complete environment of the child
-        std::string logFile;     // stderr, and stdout unless it is piped; empty: /dev/null
-        bool pipeStdout = false; // readLine reads it
-        bool pipeStdin = false;  // writeLine writes to it
-        int extraFd = -1;        // passed on as fd 3 (for --print-address=3)
+        std::vector<std::string> argv; // a bare program name is looked up on PATH
+        Environment environment;       // the complete environment of the child
+        std::string logFile;           // stderr, and stdout unless it is piped; empty: /dev/null
+        bool pipeStdout = false;       // readLine reads it
+        bool pipeStdin = false;        // writeLine writes to it
+        int extraFd = -1;              // passed on as fd 3 (for --print-address=3)
     };
 
     explicit ChildProcess(Options options); // throws std::runtime_error when it cannot start
@@ -61,6 +61,13 @@ private:
     std::string buffered_;
     std::optional<int> status_;
 };
+
+// The absolute path of a program on PATH; throws when it is missing.
+std::string findProgram(const std::string& name);
+
+// One line a process writes to fd (without its newline), waiting up to timeout; none when the
+// writer closes it or the time runs out first.
+std::optional<std::string> readLineFrom(int fd, std::chrono::milliseconds timeout);
 
 // The current process's environment with changes; an empty value removes the variable.
 Environment currentEnvironment();
