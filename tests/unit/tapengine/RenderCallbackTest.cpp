@@ -93,12 +93,10 @@ void reference(const std::vector<const Buf*>& inputs, std::vector<Buf*>& outputs
     m.applied = g;
 }
 
-TEST(TapIOState, ConstructionClampsAndStartsAtTarget) {
-    TapIOState loud(1.7f, false);
-    EXPECT_EQ(loud.memory()->gain, 1.0f);
-    EXPECT_EQ(loud.memory()->applied, 1.0f);
-    TapIOState negative(-0.5f, false);
-    EXPECT_EQ(negative.memory()->gain, 0.0f);
+TEST(TapIOState, ConstructionCleansAndStartsAtTarget) {
+    TapIOState loud(std::nanf(""), false); // nothing in force: silence, never full scale
+    EXPECT_EQ(loud.memory()->gain, 0.0f);
+    EXPECT_EQ(loud.memory()->applied, 0.0f);
     TapIOState muted(0.6f, true);
     EXPECT_EQ(muted.memory()->gain, 0.6f);
     EXPECT_EQ(muted.memory()->muted, 1);
