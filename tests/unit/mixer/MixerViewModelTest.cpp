@@ -414,14 +414,6 @@ TEST_F(MixerViewModelTest, LevelsShowOnlyWhileWantedForAudibleRowsAndFallOff) {
     EXPECT_TRUE(model->levels->empty());
 }
 
-TEST(KeyboardTargetTest, Equality) {
-    EXPECT_EQ(KeyboardTarget::master(), KeyboardTarget::master());
-    EXPECT_EQ(KeyboardTarget::row(3), KeyboardTarget::row(3));
-    EXPECT_NE(KeyboardTarget::row(3), KeyboardTarget::row(4));
-    EXPECT_NE(KeyboardTarget::row(0), KeyboardTarget::master());
-    EXPECT_EQ(KeyboardTarget::row(7).text(), "row(7)");
-}
-
 TEST(PublishedTest, SubscribersMayLeaveDuringANotification) {
     Published<int> value(1);
     std::vector<std::string> calls;
