@@ -116,11 +116,6 @@ void FakeAudioHardware::setDefaultOutput(std::optional<std::string> uid) {
     reportDeviceChange(lock);
 }
 
-void FakeAudioHardware::setReportsAggregateChanges(bool reports) {
-    std::lock_guard lock(mutex_);
-    reportsAggregateChanges_ = reports;
-}
-
 AudioObjectID FakeAudioHardware::addProcess(pid_type pid) {
     std::lock_guard lock(mutex_);
     const AudioObjectID id = nextObjectID_++;
@@ -160,11 +155,6 @@ void FakeAudioHardware::fail(Op op, std::int32_t code, int times) {
         return;
     }
     failures_[op] = Failure{code, times};
-}
-
-void FakeAudioHardware::clearFailure(Op op) {
-    std::lock_guard lock(mutex_);
-    failures_.erase(op);
 }
 
 void FakeAudioHardware::clearFailures() {
@@ -365,9 +355,7 @@ AudioObjectID FakeAudioHardware::createAggregate(const AggregateSpec& request) {
     }
     const AudioObjectID id = nextObjectID_++;
     aggregates_[id] = Aggregate{id, request};
-    if (reportsAggregateChanges_) {
-        reportDeviceChange(lock);
-    }
+    reportDeviceChange(lock);
     return id;
 }
 
@@ -378,9 +366,7 @@ void FakeAudioHardware::destroyAggregate(AudioObjectID aggregate) {
         throw AudioHardwareError::status(operationName(Op::destroyAggregate), noEntry);
     }
     lastPeaks_.erase(aggregate);
-    if (reportsAggregateChanges_) {
-        reportDeviceChange(lock);
-    }
+    reportDeviceChange(lock);
 }
 
 IOHandle FakeAudioHardware::startIO(AudioObjectID aggregate, IOBlock block) {
