@@ -496,7 +496,7 @@ TEST_F(LiveMixerEngineTest, RowStatusesPreferAWorkingMemberAndExplainFailures) {
 TEST_F(LiveMixerEngineTest, ARememberedOutputThatIsGoneWaitsForItsReturn) {
     storage = std::make_shared<MemorySettingsStorage>(
         R"({"apps":{"org.example.Player":{"isMuted":false,"outputDeviceUID":"dock",)"
-        R"("volume":1}},"version":1})");
+        R"("volume":0.25}},"version":1})");
     startEngine();
     play(300, player);
     run(1.0);
@@ -508,6 +508,7 @@ TEST_F(LiveMixerEngineTest, ARememberedOutputThatIsGoneWaitsForItsReturn) {
     run(1.0);
     EXPECT_EQ(row(300)->status, MixerRowStatus::ok());
     EXPECT_EQ(session(300)->resolvedOutputUID, "dock");
+    EXPECT_EQ(session(300)->ioState->memory()->gain.load(), 0.25f) << "rebuilt as remembered";
     EXPECT_EQ(engine->snapshot().outputs.size(), 3u) << "the device change renewed the list";
 }
 
