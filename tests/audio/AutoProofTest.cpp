@@ -41,7 +41,7 @@ TEST_P(AutoProofTest, PassesTheAppThroughAndEndsCleanlyOnAStopSignal) {
     }
     auto brindell = session.run(argv, false, false, {{"TMPDIR", session.folder()}});
     const std::string log = session.folder() + "/autoproof.log";
-    ASSERT_TRUE(AudioSession::waitUntil(
+    ASSERT_TRUE(testing::waitUntil(
         [&] { return readFile(log).find("PHASE passthrough") != std::string::npos; }, 20s))
         << readFile(log);
     EXPECT_NE(readFile(log).find("target pid " + std::to_string(player->pid())), std::string::npos);

@@ -60,7 +60,7 @@ TEST_P(GraphSizeTest, TheLevelAndTheRampAreRight) {
         }));
     auto engine = makeLiveAudio(xdg, xdg, {session.folder() + "/settings"}).engine;
     engine->start();
-    const bool tapped = AudioSession::waitUntil(
+    const bool tapped = testing::waitUntil(
         [&] {
             for (const auto& row : engine->snapshot().rows) {
                 if (row.pid == tone->pid() && row.status.kind() == MixerRowStatus::Kind::ok &&

@@ -58,7 +58,7 @@ protected:
                                               const std::function<bool(const MixerRow&)>& condition,
                                               std::chrono::milliseconds timeout = 10s) {
         std::optional<MixerRow> found;
-        AudioSession::waitUntil(
+        testing::waitUntil(
             [&] {
                 for (const auto& row : engine.snapshot().rows) {
                     if (row.pid == pid && condition(row)) {
@@ -103,7 +103,7 @@ protected:
     }
     // Waits until pid's level is near expected (0: silent or none).
     static bool levelNear(Levels& levels, pid_type pid, float expected) {
-        return AudioSession::waitUntil(
+        return testing::waitUntil(
             [&] {
                 const std::lock_guard lock(levels.mutex);
                 const auto found = levels.latest.find(pid);
@@ -309,7 +309,7 @@ TEST_F(LiveEngineTest, PlayersInPidNamespacesAreEachTheirOwnRow) {
 
     auto engine = startEngine();
     std::vector<MixerRow> boxedRows;
-    AudioSession::waitUntil(
+    testing::waitUntil(
         [&] {
             boxedRows.clear();
             for (const auto& row : engine->snapshot().rows) {

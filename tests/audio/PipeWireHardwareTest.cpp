@@ -82,7 +82,7 @@ protected:
     // The adapter's view of the default output, which follows the session's a moment later.
     ::testing::AssertionResult defaultIs(const std::string& uid) {
         std::string seen;
-        const bool ok = AudioSession::waitUntil(
+        const bool ok = testing::waitUntil(
             [&] {
                 try {
                     seen = hw->defaultOutputDeviceUID();
@@ -102,7 +102,7 @@ protected:
 
     ::testing::AssertionResult streamStateIsClean(std::filesystem::file_time_type since) {
         const std::string path = session.folder() + "/state/wireplumber/restore-stream";
-        AudioSession::waitUntil(
+        testing::waitUntil(
             [&] {
                 std::error_code error;
                 return std::filesystem::last_write_time(path, error) > since;
@@ -125,7 +125,7 @@ TEST_F(PipeWireHardwareTest, UnmutedTapLeavesTheAppOnItsRouteAndFeedsTheIOBlock)
 
     Chain chain = route(pidOf(*player), false, speakers, 1.0f, false);
     const auto* memory = chain.state->memory();
-    ASSERT_TRUE(AudioSession::waitUntil([&] { return memory->nonzeroBuffers.load() >= 10; }, 10s))
+    ASSERT_TRUE(testing::waitUntil([&] { return memory->nonzeroBuffers.load() >= 10; }, 10s))
         << "buffers " << memory->buffers.load();
     EXPECT_NEAR(memory->peak.load(), 0.5f, 0.02f);
     // Passthrough off: the IO node adds silence, the app's own route carries it unchanged.
@@ -166,7 +166,7 @@ TEST_F(PipeWireHardwareTest, PulseAndNativeClientsAreTappedAlike) {
     LevelMeter meter(session, speakers, {440});
     // Two copies of the same tone, started at different moments: their sum depends on the phase,
     // so each is checked alone below.
-    ASSERT_TRUE(AudioSession::waitUntil(
+    ASSERT_TRUE(testing::waitUntil(
         [&] {
             return hw->outputDevices().size() == 2 &&
                    session.linkedTargetsOf(native->pid()).size() &&
@@ -260,14 +260,13 @@ TEST_F(PipeWireHardwareTest, AProcessThatReopensItsOnlyStreamStaysOneProcessAndS
     for (int round = 0; round < 5; ++round) {
         ASSERT_TRUE(player->writeLine("close " + std::to_string(round)));
         ASSERT_TRUE(player->waitForLine("closed " + std::to_string(round), 5s));
-        ASSERT_TRUE(AudioSession::waitUntil([&] { return !serverKnowsPid(session, pid); }, 5s));
+        ASSERT_TRUE(testing::waitUntil([&] { return !serverKnowsPid(session, pid); }, 5s));
         EXPECT_EQ(hw->processObject(pid), object) << "between streams, round " << round;
 
         ASSERT_TRUE(player->writeLine("open 660:0.5"));
         ASSERT_TRUE(player->waitForLine("streaming " + std::to_string(round + 1), 10s));
         EXPECT_EQ(hw->processObject(pid), object) << "round " << round;
-        EXPECT_TRUE(
-            AudioSession::waitUntil([&] { return session.linkedTargetsOf(pid) == sink; }, 10s))
+        EXPECT_TRUE(testing::waitUntil([&] { return session.linkedTargetsOf(pid) == sink; }, 10s))
             << "round " << round;
     }
     EXPECT_TRUE(meter.waitFor(
@@ -278,7 +277,7 @@ TEST_F(PipeWireHardwareTest, AProcessThatReopensItsOnlyStreamStaysOneProcessAndS
     player->writeLine("close 5");
     ASSERT_TRUE(player->waitForLine("closed 5", 5s));
     player.reset();
-    EXPECT_TRUE(AudioSession::waitUntil(
+    EXPECT_TRUE(testing::waitUntil(
         [&] {
             try {
                 hw->processObject(pid);
@@ -320,11 +319,11 @@ TEST_F(PipeWireHardwareTest, TheTappedCopyPlaysInTheSameGraphCycleAsTheApp) {
         }
         return ::testing::AssertionSuccess();
     };
-    ASSERT_TRUE(AudioSession::waitUntil([&] { return heightsAre(0.4f); }, 10s)) << heightsAre(0.4f);
+    ASSERT_TRUE(testing::waitUntil([&] { return heightsAre(0.4f); }, 10s)) << heightsAre(0.4f);
 
     Chain chain = route(pidOf(*player), false, speakers, 0.5f, true);
-    ASSERT_TRUE(AudioSession::waitUntil(
-        [&] { return chain.state->memory()->nonzeroBuffers.load() >= 1; }, 10s));
+    ASSERT_TRUE(
+        testing::waitUntil([&] { return chain.state->memory()->nonzeroBuffers.load() >= 1; }, 10s));
     EXPECT_TRUE(heightsAre(0.6f));
     unroute(chain);
 }
@@ -371,7 +370,7 @@ TEST_F(PipeWireHardwareTest, TheAppComesBackOnItsOwnWhenTheOwnerIsKilled) {
     // The crashed run left its move in the metadata; the next start removes it.
     hw.reset();
     hw = std::make_unique<PipeWireHardware>();
-    EXPECT_TRUE(AudioSession::waitUntil([&] { return graphIsClean(); }, 5s)) << graphIsClean();
+    EXPECT_TRUE(testing::waitUntil([&] { return graphIsClean(); }, 5s)) << graphIsClean();
     EXPECT_TRUE(streamStateIsClean(before));
     EXPECT_TRUE(meter.waitForPeak(0.48, 0.52, 5s, 5)) << meter.recent();
 }
@@ -454,11 +453,11 @@ TEST_F(PipeWireHardwareTest, DevicesListWithTheirTraitsAndChangesAreReported) {
     const auto module = load->readLine(10s);
     ASSERT_TRUE(module && !module->empty());
     ASSERT_TRUE(changes.waitBeyond(before, 5s));
-    EXPECT_TRUE(AudioSession::waitUntil([&] { return hw->isDeviceAlive("test-usb"); }, 5s));
+    EXPECT_TRUE(testing::waitUntil([&] { return hw->isDeviceAlive("test-usb"); }, 5s));
     before = changes.count();
     ASSERT_EQ(session.runToEnd({"pactl", "unload-module", *module}), 0);
     ASSERT_TRUE(changes.waitBeyond(before, 5s));
-    EXPECT_TRUE(AudioSession::waitUntil([&] { return !hw->isDeviceAlive("test-usb"); }, 5s));
+    EXPECT_TRUE(testing::waitUntil([&] { return !hw->isDeviceAlive("test-usb"); }, 5s));
     EXPECT_FALSE(hw->deviceID("test-usb"));
     EXPECT_FALSE(hw->isDeviceAlive("no-such-sink"));
 
@@ -468,8 +467,7 @@ TEST_F(PipeWireHardwareTest, DevicesListWithTheirTraitsAndChangesAreReported) {
                                 R"({"name":"test-headphones"})", "Spa:String:JSON"}),
               0);
     ASSERT_TRUE(changes.waitBeyond(before, 5s));
-    EXPECT_TRUE(
-        AudioSession::waitUntil([&] { return hw->defaultOutputDeviceUID() == headphones; }, 5s));
+    EXPECT_TRUE(testing::waitUntil([&] { return hw->defaultOutputDeviceUID() == headphones; }, 5s));
     unroute(chain);
 }
 
@@ -484,14 +482,14 @@ TEST_F(PipeWireHardwareTest, APerAppSinkNeverBecomesTheDefault) {
         session.run({"pactl", "load-module", "module-null-sink", "sink_name=test-usb"}, true);
     const auto module = load->readLine(10s);
     ASSERT_TRUE(module && !module->empty());
-    ASSERT_TRUE(AudioSession::waitUntil([&] { return hw->isDeviceAlive("test-usb"); }, 5s));
+    ASSERT_TRUE(testing::waitUntil([&] { return hw->isDeviceAlive("test-usb"); }, 5s));
 
     // The session manager restarts: its metadata, and with it our move, is gone for a moment
     // and is made again. (WirePlumber 0.4 does not take up a null sink again that was in use
     // when it quit, with or without Brindell, so what plays afterwards is not measured here.)
     session.stopWirePlumber();
     session.startWirePlumber();
-    EXPECT_TRUE(AudioSession::waitUntil(
+    EXPECT_TRUE(testing::waitUntil(
         [&] {
             const auto values = session.metadataValues();
             return std::find(values.begin(), values.end(), "com.quorvel.Brindell.agg.test-1") !=
@@ -501,7 +499,7 @@ TEST_F(PipeWireHardwareTest, APerAppSinkNeverBecomesTheDefault) {
         << "the move is not made again";
     EXPECT_TRUE(defaultIs(speakers));
     ASSERT_EQ(session.runToEnd({"pactl", "unload-module", *module}), 0);
-    ASSERT_TRUE(AudioSession::waitUntil([&] { return !hw->isDeviceAlive("test-usb"); }, 5s));
+    ASSERT_TRUE(testing::waitUntil([&] { return !hw->isDeviceAlive("test-usb"); }, 5s));
     EXPECT_TRUE(defaultIs(speakers));
     for (const auto& name : watcher.seen()) {
         EXPECT_FALSE(mentionsBrindell(name)) << name << " became the default";
@@ -512,7 +510,7 @@ TEST_F(PipeWireHardwareTest, APerAppSinkNeverBecomesTheDefault) {
         session.runToEnd({"pw-metadata", "0", "default.configured.audio.sink",
                           R"({"name":"com.quorvel.Brindell.agg.test-1"})", "Spa:String:JSON"}),
         0);
-    EXPECT_TRUE(AudioSession::waitUntil(
+    EXPECT_TRUE(testing::waitUntil(
         [&] {
             const auto configured = session.configuredSink();
             return session.defaultSink() == std::string(speakers) &&
@@ -531,7 +529,7 @@ TEST_F(PipeWireHardwareTest, ItReconnectsAfterTheServerRestartsAndOldHandlesStil
     DeviceChanges changes(*hw);
     player.reset();
     session.restartServer();
-    ASSERT_TRUE(AudioSession::waitUntil(
+    ASSERT_TRUE(testing::waitUntil(
         [&] {
             try {
                 return hw->isConnected() && hw->outputDevices().size() == 2;

@@ -126,7 +126,7 @@ TEST_F(PipeWireSystemControlTest, VolumeAndMuteReadTheSameAsInTheDesktopMixers) 
 
     // Set from outside, read here on the same scale.
     ASSERT_EQ(session.runToEnd({"wpctl", "set-volume", idOf(headphones), "0.55"}), 0);
-    EXPECT_TRUE(AudioSession::waitUntil(
+    EXPECT_TRUE(testing::waitUntil(
         [&] {
             const auto v = control->volume(headphones);
             return v && std::fabs(*v - 0.55f) < 0.01f;
@@ -135,7 +135,7 @@ TEST_F(PipeWireSystemControlTest, VolumeAndMuteReadTheSameAsInTheDesktopMixers) 
 
     // Over-amplified reads as full; values outside 0 to 1 are never written.
     ASSERT_EQ(session.runToEnd({"wpctl", "set-volume", idOf(headphones), "1.4"}), 0);
-    EXPECT_TRUE(AudioSession::waitUntil([&] { return control->volume(headphones) == 1.0f; }, 5s));
+    EXPECT_TRUE(testing::waitUntil([&] { return control->volume(headphones) == 1.0f; }, 5s));
     control->setVolume(headphones, std::nanf(""));
     EXPECT_EQ(control->volume(headphones), 0.0f);
 }
@@ -175,8 +175,7 @@ TEST_F(PipeWireSystemControlTest, ChangesFromOutsideAreReportedForTheWatchedDevi
         auto load =
             session.run({"pactl", "load-module", "module-null-sink", "sink_name=test-usb"}, true);
         const auto module = load->readLine(10s);
-        EXPECT_TRUE(
-            AudioSession::waitUntil([&] { return hw->deviceID("test-usb").has_value(); }, 5s));
+        EXPECT_TRUE(testing::waitUntil([&] { return hw->deviceID("test-usb").has_value(); }, 5s));
         return module.value_or("");
     };
     before = changes.count();
@@ -216,7 +215,7 @@ TEST_F(PipeWireSystemControlTest, TheChosenDefaultMovesTheMetadataAndWirePlumber
 
     // WirePlumber keeps it: in its state, and after it restarts, despite the higher priority of
     // the speakers.
-    EXPECT_TRUE(AudioSession::waitUntil(
+    EXPECT_TRUE(testing::waitUntil(
         [&] {
             return session.wirePlumberState("default-nodes").find(headphones) != std::string::npos;
         },
@@ -224,8 +223,7 @@ TEST_F(PipeWireSystemControlTest, TheChosenDefaultMovesTheMetadataAndWirePlumber
         << session.wirePlumberState("default-nodes");
     session.stopWirePlumber();
     ASSERT_NO_THROW(session.startWirePlumber(headphones)) << session.logs();
-    EXPECT_TRUE(
-        AudioSession::waitUntil([&] { return control->defaultOutputUID() == headphones; }, 5s));
+    EXPECT_TRUE(testing::waitUntil([&] { return control->defaultOutputUID() == headphones; }, 5s));
 
     // And back.
     control->setDefaultOutput(speakers);
@@ -252,8 +250,7 @@ TEST_F(PipeWireSystemControlTest, UnknownDevicesAndPerAppSinksAreRefused) {
     const std::string uid = "com.quorvel.Brindell.agg.control-test";
     const AudioObjectID aggregate =
         hw->createAggregate({uid, "Brindell test", headphones, tap.uid});
-    ASSERT_TRUE(
-        AudioSession::waitUntil([&] { return control->mainDeviceUID(uid) == headphones; }, 5s));
+    ASSERT_TRUE(testing::waitUntil([&] { return control->mainDeviceUID(uid) == headphones; }, 5s));
     EXPECT_THROW(control->setDefaultOutput(uid), AudioHardwareError);
     EXPECT_EQ(session.defaultSink(), std::optional<std::string>(speakers));
     hw->destroyAggregate(aggregate);
@@ -280,7 +277,7 @@ TEST_F(PipeWireSystemControlTest, ASinkWithoutVolumeControlHasNoSoftwareVolume) 
             graph.createObject("spa-node-factory", PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, &dict);
         ASSERT_TRUE(sink);
     }
-    ASSERT_TRUE(AudioSession::waitUntil([&] { return hw->deviceID("test-fixed").has_value(); }, 5s))
+    ASSERT_TRUE(testing::waitUntil([&] { return hw->deviceID("test-fixed").has_value(); }, 5s))
         << session.logs();
 
     EXPECT_FALSE(control->volume("test-fixed"));
@@ -332,7 +329,7 @@ TEST_F(PipeWireSystemControlTest, ASinkThatVanishesLeavesTheOutputsAndTheMasterF
         return uids;
     };
     ASSERT_TRUE(
-        AudioSession::waitUntil([&] { return latest() && latest()->deviceUID == speakers; }, 5s));
+        testing::waitUntil([&] { return latest() && latest()->deviceUID == speakers; }, 5s));
     EXPECT_EQ(latest()->deviceName, "Test Speakers");
     EXPECT_EQ(latest()->volume, std::optional<float>(1.0f));
     EXPECT_EQ(latest()->isMuted, std::optional<bool>(false));
@@ -343,7 +340,7 @@ TEST_F(PipeWireSystemControlTest, ASinkThatVanishesLeavesTheOutputsAndTheMasterF
                             true);
     const auto module = load->readLine(10s);
     ASSERT_TRUE(module && !module->empty());
-    ASSERT_TRUE(AudioSession::waitUntil(
+    ASSERT_TRUE(testing::waitUntil(
         [&] {
             const auto uids = outputs();
             return std::find(uids.begin(), uids.end(), "test-usb") != uids.end();
@@ -360,19 +357,18 @@ TEST_F(PipeWireSystemControlTest, ASinkThatVanishesLeavesTheOutputsAndTheMasterF
     });
     ASSERT_FALSE(error);
     ASSERT_TRUE(
-        AudioSession::waitUntil([&] { return latest() && latest()->deviceUID == "test-usb"; }, 5s));
+        testing::waitUntil([&] { return latest() && latest()->deviceUID == "test-usb"; }, 5s));
     EXPECT_EQ(latest()->deviceName, "Test-USB");
 
     // It is unplugged: it leaves the list, and the master follows the new default.
     ASSERT_EQ(session.runToEnd({"pactl", "unload-module", *module}), 0);
-    EXPECT_TRUE(AudioSession::waitUntil(
+    EXPECT_TRUE(testing::waitUntil(
         [&] {
             const auto uids = outputs();
             return std::find(uids.begin(), uids.end(), "test-usb") == uids.end();
         },
         5s));
-    EXPECT_TRUE(
-        AudioSession::waitUntil([&] { return latest() && latest()->deviceUID == speakers; }, 5s))
+    EXPECT_TRUE(testing::waitUntil([&] { return latest() && latest()->deviceUID == speakers; }, 5s))
         << (latest() ? latest()->deviceUID : "none");
     queue->sync([&] {
         bool refused = false;

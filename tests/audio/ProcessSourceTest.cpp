@@ -179,8 +179,8 @@ TEST_F(ProcessSourceTest, PlayersAreListedWithReadableNamesWithinASecondAndLeave
         EXPECT_EQ(s.name, pulse ? "paplay" : "pw-play");
         // The watcher hears of it on a connection of its own, a moment before or after.
         std::optional<Clock::time_point> started;
-        ASSERT_TRUE(AudioSession::waitUntil(
-            [&] { return (started = watcher.started(pid)).has_value(); }, 5s))
+        ASSERT_TRUE(
+            testing::waitUntil([&] { return (started = watcher.started(pid)).has_value(); }, 5s))
             << "the watcher never saw it play";
         const double delay = std::chrono::duration<double>(listed->first - *started).count();
         EXPECT_LT(delay, 1.0) << "listed " << delay << " s after it started to play";
@@ -276,7 +276,7 @@ protected:
             }
         }
         std::string last;
-        const bool ok = AudioSession::waitUntil(
+        const bool ok = testing::waitUntil(
             [&] {
                 std::vector<AudioProcessInfo> list;
                 try {
@@ -396,7 +396,7 @@ TEST(SourceTest, ListsThePlayersUnderTheirApplicationsNames) {
     auto run = session.run({"env", "TMPDIR=" + session.folder(), "XDG_DATA_DIRS=" + data,
                             BRINDELL_EXECUTABLE, "--sourcetest", "5"});
     const std::string log = session.folder() + "/sourcetest.log";
-    ASSERT_TRUE(AudioSession::waitUntil(
+    ASSERT_TRUE(testing::waitUntil(
         [&] { return readFile(log).find("\"Test Tone\"") != std::string::npos; }, 10s))
         << readFile(log);
     auto player = session.pwPlay();

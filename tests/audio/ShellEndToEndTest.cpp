@@ -75,7 +75,7 @@ TEST_F(ShellEndToEnd, TheShortcutOpensThePanelAndItsKeysChangeTheChosenAppsLevel
     const std::string pulseRow = "\" " + std::to_string(pulse->pid()) + " ";
     // The shortcut is grabbed once brindell runs; press it until the panel shows both apps.
     // A press that finds the panel open closes it, so each round looks at the last event.
-    const bool shown = AudioSession::waitUntil(
+    const bool shown = testing::waitUntil(
         [&] {
             const std::string last = lastTrace("");
             if (last.rfind("shown", 0) == 0 && last.find(toneRow) != std::string::npos &&
@@ -83,7 +83,7 @@ TEST_F(ShellEndToEnd, TheShortcutOpensThePanelAndItsKeysChangeTheChosenAppsLevel
                 return true;
             }
             press("ctrl+shift+super+m");
-            AudioSession::waitUntil([&] { return lastTrace("") != last; }, 2s);
+            testing::waitUntil([&] { return lastTrace("") != last; }, 2s);
             return false;
         },
         30s);
@@ -94,7 +94,7 @@ TEST_F(ShellEndToEnd, TheShortcutOpensThePanelAndItsKeysChangeTheChosenAppsLevel
     const std::string toneTarget = "target row(" + std::to_string(tone->pid()) + ")";
     for (int i = 0; i < 4 && lastTrace("key").find(toneTarget) == std::string::npos; ++i) {
         ASSERT_TRUE(press("Down"));
-        AudioSession::waitUntil([&] { return lastTrace("key").find("key Down") == 0; }, 2s);
+        testing::waitUntil([&] { return lastTrace("key").find("key Down") == 0; }, 2s);
     }
     ASSERT_NE(lastTrace("key").find(toneTarget), std::string::npos) << readFile(panelLog);
 

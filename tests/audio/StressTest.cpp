@@ -83,7 +83,7 @@ TEST(Stress, TwentyPlayersAKillAndARestart) {
     auto brindell = testing::startBrindell(session, log);
     auto listed = [&](int count) {
         std::string last;
-        const bool all = AudioSession::waitUntil(
+        const bool all = testing::waitUntil(
             [&] {
                 const auto list = testing::ctl(session, {"list", "--json"});
                 last = list.output;
@@ -175,7 +175,7 @@ TEST(Ctl, ASecondInstanceJoinsItsRow) {
     auto tone = testing::startTone(session, program, {"660:0.5"}, 1);
     LevelMeter speakers(session, AudioSession::speakers, {660, 880});
     auto brindell = testing::startBrindell(session, session.folder() + "/brindell.log");
-    ASSERT_TRUE(AudioSession::waitUntil(
+    ASSERT_TRUE(testing::waitUntil(
         [&] {
             const auto apps = testing::appsOf(testing::ctl(session, {"list", "--json"}).output);
             return testing::appWithPid(apps, tone->pid()) != nullptr;
@@ -188,7 +188,7 @@ TEST(Ctl, ASecondInstanceJoinsItsRow) {
               0);
     EXPECT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0.5, 0.5}), 10s)) << speakers.recent();
     nlohmann::json apps;
-    EXPECT_TRUE(AudioSession::waitUntil(
+    EXPECT_TRUE(testing::waitUntil(
         [&] {
             apps = testing::appsOf(testing::ctl(session, {"list", "--json"}).output);
             return testing::appWithPid(apps, tone->pid()) &&

@@ -2,7 +2,7 @@
 // diagnostic; the next start delivers it, the controller turns it into a report and a local
 // HTTPS server receives exactly the sanitised JSON.
 #include "HttpsTestServer.h"
-#include "TestSupport.h"
+#include "RunChild.h"
 #include "crash/CrashController.h"
 #include "crash/CrashDiagnostics.h"
 #include "crash/CrashReport.h"
@@ -43,15 +43,15 @@ struct Crash {
 };
 
 struct CrashPipeline : ::testing::Test {
-    test::TempFolder folder;
-    fs::path state = folder.path() / "state";
+    testing::TempFolder folder;
+    fs::path state = folder.root() / "state";
     fs::path crashes = state / "brindell" / "crashes";
 
     Crash crash(const std::string& how) {
         Crash result;
         result.child =
             test::runChild({CRASH_PROBE, how}, {"XDG_STATE_HOME=" + state.string(),
-                                                "HOME=" + (folder.path() / "home").string()});
+                                                "HOME=" + (folder.root() / "home").string()});
         std::istringstream output(result.child.output);
         std::string word;
         output >> word >> result.site;
@@ -165,7 +165,7 @@ TEST_F(CrashPipeline, TheNextStartSendsExactlyTheSanitisedReports) {
     }
 
     // The next start: consent was given before the crashes; the endpoint refuses the second.
-    test::HttpsTestServer server(folder.path());
+    test::HttpsTestServer server(folder.root());
     server.script({201, 500});
     auto storage = std::make_shared<MemorySettingsStorage>();
     storage->set(CrashConsent::encode({1, consentGiven}));
@@ -191,7 +191,7 @@ TEST_F(CrashPipeline, TheNextStartSendsExactlyTheSanitisedReports) {
     EXPECT_EQ(requests[0].body, expected[0]);
     EXPECT_EQ(requests[1].body, expected[1]);
     // Deleted on the delivery thread once handed over; the upload may finish first.
-    EXPECT_TRUE(test::waitUntil([&] { return stored().empty(); }))
+    EXPECT_TRUE(testing::waitUntil([&] { return stored().empty(); }))
         << "delivered diagnostics are deleted";
 
     const passwd* user = getpwuid(getuid());

@@ -1,7 +1,7 @@
 #include "crash/curl/CurlCrashSender.h"
 
 #include "HttpsTestServer.h"
-#include "TestSupport.h"
+#include "RunChild.h"
 
 #include <arpa/inet.h>
 #include <future>
@@ -21,8 +21,8 @@ Blob bytes(const std::string& text) {
 }
 
 struct CurlCrashSenderTest : ::testing::Test {
-    test::TempFolder folder;
-    HttpsTestServer server{folder.path()};
+    testing::TempFolder folder;
+    HttpsTestServer server{folder.root()};
 
     CurlCrashSender sender(double requestTimeout = 60) {
         return CurlCrashSender({server.url(), server.caFile().string(), requestTimeout, 20});
@@ -70,7 +70,7 @@ TEST_F(CurlCrashSenderTest, AnUntrustedCertificateIsATransportErrorAndNothingIsS
     CurlCrashSender systemTrust({server.url(), std::nullopt, 60, 20});
     EXPECT_THROW(systemTrust.send(bytes("{}")), CrashTransportError);
     EXPECT_TRUE(server.requests().empty());
-    EXPECT_TRUE(test::waitUntil([&] { return server.failedHandshakes() >= 1; }));
+    EXPECT_TRUE(testing::waitUntil([&] { return server.failedHandshakes() >= 1; }));
     // Nor does the certificate pass for another name than the one it was made for.
     CurlCrashSender otherName({"https://localhost:" + std::to_string(server.port()) + "/v1/crash",
                                server.caFile().string(), 60, 20});

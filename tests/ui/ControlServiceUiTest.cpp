@@ -20,7 +20,7 @@ namespace brindell {
 namespace {
 
 using testing::PreviewMixer;
-using testing::PrivateBus;
+using testing::SessionBus;
 using testing::settle;
 using testing::waitFor;
 
@@ -111,7 +111,7 @@ protected:
         throw std::runtime_error("no row " + std::to_string(pid));
     }
 
-    PrivateBus bus;
+    SessionBus bus;
     PreviewMixer mixer;
     std::unique_ptr<QDBusConnection> server;
     std::unique_ptr<QDBusConnection> client;

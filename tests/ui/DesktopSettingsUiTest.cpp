@@ -13,7 +13,7 @@
 namespace brindell {
 namespace {
 
-using testing::PrivateBus;
+using testing::SessionBus;
 using testing::waitFor;
 
 // The desktop portal's settings as a desktop would serve them: Read answers with the value
@@ -58,7 +58,7 @@ struct PortalOnBus {
 };
 
 TEST(DesktopSettings, FollowsThePortalsDarkStyleContrastAndAnimations) {
-    PrivateBus bus;
+    SessionBus bus;
     ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
     PortalOnBus desktop(bus.address());
     desktop.portal->values = {
@@ -98,7 +98,7 @@ TEST(DesktopSettings, FollowsThePortalsDarkStyleContrastAndAnimations) {
 }
 
 TEST(DesktopSettings, WithoutAPortalThePaletteDecides) {
-    PrivateBus bus;
+    SessionBus bus;
     ASSERT_FALSE(bus.address().isEmpty());
     QDBusConnection ours = QDBusConnection::connectToBus(bus.address(), QStringLiteral("alone"));
     {

@@ -44,7 +44,7 @@ const QDBusArgument& operator>>(const QDBusArgument& in, FakePortalEntry& entry)
 
 namespace {
 
-using testing::PrivateBus;
+using testing::SessionBus;
 using testing::waitFor;
 
 const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
@@ -190,7 +190,7 @@ struct Ours {
 };
 
 TEST(PortalShortcut, AsksForTheRecordedCombinationAndFollowsTheDesktopsBinding) {
-    PrivateBus bus;
+    SessionBus bus;
     ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
     PortalOnBus desktop(bus.address());
     ASSERT_TRUE(desktop.publish());
@@ -231,7 +231,7 @@ TEST(PortalShortcut, AsksForTheRecordedCombinationAndFollowsTheDesktopsBinding) 
 }
 
 TEST(PortalShortcut, WithoutThePortalNoShortcutIsClaimed) {
-    PrivateBus bus;
+    SessionBus bus;
     ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
     Ours ours(bus.address());
     PortalShortcut shortcut(ours.connection);

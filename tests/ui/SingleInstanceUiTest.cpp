@@ -15,7 +15,7 @@
 namespace brindell {
 namespace {
 
-using testing::PrivateBus;
+using testing::SessionBus;
 using testing::waitFor;
 
 // Owns the name like a hung Brindell: it takes Activate and never answers.
@@ -59,7 +59,7 @@ LaterLaunch launchAgain(const QString& address, int answerTimeoutMs) {
 }
 
 TEST(SingleInstance, ASecondLaunchHandsOverToTheFirst) {
-    PrivateBus bus;
+    SessionBus bus;
     ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
     QDBusConnection first = QDBusConnection::connectToBus(bus.address(), "first");
     ASSERT_TRUE(first.isConnected());
@@ -92,7 +92,7 @@ TEST(SingleInstance, ASecondLaunchHandsOverToTheFirst) {
 }
 
 TEST(SingleInstance, ALaunchTheOwnerDoesNotAnswerExitsInsteadOfRunningBesideIt) {
-    PrivateBus bus;
+    SessionBus bus;
     ASSERT_FALSE(bus.address().isEmpty());
     QDBusConnection owner = QDBusConnection::connectToBus(bus.address(), "silent");
     SilentOwner silent;
@@ -116,7 +116,7 @@ TEST(SingleInstance, ALaunchTheOwnerDoesNotAnswerExitsInsteadOfRunningBesideIt) 
 }
 
 TEST(SingleInstance, TheNameIsFreeAgainAfterTheFirstQuits) {
-    PrivateBus bus;
+    SessionBus bus;
     ASSERT_FALSE(bus.address().isEmpty());
     QDBusConnection connection = QDBusConnection::connectToBus(bus.address(), "owner");
     {

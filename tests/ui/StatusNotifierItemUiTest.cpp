@@ -14,7 +14,7 @@
 namespace brindell {
 namespace {
 
-using testing::PrivateBus;
+using testing::SessionBus;
 using testing::waitFor;
 
 // A tray's StatusNotifierWatcher, as KDE's or Xfce's status tray serves it.
@@ -99,7 +99,7 @@ struct Item {
 };
 
 TEST(StatusNotifierItem, TakesOverFromTheToolkitIconWhileATrayWatcherIsThere) {
-    PrivateBus bus;
+    SessionBus bus;
     ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
     Item item(bus.address());
     Tray tray(bus.address());
@@ -130,7 +130,7 @@ TEST(StatusNotifierItem, TakesOverFromTheToolkitIconWhileATrayWatcherIsThere) {
 }
 
 TEST(StatusNotifierItem, AWatcherWithoutAHostShowsNothingUntilOneRegisters) {
-    PrivateBus bus;
+    SessionBus bus;
     ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
     Tray tray(bus.address());
     tray.watcher->host = false;
@@ -148,7 +148,7 @@ TEST(StatusNotifierItem, AWatcherWithoutAHostShowsNothingUntilOneRegisters) {
 }
 
 TEST(StatusNotifierItem, TheTrayClicksScrollsAndMiddleClicks) {
-    PrivateBus bus;
+    SessionBus bus;
     ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
     Tray tray(bus.address());
     ASSERT_TRUE(tray.start());
@@ -183,7 +183,7 @@ TEST(StatusNotifierItem, TheTrayClicksScrollsAndMiddleClicks) {
 }
 
 TEST(StatusNotifierItem, GivesTheTrayAThemedIconToColourAndAPixmapForTraysWithoutIt) {
-    PrivateBus bus;
+    SessionBus bus;
     ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
     Tray tray(bus.address());
     ASSERT_TRUE(tray.start());

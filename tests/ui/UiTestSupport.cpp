@@ -1,24 +1,16 @@
 #include "UiTestSupport.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
-#include <QProcess>
-#include <QThread>
-#include <csignal>
-#include <sys/wait.h>
 
 namespace brindell::testing {
 
 bool waitFor(const std::function<bool()>& condition, int watchdogMs) {
-    QDeadlineTimer deadline(watchdogMs);
-    while (!condition()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(1);
-    }
-    return true;
+    return waitUntil(
+        [&] {
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+            return condition();
+        },
+        std::chrono::milliseconds(watchdogMs), std::chrono::milliseconds(1));
 }
 
 void settle() {
@@ -49,34 +41,6 @@ void PreviewMixer::engineChangesRow(pid_type pid, const std::function<void(Mixer
         }
     }
     engine->publish(s);
-}
-
-PrivateBus::PrivateBus() {
-    QProcess daemon;
-    daemon.setProgram(QStringLiteral("dbus-daemon"));
-    daemon.setArguments({QStringLiteral("--session"), QStringLiteral("--fork"),
-                         QStringLiteral("--print-address=1"), QStringLiteral("--print-pid=1")});
-    daemon.start();
-    if (!daemon.waitForFinished(10000) || daemon.exitCode() != 0) {
-        return;
-    }
-    const QStringList lines =
-        QString::fromLocal8Bit(daemon.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    if (lines.size() >= 2) {
-        address_ = lines.at(0).trimmed();
-        pid_ = lines.at(1).trimmed().toLongLong();
-    }
-}
-
-PrivateBus::~PrivateBus() {
-    if (pid_ > 0) {
-        ::kill(static_cast<pid_t>(pid_), SIGTERM);
-        // The forked daemon is not our child; wait until it is gone.
-        QDeadlineTimer deadline(5000);
-        while (::kill(static_cast<pid_t>(pid_), 0) == 0 && !deadline.hasExpired()) {
-            QThread::msleep(10);
-        }
-    }
 }
 
 } // namespace brindell::testing

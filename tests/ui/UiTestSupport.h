@@ -4,6 +4,7 @@
 #include "mixer/PreviewMixerEngine.h"
 #include "shell/MixerView.h"
 #include "shell/QtMainQueue.h"
+#include "support/TestSupport.h"
 
 #include <QString>
 #include <functional>
@@ -33,19 +34,10 @@ struct PreviewMixer {
     std::unique_ptr<MixerView> view;
 };
 
-// A private session bus for one test: dbus-daemon started on construction, stopped on
-// destruction. address() is empty when it could not start.
-class PrivateBus {
+// The shared private session bus, its address as Qt takes it.
+class SessionBus : public PrivateBus {
 public:
-    PrivateBus();
-    ~PrivateBus();
-    PrivateBus(const PrivateBus&) = delete;
-    PrivateBus& operator=(const PrivateBus&) = delete;
-    const QString& address() const { return address_; }
-
-private:
-    qint64 pid_ = 0;
-    QString address_;
+    QString address() const { return QString::fromStdString(PrivateBus::address()); }
 };
 
 } // namespace brindell::testing

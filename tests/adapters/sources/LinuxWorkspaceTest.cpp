@@ -1,13 +1,10 @@
 #include "sources/linux/LinuxWorkspace.h"
 
-#include "unit/sources/TempTree.h"
+#include "support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDeadlineTimer>
-#include <QProcess>
-#include <chrono>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -16,59 +13,18 @@
 namespace brindell {
 namespace {
 
-using namespace std::chrono_literals;
-using testing::TempTree;
+using testing::PrivateBus;
+using testing::TempFolder;
 
 // Runs the event loop until the condition holds or the watchdog expires.
-template <typename Predicate>
-bool processEventsUntil(Predicate predicate, std::chrono::milliseconds limit = 10s) {
-    QDeadlineTimer deadline(limit);
-    while (!predicate()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
+bool processEventsUntil(const std::function<bool()>& condition) {
+    return testing::waitUntil([&] {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
+        return condition();
+    });
 }
 
-// A private session bus for one test, stopped at the end.
-class PrivateBus {
-public:
-    explicit PrivateBus(const TempTree& tree) {
-        daemon_.setProgram(QStringLiteral("dbus-daemon"));
-        daemon_.setArguments(
-            {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
-             QStringLiteral("--print-address=1"),
-             QStringLiteral("--address=unix:path=") + QString::fromStdString(tree.path("bus"))});
-        daemon_.start();
-        if (!daemon_.waitForStarted(10000)) {
-            return;
-        }
-        QDeadlineTimer deadline(10s);
-        while (!daemon_.canReadLine() && !deadline.hasExpired()) {
-            daemon_.waitForReadyRead(100);
-        }
-        address_ = QString::fromUtf8(daemon_.readLine()).trimmed().toStdString();
-    }
-    ~PrivateBus() {
-        daemon_.terminate();
-        if (!daemon_.waitForFinished(5000)) {
-            daemon_.kill();
-            daemon_.waitForFinished(5000);
-        }
-    }
-    PrivateBus(const PrivateBus&) = delete;
-    PrivateBus& operator=(const PrivateBus&) = delete;
-
-    const std::string& address() const { return address_; }
-
-private:
-    QProcess daemon_;
-    std::string address_;
-};
-
-XdgWorkspace::Options isolated(const TempTree& tree) {
+XdgWorkspace::Options isolated(const TempFolder& tree) {
     XdgWorkspace::Options options;
     options.dataDirs = {tree.path("share")};
     options.searchPath = {tree.path("bin")};
@@ -76,8 +32,8 @@ XdgWorkspace::Options isolated(const TempTree& tree) {
 }
 
 TEST(LinuxWorkspace, HearsTheEndOfASleepFromLogind) {
-    TempTree tree;
-    PrivateBus bus(tree);
+    TempFolder tree;
+    PrivateBus bus;
     ASSERT_FALSE(bus.address().empty()) << "dbus-daemon did not start";
 
     LinuxWorkspace workspace({isolated(tree), bus.address()});
@@ -116,7 +72,7 @@ TEST(LinuxWorkspace, HearsTheEndOfASleepFromLogind) {
 }
 
 TEST(LinuxWorkspace, WithoutABusThereIsNoWakeAndNoError) {
-    TempTree tree;
+    TempFolder tree;
     LinuxWorkspace workspace({isolated(tree), "unix:path=" + tree.path("no-bus-here")});
     EXPECT_FALSE(workspace.listensForWake());
     auto observation = workspace.observeWake([] {});
@@ -124,7 +80,7 @@ TEST(LinuxWorkspace, WithoutABusThereIsNoWakeAndNoError) {
 }
 
 TEST(LinuxWorkspace, StartsTheSoundSettingsProgram) {
-    TempTree tree;
+    TempFolder tree;
     LinuxWorkspace workspace({isolated(tree), "unix:path=" + tree.path("no-bus-here")});
     EXPECT_FALSE(workspace.openSoundSettings()); // nothing installed
 

@@ -91,20 +91,6 @@ std::string findProgram(const std::string& name) {
     throw std::runtime_error(name + " is not installed (tools/install-deps.sh installs it)");
 }
 
-bool AudioSession::waitUntil(const std::function<bool()>& condition,
-                             std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (true) {
-        if (condition()) {
-            return true;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-}
-
 AudioSession::AudioSession() : AudioSession(Clock{}) {}
 
 AudioSession::AudioSession(Clock clock) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/ChildProcess.h"
+#include "support/TestSupport.h"
 
 #include <chrono>
 #include <functional>
@@ -78,10 +79,6 @@ public:
     // The file WirePlumber keeps under the session's state folder (for example
     // "restore-stream"); empty when it does not exist.
     std::string wirePlumberState(const std::string& file) const;
-
-    // Polls condition every 50 ms until it holds or timeout passes.
-    static bool waitUntil(const std::function<bool()>& condition,
-                          std::chrono::milliseconds timeout);
 
     // --- the session itself -----------------------------------------------------------------
     void stopWirePlumber();

@@ -3,6 +3,7 @@
 #include "XvfbServer.h"
 #include "hotkey/HotkeyController.h"
 #include "settings/fake/MemorySettingsStorage.h"
+#include "support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -183,9 +184,7 @@ TEST_F(X11Hotkey, TheQtWatchCallsTheHandlerOnTheMainThread) {
 }
 
 TEST(X11HotkeyWithoutDisplay, RegistrationFailsCleanlyAndTheProgramRunsWithoutAShortcut) {
-    const char* saved = std::getenv("DISPLAY");
-    const std::string display = saved != nullptr ? saved : "";
-    unsetenv("DISPLAY");
+    testing::ScopedEnvironment noDisplay{{"DISPLAY", std::nullopt}};
     {
         PollLoop loop;
         auto registrar = std::make_shared<X11HotkeyRegistrar>(loop.watchFd());
@@ -197,9 +196,6 @@ TEST(X11HotkeyWithoutDisplay, RegistrationFailsCleanlyAndTheProgramRunsWithoutAS
         EXPECT_EQ(controller.lastProblem(), HotkeyError(HotkeyError::Case::unavailable));
         EXPECT_EQ(storage->text(), R"({"keyCode":40,"modifiers":9})");
         controller.unregister();
-    }
-    if (saved != nullptr) {
-        setenv("DISPLAY", display.c_str(), 1);
     }
 }
 

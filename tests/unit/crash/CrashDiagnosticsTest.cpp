@@ -2,30 +2,18 @@
 
 #include "crash/CrashConsent.h"
 #include "queue/DeterministicQueue.h"
+#include "support/TestSupport.h"
 
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <random>
 
 namespace brindell {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A private folder per test, removed afterwards.
-struct TempFolder {
-    fs::path path;
-    TempFolder() {
-        std::random_device random;
-        path = fs::temp_directory_path() / ("brindell-crash-test-" + std::to_string(random()));
-        fs::create_directories(path);
-    }
-    ~TempFolder() {
-        std::error_code error;
-        fs::remove_all(path, error);
-    }
-};
+using testing::TempFolder;
 
 void put(const fs::path& file, const std::string& text) {
     std::ofstream(file, std::ios::binary) << text;
@@ -43,26 +31,19 @@ TEST(CrashDiagnosticStore, ReadsTheCrashTimeFromItsOwnNamesOnly) {
 }
 
 TEST(CrashDiagnosticStore, FindsItsFolderUnderTheStateHome) {
-    const char* savedState = std::getenv("XDG_STATE_HOME");
-    const char* savedHome = std::getenv("HOME");
-    const std::string state = savedState ? savedState : "";
-    const std::string home = savedHome ? savedHome : "";
-    setenv("HOME", "/home/u", 1);
-    setenv("XDG_STATE_HOME", "/state", 1);
+    testing::ScopedEnvironment environment{{"HOME", "/home/u"}, {"XDG_STATE_HOME", "/state"}};
     EXPECT_EQ(CrashDiagnosticStore::defaultDirectory(), fs::path("/state/brindell/crashes"));
-    setenv("XDG_STATE_HOME", "relative/state", 1); // not absolute: ignored, as XDG says
+    environment.set("XDG_STATE_HOME", "relative/state"); // not absolute: ignored, as XDG says
     EXPECT_EQ(CrashDiagnosticStore::defaultDirectory(),
               fs::path("/home/u/.local/state/brindell/crashes"));
-    unsetenv("XDG_STATE_HOME");
-    unsetenv("HOME");
+    environment.set("XDG_STATE_HOME", std::nullopt);
+    environment.set("HOME", std::nullopt);
     EXPECT_EQ(CrashDiagnosticStore::defaultDirectory(), fs::path());
-    savedState ? setenv("XDG_STATE_HOME", state.c_str(), 1) : unsetenv("XDG_STATE_HOME");
-    savedHome ? setenv("HOME", home.c_str(), 1) : unsetenv("HOME");
 }
 
 TEST(CrashDiagnosticStore, ListsOldestFirstAndPrunesOldAndPartialFiles) {
     TempFolder folder;
-    const fs::path dir = folder.path / "brindell" / "crashes";
+    const fs::path dir = folder.root() / "brindell" / "crashes";
     CrashDiagnosticStore store(dir);
     ASSERT_TRUE(store.prepare());
     EXPECT_EQ(fs::status(dir).permissions() & fs::perms::all, fs::perms::owner_all);
@@ -87,7 +68,7 @@ TEST(CrashDiagnosticStore, ListsOldestFirstAndPrunesOldAndPartialFiles) {
     EXPECT_FALSE(fs::exists(dir / "1009.000000000-1.json.tmp"));
     EXPECT_TRUE(fs::exists(dir / "1010.000000000-1.json.tmp")); // may still be being written
 
-    CrashDiagnosticStore missing(folder.path / "nowhere");
+    CrashDiagnosticStore missing(folder.root() / "nowhere");
     EXPECT_TRUE(missing.list().empty());
     EXPECT_FALSE(CrashDiagnosticStore(fs::path()).prepare());
 }
@@ -102,7 +83,7 @@ struct Subscriber final : DiagnosticPayloadSubscriber {
 struct CrashDiagnosticsDelivery : ::testing::Test {
     TempFolder folder;
     DeterministicScheduler scheduler;
-    CrashDiagnosticStore store{folder.path};
+    CrashDiagnosticStore store{folder.root()};
     std::shared_ptr<CrashDiagnostics> diagnostics =
         CrashDiagnostics::create(store, scheduler.makeQueue("delivery"));
     std::shared_ptr<Subscriber> subscriber = std::make_shared<Subscriber>();
@@ -114,9 +95,9 @@ struct CrashDiagnosticsDelivery : ::testing::Test {
 };
 
 TEST_F(CrashDiagnosticsDelivery, DeliversEachStoredCrashStampedWithItsTimeThenDeletesIt) {
-    put(folder.path / "978307300.250000000-12.json", "second");
-    put(folder.path / "978307200.000000000-11.json", "first");
-    put(folder.path / "other.json", "foreign");
+    put(folder.root() / "978307300.250000000-12.json", "second");
+    put(folder.root() / "978307200.000000000-11.json", "first");
+    put(folder.root() / "other.json", "foreign");
     diagnostics->addSubscriber(subscriber);
     EXPECT_TRUE(subscriber->received.empty()); // delivered on the queue, not in the call
     scheduler.runPending();
@@ -128,7 +109,7 @@ TEST_F(CrashDiagnosticsDelivery, DeliversEachStoredCrashStampedWithItsTimeThenDe
     EXPECT_DOUBLE_EQ(payloads[1].beginTimeStamp, 100.25);
     EXPECT_EQ(bytes(payloads[1]), "second");
     EXPECT_TRUE(store.list().empty());
-    EXPECT_TRUE(fs::exists(folder.path / "other.json"));
+    EXPECT_TRUE(fs::exists(folder.root() / "other.json"));
 
     // Delivered once only; adding again finds nothing new.
     diagnostics->addSubscriber(subscriber);
@@ -137,7 +118,7 @@ TEST_F(CrashDiagnosticsDelivery, DeliversEachStoredCrashStampedWithItsTimeThenDe
 }
 
 TEST_F(CrashDiagnosticsDelivery, KeepsDiagnosticsWhileNobodyListens) {
-    put(folder.path / "978307200.000000000-11.json", "kept");
+    put(folder.root() / "978307200.000000000-11.json", "kept");
     diagnostics->addSubscriber(subscriber);
     diagnostics->removeSubscriber(subscriber.get());
     scheduler.runPending();
@@ -150,9 +131,9 @@ TEST_F(CrashDiagnosticsDelivery, KeepsDiagnosticsWhileNobodyListens) {
 }
 
 TEST_F(CrashDiagnosticsDelivery, DropsOversizedFilesUnreadAndStopsWithItsOwner) {
-    put(folder.path / "978307200.000000000-11.json",
+    put(folder.root() / "978307200.000000000-11.json",
         std::string(CrashDiagnosticStore::maxBytes + 1, ' '));
-    put(folder.path / "978307201.000000000-11.json", "fine");
+    put(folder.root() / "978307201.000000000-11.json", "fine");
     diagnostics->addSubscriber(subscriber);
     scheduler.runPending();
     ASSERT_EQ(subscriber->received.size(), 1u);
@@ -160,7 +141,7 @@ TEST_F(CrashDiagnosticsDelivery, DropsOversizedFilesUnreadAndStopsWithItsOwner) 
     EXPECT_EQ(bytes(subscriber->received[0][0]), "fine");
     EXPECT_TRUE(store.list().empty());
 
-    put(folder.path / "978307202.000000000-11.json", "later");
+    put(folder.root() / "978307202.000000000-11.json", "later");
     diagnostics->addSubscriber(subscriber);
     diagnostics.reset(); // the queued delivery finds its owner gone
     scheduler.runPending();

@@ -1,6 +1,7 @@
 #include "login/AutostartLoginItem.h"
 
 #include "login/LaunchAtLoginModel.h"
+#include "support/TestSupport.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -87,18 +88,11 @@ std::string execValue(const std::string& entry) {
 
 class AutostartLoginItemTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "brindell-autostart-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root = pattern;
-        configHome = root / "config";
-    }
-    void TearDown() override { fs::remove_all(root); }
-
     fs::path entry() const { return configHome / "autostart" / AutostartLoginItem::entryFileName; }
 
-    fs::path root;
-    fs::path configHome;
+    testing::TempFolder temp;
+    fs::path root = temp.root();
+    fs::path configHome = root / "config";
     const std::string exe = "/opt/Brindell Beta/bin/brindell";
 };
 
@@ -210,21 +204,13 @@ TEST(DesktopExecArgument, AnyPrintablePathSurvivesTheLauncherRoundTrip) {
 }
 
 TEST(UserConfigHome, FollowsXdgRulesAndIgnoresARelativeSetting) {
-    const char* savedXdg = std::getenv("XDG_CONFIG_HOME");
-    const std::string xdg = savedXdg != nullptr ? savedXdg : "";
-    const char* savedHome = std::getenv("HOME");
-    const std::string home = savedHome != nullptr ? savedHome : "";
-
-    setenv("HOME", "/home/tester", 1);
-    setenv("XDG_CONFIG_HOME", "/custom/config", 1);
+    testing::ScopedEnvironment environment{{"HOME", "/home/tester"},
+                                           {"XDG_CONFIG_HOME", "/custom/config"}};
     EXPECT_EQ(userConfigHome(), "/custom/config");
-    setenv("XDG_CONFIG_HOME", "relative/config", 1);
+    environment.set("XDG_CONFIG_HOME", "relative/config");
     EXPECT_EQ(userConfigHome(), "/home/tester/.config");
-    unsetenv("XDG_CONFIG_HOME");
+    environment.set("XDG_CONFIG_HOME", std::nullopt);
     EXPECT_EQ(userConfigHome(), "/home/tester/.config");
-
-    savedXdg != nullptr ? setenv("XDG_CONFIG_HOME", xdg.c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
-    savedHome != nullptr ? setenv("HOME", home.c_str(), 1) : unsetenv("HOME");
 }
 
 TEST(RunningExecutablePath, NamesThisTestProgram) {

@@ -1,5 +1,7 @@
 #include "queue/ThreadQueue.h"
 
+#include "support/TestSupport.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -13,18 +15,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Waits for a condition with a watchdog, so a broken queue fails the test instead of hanging it.
-template <typename Predicate>
-bool waitFor(Predicate predicate, std::chrono::milliseconds limit = 5000ms) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+using testing::waitUntil;
 
 TEST(ThreadQueue, RunsWorkSeriallyInOrderFromManyThreads) {
     ThreadQueue queue("test.serial");
@@ -87,7 +78,7 @@ TEST(ThreadQueue, DelayedWorkRunsAfterItsDelayUnlessCancelled) {
     });
     auto item = queue.asyncAfter(0.02, [&] { cancelledFired = true; });
     item->cancel();
-    ASSERT_TRUE(waitFor([&] { return fired.load(); }));
+    ASSERT_TRUE(waitUntil([&] { return fired.load(); }));
     EXPECT_GE(firedAt.load() - start, 0.05);
     std::this_thread::sleep_for(30ms);
     EXPECT_FALSE(cancelledFired);
@@ -98,7 +89,7 @@ TEST(ThreadQueue, RepeatingTimerFiresUntilCancelled) {
     ThreadQueue queue("test.timer");
     std::atomic<int> ticks{0};
     auto timer = queue.scheduleTimer(queue.now() + 0.01, 0.01, [&] { ++ticks; });
-    ASSERT_TRUE(waitFor([&] { return ticks.load() >= 5; }));
+    ASSERT_TRUE(waitUntil([&] { return ticks.load() >= 5; }));
     timer->cancel();
     queue.sync([] {}); // a tick already running finishes first
     const int after = ticks.load();
@@ -112,7 +103,7 @@ TEST(ThreadQueue, ImmediateWorkIsNotStarvedByADueTimer) {
     auto timer = queue.scheduleTimer(queue.now(), 0.001, [&] { ++ticks; });
     std::atomic<bool> ran{false};
     queue.async([&] { ran = true; });
-    EXPECT_TRUE(waitFor([&] { return ran.load(); }));
+    EXPECT_TRUE(waitUntil([&] { return ran.load(); }));
     timer->cancel();
 }
 
@@ -134,7 +125,7 @@ TEST(ThreadQueue, DestroyedFromItsOwnWorkFinishesSafely) {
         done = true;
     });
     // The detached thread winds down on state it shares; ASan and TSan watch that.
-    ASSERT_TRUE(waitFor([&] { return done.load(); }));
+    ASSERT_TRUE(waitUntil([&] { return done.load(); }));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "settings/AppSettingsStore.h"
 #include "settings/SettingsKeys.h"
+#include "support/TestSupport.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -57,17 +58,8 @@ std::set<std::string> strayFiles(const fs::path& folder) {
 // A fresh folder per test, removed afterwards.
 class FileSettingsStorageTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "brindell-settings-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::permissions(root, fs::perms::owner_all, ignored);
-        fs::remove_all(root, ignored);
-    }
-    fs::path root;
+    testing::TempFolder temp;
+    fs::path root = temp.root();
 };
 
 TEST_F(FileSettingsStorageTest, SavesOneFilePerKeyInAPrivateFolderAndLoadsItBack) {
@@ -102,37 +94,13 @@ TEST_F(FileSettingsStorageTest, SavesOneFilePerKeyInAPrivateFolderAndLoadsItBack
     EXPECT_EQ(perApp.load(), Blob{});
 }
 
-// Sets or clears an environment variable for one scope. The test is single-threaded.
-// NOLINTBEGIN(concurrency-mt-unsafe)
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            saved_ = old;
-        }
-        value ? ::setenv(name, value, 1) : ::unsetenv(name);
-    }
-    ~ScopedEnvironment() { saved_ ? ::setenv(name_, saved_->c_str(), 1) : ::unsetenv(name_); }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    const char* name_;
-    std::optional<std::string> saved_;
-};
-// NOLINTEND(concurrency-mt-unsafe)
-
 TEST_F(FileSettingsStorageTest, FolderFollowsXdgConfigHomeElseHome) {
-    ScopedEnvironment home("HOME", root.c_str());
-    {
-        ScopedEnvironment config("XDG_CONFIG_HOME", "/somewhere/config");
-        EXPECT_EQ(FileSettingsStorage::defaultDirectory(), "/somewhere/config/brindell");
-    }
-    {
-        ScopedEnvironment config("XDG_CONFIG_HOME", "relative/config"); // not absolute: ignored
-        EXPECT_EQ(FileSettingsStorage::defaultDirectory(), (root / ".config/brindell").string());
-    }
-    ScopedEnvironment config("XDG_CONFIG_HOME", nullptr);
+    testing::ScopedEnvironment environment{{"HOME", root.string()},
+                                           {"XDG_CONFIG_HOME", "/somewhere/config"}};
+    EXPECT_EQ(FileSettingsStorage::defaultDirectory(), "/somewhere/config/brindell");
+    environment.set("XDG_CONFIG_HOME", "relative/config"); // not absolute: ignored
+    EXPECT_EQ(FileSettingsStorage::defaultDirectory(), (root / ".config/brindell").string());
+    environment.set("XDG_CONFIG_HOME", std::nullopt);
     EXPECT_TRUE(FileSettingsStorage(std::string(settingsKeys::onboarding)).save(blobOf("x")));
     EXPECT_EQ(readFile(root / ".config/brindell/onboarding.json"), "x");
 }

@@ -4,6 +4,7 @@
 #include "settings/AppSettingsStore.h"
 #include "settings/FileSettingsStorage.h"
 #include "settings/SettingsKeys.h"
+#include "support/TestSupport.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -84,16 +85,6 @@ void saveForever(const fs::path& folder, long firstSave, int ready) {
 
 class KillSafeWriteTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "brindell-kill-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
-    }
-
     std::size_t temporaries() const {
         std::size_t count = 0;
         for (const auto& entry : fs::directory_iterator(folder)) {
@@ -102,7 +93,8 @@ protected:
         return count;
     }
 
-    fs::path folder;
+    testing::TempFolder temp;
+    fs::path folder = temp.root();
 };
 
 // A forked writer, killed and reaped on every way out of a test step.

@@ -1,8 +1,8 @@
 #include "sources/DesktopEntry.h"
 
-#include "TempTree.h"
 #include "queue/DeterministicQueue.h"
 #include "sources/DesktopEntryIndex.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 namespace brindell {
 namespace {
 
-using testing::TempTree;
+using testing::TempFolder;
 using Args = std::vector<std::string>;
 
 TEST(DesktopEntry, ReadsTheDesktopEntryGroupLeniently) {
@@ -87,7 +87,7 @@ TEST(DesktopEntry, SplitsExecLinesByTheQuotingRules) {
 // Installed applications in temporary data dirs, with programs the entries name.
 class DesktopEntryIndexTest : public ::testing::Test {
 protected:
-    TempTree tree;
+    TempFolder tree;
     DeterministicScheduler clock;
     std::string home = tree.path("home/share");
     std::string system = tree.path("usr/share");

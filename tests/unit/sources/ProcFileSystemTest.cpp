@@ -1,6 +1,6 @@
 #include "sources/ProcFileSystem.h"
 
-#include "TempTree.h"
+#include "FakeProc.h"
 #include "sources/ApplicationIds.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@ namespace brindell {
 namespace {
 
 using testing::FakeProc;
-using testing::TempTree;
+using testing::TempFolder;
 
 TEST(ProcFileSystem, ParsesStatWhateverTheCommandHolds) {
     const auto plain = ProcFileSystem::parseStat(
@@ -42,7 +42,7 @@ TEST(ProcFileSystem, ParsesStatWhateverTheCommandHolds) {
 }
 
 TEST(ProcFileSystem, ReadsAProcessTreeAndSkipsWhatIsNotAProcess) {
-    TempTree tree;
+    TempFolder tree;
     FakeProc proc(tree);
     proc.add(10, {1, "/opt/app/app (deleted)", std::nullopt, std::nullopt, 100, "app"});
     proc.add(11, {10, "/opt/app/helper"});
@@ -73,7 +73,7 @@ TEST(ProcFileSystem, ReadsAProcessTreeAndSkipsWhatIsNotAProcess) {
 TEST(ProcFileSystem, DoesNotBlockOnAFifoPlantedAsASandboxDescription) {
     // A process in a user namespace controls its own root folder. Without a writer, reading a
     // FIFO would wait forever; the test's timeout is the watchdog.
-    TempTree tree;
+    TempFolder tree;
     FakeProc proc(tree);
     proc.add(10, {1, "/app/bin/app"});
     std::filesystem::create_directories(tree.path("proc/10/root"));

@@ -1,6 +1,6 @@
 #include "sources/XdgWorkspace.h"
 
-#include "TempTree.h"
+#include "FakeProc.h"
 #include "queue/DeterministicQueue.h"
 #include "sources/AudioSourceMonitor.h"
 #include "sources/SoundSettings.h"
@@ -15,7 +15,7 @@ namespace brindell {
 namespace {
 
 using testing::FakeProc;
-using testing::TempTree;
+using testing::TempFolder;
 
 constexpr const char* userUnits = "0::/user.slice/user-1000.slice/user@1000.service/app.slice/";
 
@@ -27,7 +27,7 @@ std::string unit(const std::string& name) {
 // user's, the system's, Flatpak's and Snap's data dirs, and programs on the search path.
 class XdgWorkspaceTest : public ::testing::Test {
 protected:
-    TempTree tree;
+    TempFolder tree;
     FakeProc proc{tree};
     DeterministicScheduler clock;
     std::vector<std::vector<std::string>> launched;
@@ -196,7 +196,7 @@ TEST_F(XdgWorkspaceTest, OpensTheFirstInstalledSoundSettings) {
     EXPECT_EQ(launched.back(), (std::vector<std::string>{gnome, "sound"}));
 
     // A file that is not executable is not a program.
-    TempTree other;
+    TempFolder other;
     other.write("bin/pavucontrol", "");
     EXPECT_EQ(soundSettingsCommand({other.path("bin"), "relative"}), std::nullopt);
     XdgWorkspace::Options options;

@@ -1,11 +1,10 @@
-#include "TestSupport.h"
+#include "RunChild.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
-#include <random>
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -14,32 +13,6 @@
 extern char** environ;
 
 namespace brindell::test {
-
-namespace fs = std::filesystem;
-
-TempFolder::TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "brindell-crash-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("no temporary folder");
-    }
-    path_ = pattern;
-}
-
-TempFolder::~TempFolder() {
-    std::error_code error;
-    fs::remove_all(path_, error);
-}
-
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        poll(nullptr, 0, 5);
-    }
-    return true;
-}
 
 ChildResult runChild(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                      std::chrono::milliseconds limit) {
