@@ -4,10 +4,10 @@
 #include "output/fake/FakeSystemAudioControl.h"
 #include "queue/DeterministicQueue.h"
 #include "queue/ThreadQueue.h"
+#include "support/TestSupport.h"
 
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <gtest/gtest.h>
 #include <limits>
 #include <mutex>
@@ -384,18 +384,18 @@ TEST(OutputDeviceControllerThreads, AChangeOnTheListenerThreadIsPublishedOnTheEn
     auto controller = OutputDeviceController::create(control, hardware);
 
     std::mutex mutex;
-    std::condition_variable changed;
     std::vector<OutputState> seen;
     bool offQueue = false;
     controller->setOnChange([&](const std::optional<OutputState>& state) {
         std::lock_guard lock(mutex);
         offQueue = offQueue || !engine->isCurrent();
         seen.push_back(*state);
-        changed.notify_all();
     });
     const auto waitFor = [&](auto predicate) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(10), predicate); // watchdog
+        return testing::waitUntil([&] {
+            std::lock_guard lock(mutex);
+            return predicate();
+        });
     };
 
     engine->async([&] { controller->start(engine, 0.05); });
