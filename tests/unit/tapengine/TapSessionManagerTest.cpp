@@ -150,9 +150,6 @@ TEST_F(TapSessionManagerTest, StartRefusesWithoutLeavingAnythingBehind) {
 
     EXPECT_TRUE(manager->sessions().empty());
     EXPECT_TRUE(events.empty());
-    EXPECT_EQ(StartError::hardware(AudioHardwareError::status("CreateProcessTap", -5)).text(),
-              R"(hardware(status("CreateProcessTap", -5)))");
-    EXPECT_EQ(StartError::deviceUnavailable().text(), "deviceUnavailable");
 }
 
 TEST_F(TapSessionManagerTest, AFailedBuildWhoseCleanupFailsReportsBothAndTheSweepFinishesIt) {
