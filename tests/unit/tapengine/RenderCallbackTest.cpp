@@ -168,7 +168,7 @@ TEST(RenderCallback, EqualsThePerSampleDefinition) {
         }
         TapIOState a(static_cast<float>(next() % 101) / 100.0f, next() % 5 == 0);
         TapIOState b(a.memory()->gain, a.memory()->muted != 0);
-        const std::uint32_t passthrough = next() % 4 != 0 ? 1 : 0;
+        const int passthrough = next() % 4 != 0 ? 1 : 0;
         Cycle cycle;
         std::vector<const Buf*> inputs;
         if (withDevice) {
