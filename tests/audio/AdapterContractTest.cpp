@@ -3,6 +3,7 @@
 #include "audio/pipewire/PipeWireHardware.h"
 #include "output/pipewire/PipeWireSystemControl.h"
 #include "support/AudioSession.h"
+#include "support/TestSupport.h"
 
 #include <map>
 
@@ -25,7 +26,7 @@ struct SessionRig : contract::Rig {
     }
     void stopPlayer(pid_type pid) override { players.erase(pid); }
     bool eventually(const std::function<bool()>& condition) override {
-        return AudioSession::waitUntil(condition, std::chrono::seconds(10));
+        return testing::waitUntil(condition, std::chrono::seconds(10));
     }
 };
 
