@@ -1,5 +1,6 @@
 #include "mixer/LiveMixerEngine.h"
 
+#include "audio/Volume.h"
 #include "queue/ThreadQueue.h"
 
 #include <algorithm>
@@ -14,14 +15,6 @@ namespace brindell {
 namespace {
 
 constexpr Seconds distantPast = -std::numeric_limits<Seconds>::infinity();
-
-// Per-app volumes from the user: NaN leaves the audio unchanged, then 0 to 1.
-float cleanVolume(float volume) {
-    if (std::isnan(volume)) {
-        return 1.0f;
-    }
-    return std::clamp(volume, 0.0f, 1.0f);
-}
 
 template <typename T> void require(const std::shared_ptr<T>& part, const char* name) {
     if (!part) {
@@ -420,12 +413,12 @@ void LiveMixerEngine::applyVolume(pid_type pid, float volume) {
     // The queue's clock: the trailing save below is timed on it.
     const Seconds elapsed = queue_->now() - lastVolumeSave_;
     const bool persist = elapsed >= volumeSaveInterval;
-    const float value = cleanVolume(volume);
-
     for (const pid_type member : members(pid)) {
-        if (!manager_->session(member)) {
+        const auto session = manager_->session(member);
+        if (!session) {
             continue;
         }
+        const float value = cleanVolume(volume, session->volume);
         manager_->setVolume(member, value);
         if (const auto bundleID = settings_->bundleID(member)) {
             settings_->store().setVolume(value, *bundleID, persist);

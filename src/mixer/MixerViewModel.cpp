@@ -1,21 +1,12 @@
 #include "mixer/MixerViewModel.h"
 
+#include "audio/Volume.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 
 namespace brindell {
-
-namespace {
-
-float clampedVolume(float value) {
-    if (std::isnan(value)) {
-        return 0.0f;
-    }
-    return std::clamp(value, 0.0f, 1.0f);
-}
-
-} // namespace
 
 std::string KeyboardTarget::text() const {
     return isMaster_ ? "master" : "row(" + std::to_string(pid_) + ")";
@@ -171,8 +162,9 @@ template <class Change> void MixerViewModel::changeRow(pid_type pid, Change&& ch
 }
 
 void MixerViewModel::setVolume(pid_type pid, float volume) {
-    const float shown = clampedVolume(volume);
-    volumeBox(pid)->setValue(shown);
+    const auto box = volumeBox(pid);
+    const float shown = cleanVolume(volume, box->value());
+    box->setValue(shown);
     if (draggingPID_ != pid) {
         changeRow(pid, [shown](MixerRow& row) { row.volume = shown; });
     }
@@ -191,8 +183,9 @@ void MixerViewModel::setOutput(pid_type pid, std::optional<std::string> uid) {
 
 void MixerViewModel::setMasterVolume(float volume) {
     if (master.get() && master.get()->volume) {
-        master.modify(
-            [volume](std::optional<OutputState>& state) { state->volume = clampedVolume(volume); });
+        master.modify([volume](std::optional<OutputState>& state) {
+            state->volume = cleanVolume(volume, *state->volume);
+        });
     }
     engine_->setMasterVolume(volume);
 }

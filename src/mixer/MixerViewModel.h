@@ -93,7 +93,7 @@ public:
     std::shared_ptr<VolumeBox> volumeBox(pid_type pid);
     bool hasVolumeBox(pid_type pid) const { return volumeBoxes_.count(pid) != 0; }
 
-    // The box shows the value clamped (NaN as 0); the engine gets it as given.
+    // The box shows the value cleaned (audio/Volume.h); the engine gets it as given.
     void setVolume(pid_type pid, float volume);
     void setMuted(pid_type pid, bool muted);
     void setOutput(pid_type pid, std::optional<std::string> uid);

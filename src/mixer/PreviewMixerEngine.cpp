@@ -1,5 +1,7 @@
 #include "mixer/PreviewMixerEngine.h"
 
+#include "audio/Volume.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -76,7 +78,7 @@ MixerLevels PreviewMixerEngine::levels() {
             continue;
         }
         const float peak = 0.4f + 0.1f * static_cast<float>(row.pid % 4);
-        const float volume = std::isnan(row.volume) ? 0.0f : std::clamp(row.volume, 0.0f, 1.0f);
+        const float volume = cleanVolume(row.volume, 0.0f);
         result[row.pid] = row.isMuted ? 0.0f : peak * volume;
     }
     return result;

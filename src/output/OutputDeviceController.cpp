@@ -1,22 +1,11 @@
 #include "output/OutputDeviceController.h"
 
+#include "audio/Volume.h"
+
 #include <algorithm>
 #include <cmath>
 
 namespace brindell {
-
-namespace {
-
-// System volumes from the user or the system: NaN as 0, then 0 to 1. Reads are cleaned too,
-// so a NaN from the server can neither reach the slider nor make every refresh look new.
-float cleanVolume(float value) {
-    if (std::isnan(value)) {
-        return 0.0f;
-    }
-    return std::clamp(value, 0.0f, 1.0f);
-}
-
-} // namespace
 
 std::shared_ptr<OutputDeviceController>
 OutputDeviceController::create(std::shared_ptr<SystemAudioControl> control,
@@ -115,7 +104,9 @@ OutputState OutputDeviceController::refresh() {
     OutputState next;
     next.deviceName = deviceName(uid);
     if (const auto volume = control_->volume(uid)) {
-        next.volume = cleanVolume(*volume);
+        // Reads are cleaned too, so a NaN from the server can neither reach the slider nor make
+        // every refresh look new.
+        next.volume = cleanVolume(*volume, state_ && state_->volume ? *state_->volume : 0.0f);
     }
     next.isMuted = control_->isMuted(uid);
 
@@ -141,7 +132,7 @@ void OutputDeviceController::setVolume(float value) {
     if (!state_->volume) {
         throw ControlError(ControlError::Kind::noSoftwareVolume);
     }
-    control_->setVolume(state_->deviceUID, cleanVolume(value));
+    control_->setVolume(state_->deviceUID, cleanVolume(value, *state_->volume));
     refresh();
 }
 

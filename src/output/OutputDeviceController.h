@@ -56,7 +56,7 @@ public:
     // state and the watched device are then left as they were.
     OutputState refresh();
 
-    // Sets the output's volume (NaN as 0, clamped to 0 to 1), then refreshes.
+    // Sets the output's volume, cleaned (audio/Volume.h), then refreshes.
     // Errors: ControlError noDefaultOutput or noSoftwareVolume; the control's
     // AudioHardwareError, with no refresh.
     void setVolume(float value);

@@ -18,10 +18,6 @@ struct AppSetting {
     bool isDefault() const { return *this == AppSetting{}; }
 };
 
-// The volume rule shared by loading and every setter: NaN means "unchanged" (1), then clamped to
-// 0...1, so -inf gives 0 and +inf gives 1. Negative zero becomes +0 so the stored text is "0".
-float sanitizedVolume(float volume);
-
 // The output rule shared by loading, every setter and the engine: an empty UID names no device,
 // it means the system default output, the same as none.
 std::optional<std::string> sanitizedOutputUID(std::optional<std::string> uid);

@@ -1,5 +1,6 @@
 // The JSON form of AppSettingsStore::File.
 
+#include "audio/Volume.h"
 #include "settings/AppSettingsStore.h"
 
 #include <charconv>
@@ -102,7 +103,7 @@ std::string AppSettingsStore::File::encode(std::int64_t version,
     bool first = true;
     for (const auto& [bundleID, stored] : apps) {
         AppSetting setting = stored;
-        setting.volume = sanitizedVolume(setting.volume);
+        setting.volume = cleanVolume(setting.volume, AppSetting{}.volume);
         if (bundleID.empty() || setting.isDefault()) {
             continue; // loading would drop it anyway
         }

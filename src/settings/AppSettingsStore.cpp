@@ -1,5 +1,7 @@
 #include "settings/AppSettingsStore.h"
 
+#include "audio/Volume.h"
+
 #include <utility>
 
 namespace brindell {
@@ -30,7 +32,7 @@ void AppSettingsStore::load() {
             continue;
         }
         AppSetting setting = std::move(stored);
-        setting.volume = sanitizedVolume(setting.volume);
+        setting.volume = cleanVolume(setting.volume, AppSetting{}.volume);
         if (setting.isDefault()) {
             continue;
         }
@@ -67,9 +69,10 @@ void AppSettingsStore::update(const std::string& bundleID, AppSetting candidate,
         // Could never be loaded back, and no application has it.
         return;
     }
-    candidate.volume = sanitizedVolume(candidate.volume);
-    candidate.outputDeviceUID = sanitizedOutputUID(std::move(candidate.outputDeviceUID));
     const auto found = apps_.find(bundleID);
+    candidate.volume =
+        cleanVolume(candidate.volume, found != apps_.end() ? found->second.volume : 1.0f);
+    candidate.outputDeviceUID = sanitizedOutputUID(std::move(candidate.outputDeviceUID));
     if (found != apps_.end() && found->second == candidate) {
         return;
     }

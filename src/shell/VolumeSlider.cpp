@@ -1,5 +1,7 @@
 #include "shell/VolumeSlider.h"
 
+#include "audio/Volume.h"
+
 #include <QPainter>
 #include <QProxyStyle>
 #include <QStyleOptionSlider>
@@ -78,7 +80,7 @@ void VolumeSlider::setVolume(float volume) {
     if (isTracking()) {
         return;
     }
-    const float clamped = std::isnan(volume) ? 0.0f : std::clamp(volume, 0.0f, 1.0f);
+    const float clamped = cleanVolume(volume, 0.0f);
     const int target = static_cast<int>(std::lround(clamped * steps));
     if (target != value()) {
         settingValue_ = true;

@@ -27,7 +27,7 @@ public:
     static_assert(std::atomic<std::int32_t>::is_always_lock_free);
     static_assert(std::atomic<float>::is_always_lock_free);
 
-    // gain is clamped to 0..1 (NaN and anything at or below 0 become 0); applied starts at the
+    // gain is cleaned with nothing in force (NaN is silence); applied starts at the
     // target so a fresh state needs no ramp.
     TapIOState(float gain, bool muted);
     ~TapIOState();

@@ -1,5 +1,6 @@
 #include "tapengine/TapSessionManager.h"
 
+#include "audio/Volume.h"
 #include "tapengine/RenderCallback.h"
 
 #include <algorithm>
@@ -52,13 +53,6 @@ IOBlock makeSessionIOBlock(const std::shared_ptr<TapIOState>& state) {
     return [memory, keepAlive = state](const AudioTimeStamp&, const AudioBufferList& input,
                                        const AudioTimeStamp&, AudioBufferList& output,
                                        const AudioTimeStamp&) { renderTap(input, output, memory); };
-}
-
-float cleanVolume(float volume) {
-    if (std::isnan(volume)) {
-        return 1.0f;
-    }
-    return std::clamp(volume, 0.0f, 1.0f);
 }
 
 } // namespace
@@ -469,7 +463,7 @@ bool TapSessionManager::setVolume(pid_type pid, float volume) {
     if (!found) {
         return false;
     }
-    const float cleaned = cleanVolume(volume);
+    const float cleaned = cleanVolume(volume, found->volume);
     found->volume = cleaned;
     found->ioState->memory()->gain.store(cleaned, relaxed);
     return true;

@@ -210,7 +210,7 @@ public:
     void stop(pid_type pid);
     void stopAll();
 
-    // NaN becomes 1.0, then clamped to 0..1. False when there is no session. No rebuild.
+    // Cleaned (audio/Volume.h: NaN keeps the volume). False without a session. No rebuild.
     bool setVolume(pid_type pid, float volume);
     // No effect without a session. No rebuild.
     void setMuted(pid_type pid, bool muted);

@@ -126,11 +126,6 @@ void FakeAudioHardware::setRoutedOutput(pid_type pid, std::optional<std::string>
     reportDeviceChange(lock);
 }
 
-void FakeAudioHardware::setReportsAggregateChanges(bool reports) {
-    std::lock_guard lock(mutex_);
-    reportsAggregateChanges_ = reports;
-}
-
 AudioObjectID FakeAudioHardware::addProcess(pid_type pid) {
     std::lock_guard lock(mutex_);
     const AudioObjectID id = nextObjectID_++;
@@ -171,11 +166,6 @@ void FakeAudioHardware::fail(Op op, std::int32_t code, int times) {
         return;
     }
     failures_[op] = Failure{code, times};
-}
-
-void FakeAudioHardware::clearFailure(Op op) {
-    std::lock_guard lock(mutex_);
-    failures_.erase(op);
 }
 
 void FakeAudioHardware::clearFailures() {
@@ -376,9 +366,7 @@ AudioObjectID FakeAudioHardware::createAggregate(const AggregateSpec& request) {
     }
     const AudioObjectID id = nextObjectID_++;
     aggregates_[id] = Aggregate{id, request};
-    if (reportsAggregateChanges_) {
-        reportDeviceChange(lock);
-    }
+    reportDeviceChange(lock);
     return id;
 }
 
@@ -389,9 +377,7 @@ void FakeAudioHardware::destroyAggregate(AudioObjectID aggregate) {
         throw AudioHardwareError::status(operationName(Op::destroyAggregate), noEntry);
     }
     lastPeaks_.erase(aggregate);
-    if (reportsAggregateChanges_) {
-        reportDeviceChange(lock);
-    }
+    reportDeviceChange(lock);
 }
 
 IOHandle FakeAudioHardware::startIO(AudioObjectID aggregate, IOBlock block) {

@@ -70,8 +70,6 @@ public:
     void removeDevice(const std::string& uid); // reports a device change
     void setDeviceAlive(const std::string& uid, bool alive);
     void setDefaultOutput(std::optional<std::string> uid); // reports a device change
-    // Whether creating and destroying aggregates reports a device change, as the platform does.
-    void setReportsAggregateChanges(bool reports);
 
     AudioObjectID addProcess(pid_type pid); // a fresh process object id
     void removeProcess(pid_type pid);       // the process exited
@@ -88,7 +86,6 @@ public:
     // Fails the step with status(operationName(op), code), `times` times or, with -1, until
     // cleared.
     void fail(Op op, std::int32_t code = -5, int times = -1);
-    void clearFailure(Op op);
     void clearFailures();
 
     // --- the scripted render loop ---------------------------------------------------------
@@ -151,7 +148,6 @@ private:
     DeviceChangeCallback onDeviceChange_;
     AudioObjectID nextObjectID_ = 100;
     std::uint64_t nextToken_ = 1;
-    bool reportsAggregateChanges_ = true;
     std::vector<std::pair<AudioObjectID, Device>> devices_;
     std::optional<std::string> defaultOutput_;
     std::map<pid_type, AudioObjectID> processes_;

@@ -1,5 +1,7 @@
 #include "output/pipewire/MasterVolume.h"
 
+#include "audio/Volume.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -66,7 +68,7 @@ std::optional<float> displayVolume(const std::vector<float>& linear) {
 }
 
 float linearVolume(float display) {
-    const float v = std::isnan(display) ? 0.0f : std::clamp(display, 0.0f, 1.0f);
+    const float v = cleanVolume(display, 0.0f); // nothing in force here: NaN is silence
     return v * v * v;
 }
 

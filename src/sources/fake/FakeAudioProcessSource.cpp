@@ -88,11 +88,6 @@ void FakeAudioProcessSource::fail(std::int32_t code, int times) {
     failuresLeft_ = times;
 }
 
-void FakeAudioProcessSource::clearFailure() {
-    const std::lock_guard lock(mutex_);
-    failureCode_.reset();
-}
-
 std::size_t FakeAudioProcessSource::listCount() const {
     const std::lock_guard lock(mutex_);
     return listCount_;

@@ -36,7 +36,6 @@ public:
     // processes() fails with status("ProcessObjectList", code), `times` times or, with -1, until
     // cleared.
     void fail(std::int32_t code = -5, int times = -1);
-    void clearFailure();
 
     // --- inspection -----------------------------------------------------------------------
     std::size_t listCount() const; // calls of processes()

@@ -41,11 +41,6 @@ void FakeWorkspace::setBundleDisplayName(const std::string& bundlePath, std::str
     displayNames_[bundlePath] = std::move(name);
 }
 
-void FakeWorkspace::setOpensSoundSettings(bool opens) {
-    const std::lock_guard lock(mutex_);
-    opensSoundSettings_ = opens;
-}
-
 void FakeWorkspace::triggerWake() {
     wake_.notify();
 }
@@ -187,7 +182,7 @@ std::unique_ptr<WakeObservation> FakeWorkspace::observeWake(std::function<void()
 bool FakeWorkspace::openSoundSettings() {
     const std::lock_guard lock(mutex_);
     record(Call::openSoundSettings);
-    return opensSoundSettings_;
+    return true;
 }
 
 } // namespace brindell

@@ -50,7 +50,6 @@ public:
     void removeRunningApp(pid_type pid);
     void install(InstalledApp app);
     void setBundleDisplayName(const std::string& bundlePath, std::string name);
-    void setOpensSoundSettings(bool opens);
     void triggerWake();
 
     // --- inspection -----------------------------------------------------------------------
@@ -89,7 +88,6 @@ private:
     std::vector<std::pair<RunningAppRef, RunningAppDetails>> running_;
     std::vector<InstalledApp> installed_;
     std::map<std::string, std::string> displayNames_;
-    bool opensSoundSettings_ = true;
     std::map<Call, std::size_t> calls_;
     WakeObservers wake_;
 };

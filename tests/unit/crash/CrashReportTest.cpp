@@ -288,19 +288,5 @@ TEST(CrashReport, SurvivesDeeplyNestedFrames) {
     EXPECT_EQ(report->frames[0].image, "deep");
 }
 
-TEST(CrashReport, SampleIsTheExampleReportPrettyPrinted) {
-    const auto sample = json::parse(CrashReport::sample());
-    EXPECT_EQ(sample, json::parse(R"({
-        "v": 1, "app": "brindell", "version": "1.0.0", "build": "12", "os": "26.0",
-        "arch": "arm64", "exceptionType": "EXC_BAD_ACCESS", "exceptionCode": 1, "signal": 11,
-        "termination": "Namespace SIGNAL, Code 11",
-        "frames": [
-            {"image": "Brindell", "uuid": "00000000-0000-0000-0000-000000000000", "offset": 4096},
-            {"image": "libsystem_kernel.dylib", "uuid": "00000000-0000-0000-0000-000000000001",
-             "offset": 12288}]})"));
-    EXPECT_EQ(CrashReport::sample().rfind("{\n  \"app\": \"brindell\",\n  \"arch\": \"arm64\"", 0),
-              0u);
-}
-
 } // namespace
 } // namespace brindell

@@ -237,18 +237,5 @@ TEST(HotkeyController, OtherRegistrarFailuresReadAsInUseAndStorageFailuresAreIgn
     EXPECT_TRUE(rig.registrar->press(kCmdShiftK));
 }
 
-TEST(HotkeyError, MessagesAreTheLinuxTexts) {
-    using Case = HotkeyError::Case;
-    EXPECT_EQ(HotkeyError(Case::needsModifier).message(),
-              "Use Super, Alt or Ctrl together with a key.");
-    EXPECT_EQ(HotkeyError(Case::reservedBySystem).message(),
-              "That shortcut is used by the system. Try another.");
-    EXPECT_EQ(HotkeyError(Case::voiceOverModifier).message(),
-              "Ctrl and Alt together are kept for system shortcuts. Try another.");
-    EXPECT_EQ(HotkeyError(Case::inUse).message(),
-              "Another app already uses that shortcut. Try another.");
-    EXPECT_STREQ(HotkeyError(Case::voiceOverModifier).what(), "voiceOverModifier");
-}
-
 } // namespace
 } // namespace brindell

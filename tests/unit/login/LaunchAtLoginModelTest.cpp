@@ -7,15 +7,6 @@
 namespace brindell {
 namespace {
 
-TEST(LoginItemStatus, RawValuesMapInOrderAndEverythingElseIsNotFound) {
-    EXPECT_EQ(loginItemStatusFromRaw(0), LoginItemStatus::notRegistered);
-    EXPECT_EQ(loginItemStatusFromRaw(1), LoginItemStatus::enabled);
-    EXPECT_EQ(loginItemStatusFromRaw(2), LoginItemStatus::requiresApproval);
-    EXPECT_EQ(loginItemStatusFromRaw(3), LoginItemStatus::notFound);
-    EXPECT_EQ(loginItemStatusFromRaw(7), LoginItemStatus::notFound);
-    EXPECT_EQ(loginItemStatusFromRaw(-1), LoginItemStatus::notFound);
-}
-
 TEST(LaunchAtLoginModel, ConstructionReadsTheStatusOnceWithoutAMessage) {
     auto service = std::make_shared<FakeLoginItemService>();
     service->rawStatus = 2;

@@ -9,12 +9,12 @@
 #include "sources/fake/FakeAppInfoProvider.h"
 #include "sources/fake/FakeAudioProcessSource.h"
 #include "sources/fake/FakeWorkspace.h"
+#include "support/TestSupport.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
@@ -51,8 +51,6 @@ protected:
     // engine's last reference goes away in a block that queue is still running.
     std::shared_ptr<SerialQueue> queue;
 
-    std::mutex mutex;
-    std::condition_variable changed;
     std::atomic<bool> rendering{true};
     std::thread renderer;
 
@@ -73,7 +71,6 @@ protected:
         parts.ownPID = 1;
         engine = LiveMixerEngine::create(std::move(parts)); // its own thread-backed queue
         queue = engine->queue();
-        engine->setOnChange([this] { changed.notify_all(); });
 
         renderer = std::thread([this] {
             while (rendering.load()) {
@@ -94,18 +91,9 @@ protected:
         queue.reset();
     }
 
-    // Re-checks the condition at every change the engine reports, and at least every 10 ms for
-    // what the render thread changes; gives up after 20 s.
-    bool waitUntil(const std::function<bool()>& condition) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            std::unique_lock lock(mutex);
-            changed.wait_for(lock, std::chrono::milliseconds(10));
-        }
-        return true;
+    static bool waitUntil(const std::function<bool()>& condition) {
+        return testing::waitUntil(condition, std::chrono::seconds(20),
+                                  std::chrono::milliseconds(10));
     }
 
     bool allRowsOK() {

@@ -42,18 +42,6 @@ protected:
     }
 };
 
-TEST_F(PerAppSettingsTest, AttachStartsWithTheRememberedSettings) {
-    settings.attach(player, browser);
-    const auto& s = session(player);
-    EXPECT_EQ(s.requestedOutputUID, "headphones");
-    EXPECT_EQ(s.resolvedOutputUID, "headphones");
-    EXPECT_EQ(s.volume, 0.25f);
-    EXPECT_TRUE(s.muted);
-    EXPECT_EQ(s.ioState->memory()->gain.load(), 0.25f);
-    EXPECT_EQ(s.ioState->memory()->muted.load(), 1);
-    EXPECT_EQ(settings.bundleID(player), browser);
-}
-
 TEST_F(PerAppSettingsTest, AttachWithoutAStoredEntryUsesTheDefaultsAndStillRecordsTheApp) {
     settings.attach(player, std::string("org.example.New"));
     const auto& s = session(player);
@@ -67,23 +55,6 @@ TEST_F(PerAppSettingsTest, AttachWithoutAStoredEntryUsesTheDefaultsAndStillRecor
     settings.attach(helper, std::nullopt);
     EXPECT_EQ(settings.bundleID(helper), std::nullopt);
     EXPECT_EQ(storage->saves, 0);
-}
-
-TEST_F(PerAppSettingsTest, AMissingRememberedOutputWaitsForTheDeviceAndMovesThereOnReturn) {
-    hw->removeDevice("headphones");
-    settings.attach(player, browser);
-    const auto& s = session(player);
-    EXPECT_EQ(s.state, TapSessionState::waitingForDevice());
-    EXPECT_EQ(s.requestedOutputUID, "headphones");
-    EXPECT_EQ(s.volume, 0.25f);
-    hw->setProcessSignal(player, 0.5f);
-    EXPECT_EQ(hw->ownRouteLevel(player), 0.5f) << "plays untouched while it waits";
-
-    hw->addDevice({"headphones", "Headphones", DeviceTransport::usb, 2, true});
-    manager->poll();
-    EXPECT_EQ(s.state, TapSessionState::starting());
-    EXPECT_EQ(s.resolvedOutputUID, "headphones");
-    EXPECT_EQ(s.ioState->memory()->gain.load(), 0.25f) << "rebuilt with the remembered volume";
 }
 
 TEST_F(PerAppSettingsTest, AFailedStartRecordsNothing) {

@@ -4,10 +4,10 @@
 #include "output/fake/FakeSystemAudioControl.h"
 #include "queue/DeterministicQueue.h"
 #include "queue/ThreadQueue.h"
+#include "support/TestSupport.h"
 
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <gtest/gtest.h>
 #include <limits>
 #include <mutex>
@@ -157,10 +157,9 @@ TEST_F(OutputDeviceControllerTest, AnUnchangedStatePublishesNothing) {
 
 TEST_F(OutputDeviceControllerTest, SetVolumeCleansTheValueAndPublishesTheResult) {
     start();
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    const float inf = std::numeric_limits<float>::infinity();
+    // NaN keeps the volume in force: never a blast, never silence.
     const std::vector<std::pair<float, float>> cases{
-        {nan, 0.0f}, {1.5f, 1.0f}, {-0.2f, 0.0f}, {inf, 1.0f}, {0.7f, 0.7f}};
+        {std::numeric_limits<float>::quiet_NaN(), 0.4f}, {1.5f, 1.0f}, {0.7f, 0.7f}};
     for (const auto& [asked, written] : cases) {
         SCOPED_TRACE(asked);
         control->changeVolume("speakers", 0.4f); // so every case is a visible change
@@ -385,18 +384,18 @@ TEST(OutputDeviceControllerThreads, AChangeOnTheListenerThreadIsPublishedOnTheEn
     auto controller = OutputDeviceController::create(control, hardware);
 
     std::mutex mutex;
-    std::condition_variable changed;
     std::vector<OutputState> seen;
     bool offQueue = false;
     controller->setOnChange([&](const std::optional<OutputState>& state) {
         std::lock_guard lock(mutex);
         offQueue = offQueue || !engine->isCurrent();
         seen.push_back(*state);
-        changed.notify_all();
     });
     const auto waitFor = [&](auto predicate) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(10), predicate); // watchdog
+        return testing::waitUntil([&] {
+            std::lock_guard lock(mutex);
+            return predicate();
+        });
     };
 
     engine->async([&] { controller->start(engine, 0.05); });

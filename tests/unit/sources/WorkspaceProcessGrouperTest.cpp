@@ -139,10 +139,5 @@ TEST_F(WorkspaceProcessGrouperTest, TheParentChainStopsAtRootsUnknownParentsAndL
     EXPECT_EQ(group(11), (ProcessGroup{"org.example.Loop", 30}));
 }
 
-TEST(NoProcessGrouper, GroupsNothing) {
-    NoProcessGrouper grouper;
-    EXPECT_EQ(grouper.group(1, "com.example.app.helper"), std::nullopt);
-}
-
 } // namespace
 } // namespace brindell

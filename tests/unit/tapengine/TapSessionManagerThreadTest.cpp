@@ -2,6 +2,7 @@
 // called from a render thread of their own, as the platform does. Meant to run under TSan.
 #include "audio/fake/FakeAudioHardware.h"
 #include "queue/ThreadQueue.h"
+#include "support/TestSupport.h"
 #include "tapengine/TapSessionManager.h"
 
 #include <atomic>
@@ -64,23 +65,18 @@ protected:
 
     // Waits, with a watchdog, until every listed pid is in the given state.
     bool waitFor(std::initializer_list<pid_type> pids, Kind kind) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        for (;;) {
-            bool reached = true;
-            queue->sync([&] {
-                for (const pid_type pid : pids) {
-                    const auto state = manager->state(pid);
-                    reached = reached && state && state->kind() == kind;
-                }
-            });
-            if (reached) {
-                return true;
-            }
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        return testing::waitUntil(
+            [&] {
+                bool reached = true;
+                queue->sync([&] {
+                    for (const pid_type pid : pids) {
+                        const auto state = manager->state(pid);
+                        reached = reached && state && state->kind() == kind;
+                    }
+                });
+                return reached;
+            },
+            std::chrono::seconds(20), std::chrono::milliseconds(2));
     }
 };
 
