@@ -957,4 +957,9 @@ bool PipeWireHardware::isConnected() const {
     return impl_->graph->isSettled() && impl_->graph->connectionError() == 0;
 }
 
+std::size_t PipeWireHardware::proxyCount() const {
+    PipeWireGraph::Lock lock(*impl_->graph);
+    return impl_->graph->proxyCount();
+}
+
 } // namespace brindell
