@@ -209,7 +209,7 @@ TEST_F(LiveEngineTest, VolumeMuteAndOutputOfOneAppLeaveTheOtherAlone) {
     EXPECT_GT(testing::realTimeCycles(), 100u);
 }
 
-// The trap itself: one allocation inside a process cycle ends the process.
+// The trap itself: an allocation or a lock inside a process cycle ends the process.
 TEST(RealTimeTrap, AnAllocationInAProcessCycleAborts) {
     EXPECT_DEATH(
         {
@@ -218,6 +218,8 @@ TEST(RealTimeTrap, AnAllocationInAProcessCycleAborts) {
             delete kept;
         },
         "real-time trap: allocation");
+    std::mutex mutex;
+    EXPECT_DEATH((brindell_realtime_enter(), mutex.lock()), "real-time trap: pthread_mutex_lock");
 }
 
 TEST_F(LiveEngineTest, ARememberedAppGetsItsSettingsBackUntilTheyAreForgotten) {
