@@ -1,3 +1,4 @@
+#include "RealTimeTrap.h"
 #include "app/LiveAudio.h"
 #include "sources/XdgWorkspace.h"
 #include "support/AudioSession.h"
@@ -204,6 +205,21 @@ TEST_F(LiveEngineTest, VolumeMuteAndOutputOfOneAppLeaveTheOtherAlone) {
     // Untapped again: both play where they started, at their own level.
     EXPECT_TRUE(speakers.waitFor(levels(0.5, 0.5), 10s)) << speakers.recent();
     EXPECT_FALSE(session.leftover({"com.quorvel."})) << *session.leftover({"com.quorvel."});
+    // All of it ran on the data thread under the allocation and lock trap (RealTimeTrap.h).
+    EXPECT_GT(testing::realTimeCycles(), 100u);
+}
+
+// The trap itself: an allocation or a lock inside a process cycle ends the process.
+TEST(RealTimeTrap, AnAllocationInAProcessCycleAborts) {
+    EXPECT_DEATH(
+        {
+            brindell_realtime_enter();
+            int* volatile kept = new int;
+            delete kept;
+        },
+        "real-time trap: allocation");
+    std::mutex mutex;
+    EXPECT_DEATH((brindell_realtime_enter(), mutex.lock()), "real-time trap: pthread_mutex_lock");
 }
 
 TEST_F(LiveEngineTest, ARememberedAppGetsItsSettingsBackUntilTheyAreForgotten) {

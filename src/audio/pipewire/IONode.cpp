@@ -7,6 +7,11 @@
 #include <cstdint>
 #include <spa/buffer/buffer.h>
 
+// A test build defines these to trap allocation and locking while a process cycle runs; in the
+// program they stay undefined (weak), and the cycle only skips two calls.
+extern "C" void brindell_realtime_enter() __attribute__((weak));
+extern "C" void brindell_realtime_leave() __attribute__((weak));
+
 namespace brindell {
 
 IONode::IONode(PipeWireGraph& graph, std::string nodeName, std::string description,
@@ -281,6 +286,20 @@ IONode::PortSamples IONode::outputSamples(void* port, std::uint32_t frames) noex
 // than the IOBlock (which keeps the same contract); only this node's ports and its own
 // preallocated buffers are touched, and of each port's buffer no more than it holds.
 void IONode::process(struct spa_io_position* position) noexcept {
+    struct RealTimeScope {
+        RealTimeScope() {
+            if (brindell_realtime_enter != nullptr) {
+                brindell_realtime_enter();
+            }
+        }
+        ~RealTimeScope() {
+            if (brindell_realtime_leave != nullptr) {
+                brindell_realtime_leave();
+            }
+        }
+        RealTimeScope(const RealTimeScope&) = delete;
+        RealTimeScope& operator=(const RealTimeScope&) = delete;
+    } scope;
     cycles_.store(cycles_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     if (position == nullptr) {
         return;

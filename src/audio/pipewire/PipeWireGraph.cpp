@@ -401,6 +401,15 @@ int PipeWireGraph::suspendNode(std::uint32_t id) {
     return pwcall::nodeSuspend(it->second->proxy);
 }
 
+std::size_t PipeWireGraph::proxyCount() const {
+    std::size_t count = 0;
+    // The core reuses freed ids before it takes new ones, so a bounded scan sees them all.
+    for (std::uint32_t id = 0; core_ != nullptr && id < (1u << 16); ++id) {
+        count += pw_core_find_proxy(core_, id) != nullptr ? 1u : 0u;
+    }
+    return count;
+}
+
 struct pw_proxy* PipeWireGraph::bindGlobal(std::uint32_t id, const char* type,
                                            std::uint32_t version) {
     if (registry_ == nullptr || core_ == nullptr) {

@@ -160,6 +160,8 @@ public:
     // Binds a global of the registry for its events and methods; the caller owns (and destroys)
     // the proxy. Null while not connected or when the bind fails.
     struct pw_proxy* bindGlobal(std::uint32_t id, const char* type, std::uint32_t version);
+    // The proxies this connection holds now (of ids below 2^16), for leak checks.
+    std::size_t proxyCount() const;
     // Connected, and the registry's and the metadata's first contents are in.
     bool isSettled() const { return core_ != nullptr && syncSeq_ == -1 && metadataSeq_ == -1; }
     // Wakes the threads waiting in waitFor (loop thread).

@@ -946,6 +946,13 @@ void PipeWireHardware::stopIO(const IOHandle& handle) {
     {
         PipeWireGraph::Lock lock(*impl.graph);
         stopped = node->stop();
+        // The links go, and the server has answered, before the filter does: its answers to a
+        // filter already destroyed keep their file descriptors open in this process (about one
+        // eventfd every second session without the round trip).
+        node->dropLinks();
+        if (!impl.graph->inLoopThread()) {
+            impl.graph->roundTrip(impl.options.timeout);
+        }
         destroyed = node->destroy();
         node.reset();
         if (!impl.graph->inLoopThread()) {
@@ -1055,6 +1062,11 @@ std::vector<pid_type> PipeWireHardware::playingProcesses() const {
 bool PipeWireHardware::isConnected() const {
     PipeWireGraph::Lock lock(*impl_->graph);
     return impl_->graph->isSettled() && impl_->graph->connectionError() == 0;
+}
+
+std::size_t PipeWireHardware::proxyCount() const {
+    PipeWireGraph::Lock lock(*impl_->graph);
+    return impl_->graph->proxyCount();
 }
 
 } // namespace brindell

@@ -2,6 +2,7 @@
 
 #include "audio/AudioHardware.h"
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -73,6 +74,9 @@ public:
 
     // Whether the connection is up and the graph mirrored.
     bool isConnected() const;
+
+    // The PipeWire proxies the connection holds now, for leak checks.
+    std::size_t proxyCount() const;
 
 private:
     struct Impl;
