@@ -43,7 +43,8 @@ public:
     };
 
     // Connects and waits, up to the timeout, until the graph is mirrored. Without a server it
-    // keeps trying in the background; meanwhile the operations fail with the connection's error.
+    // returns at once and keeps trying in the background; meanwhile the operations fail with the
+    // connection's error.
     PipeWireHardware();
     explicit PipeWireHardware(Options options);
     ~PipeWireHardware() override; // destroys every object it still holds, restores metadata
@@ -65,6 +66,7 @@ public:
     std::vector<AudioDeviceInfo> outputDevices() override;
     bool isDeviceAlive(const std::string& uid) override;
     std::vector<TapListEntry> listTaps() override;
+    bool isServerReachable() const override;
 
     // The device node of a UID; absent when no device has it or the graph is not known.
     std::optional<AudioObjectID> deviceID(const std::string& uid) const;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
@@ -238,6 +239,11 @@ void AudioSession::startServer() {
 }
 
 void AudioSession::restartServer() {
+    stopServer();
+    startServer();
+}
+
+void AudioSession::stopServer() {
     pulse_.reset();
     wireplumber_.reset();
     pipewire_.reset();
@@ -245,11 +251,16 @@ void AudioSession::restartServer() {
     std::error_code ignored;
     fs::remove(folder_ + "/run/pipewire-0", ignored);
     fs::remove(folder_ + "/run/pulse/native", ignored);
-    startServer();
 }
 
 void AudioSession::stopWirePlumber() {
     wireplumber_.reset();
+}
+
+void AudioSession::freezeWirePlumber(bool frozen) {
+    if (wireplumber_) {
+        wireplumber_->signal(frozen ? SIGSTOP : SIGCONT);
+    }
 }
 
 void AudioSession::startWirePlumber(const std::string& expectedDefault) {
