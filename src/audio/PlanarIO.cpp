@@ -40,10 +40,13 @@ PlanarCycleRunner::PlanarCycleRunner(IOBlock block, std::uint32_t inputChannels,
 }
 
 void PlanarCycleRunner::run(const AudioTimeStamp& now, const PlanarCycle& cycle) noexcept {
+    if (cycle.frames == 0) {
+        return;
+    }
     if (cycle.frames <= maxFrames) {
         if (planar_ != nullptr) {
             (*planar_)(now, cycle);
-        } else if (cycle.frames > 0) {
+        } else {
             runInterleaved(now, cycle);
         }
         return;

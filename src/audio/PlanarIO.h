@@ -52,6 +52,9 @@ public:
     static constexpr std::uint32_t maxFrames = 8192;
 
     PlanarCycleRunner(IOBlock block, std::uint32_t inputChannels, std::uint32_t outputChannels);
+    // planar_ points into block_.
+    PlanarCycleRunner(const PlanarCycleRunner&) = delete;
+    PlanarCycleRunner& operator=(const PlanarCycleRunner&) = delete;
 
     // cycle's channel counts must be the ones given at construction. Does nothing for an empty
     // cycle.
