@@ -9,12 +9,12 @@
 //     --autoproof PID).
 // With --panel: brindell itself (offscreen, in the session) with ten apps playing, its CPU share
 // over 10 s with the panel closed and 10 s with it open (levels read 20 times a second).
-// With --apps: brindell with 1, 10 and 50 apps adjusted and playing (paplay and pw-play): its CPU
-// share and resident memory, and the extra CPU of the PipeWire daemons against the same players
-// untapped, 10 s windows.
-// With --arrival: the time from a player's first buffer (heard on the sink) to its row (ctl
-// watch) and to its stored level (heard on the sink, 100 ms windows).
-// With --toggle: the time from `brindell ctl toggle` to the panel's window mapped on Xvfb.
+// With --apps [--counts 1,10,50]: brindell with 1, 10 and 50 apps adjusted and playing (paplay and
+// pw-play): its CPU share and resident memory, and the extra CPU of the PipeWire daemons against
+// the same players untapped, 10 s windows. With --arrival: the time from a player's first buffer
+// (heard on the sink) to its row (ctl watch) and to its stored level (heard on the sink, 100 ms
+// windows). With --toggle: the time from `brindell ctl toggle` to the panel's window mapped on
+// Xvfb.
 // --brindell LABEL=PATH (repeatable) runs those three for each build in turn, side by side.
 // With --cycle [N]: the IO node's cycle on 512 stereo frames, planar and through interleaved
 // copies, beside a memcpy of the same frames (in-process, no session).
@@ -650,6 +650,7 @@ int main(int argc, char** argv) {
     bool arrivalFigure = false;
     bool toggleFigure = false;
     int cycleRuns = 0;
+    std::vector<int> counts{1, 10, 50};
     std::vector<Build> builds;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -663,6 +664,12 @@ int main(int argc, char** argv) {
             toggleFigure = true;
         } else if (arg == "--cycle") {
             cycleRuns = i + 1 < argc && std::isdigit(argv[i + 1][0]) ? std::stoi(argv[++i]) : 20000;
+        } else if (arg == "--counts" && i + 1 < argc) {
+            counts.clear();
+            std::istringstream list(argv[++i]);
+            for (std::string count; std::getline(list, count, ',');) {
+                counts.push_back(std::stoi(count));
+            }
         } else if (arg == "--brindell" && i + 1 < argc) {
             const std::string build = argv[++i];
             const auto equals = build.find('=');
@@ -690,7 +697,7 @@ int main(int argc, char** argv) {
             cycle(cycleRuns);
         }
         if (appsFigure) {
-            for (const int count : {1, 10, 50}) {
+            for (const int count : counts) {
                 for (const Build& build : builds) {
                     apps(build, count);
                 }
