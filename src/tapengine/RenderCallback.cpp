@@ -92,6 +92,85 @@ float writeRamped(const float* __restrict in, std::size_t inChannels, float* __r
     return gain;
 }
 
+inline float larger(float x, float peak) {
+    return x > peak ? x : peak;
+}
+
+// out[i] = in[i] * gain for i < count, returning the peak of in[0, count) as peakOf does.
+float scaleMeasuring(const float* __restrict in, float* __restrict out, std::size_t count,
+                     float gain) {
+    float peak = 0.0f;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+    const __m128 g = _mm_set1_ps(gain);
+    __m128 m0 = _mm_setzero_ps();
+    __m128 m1 = _mm_setzero_ps();
+    for (; i + 8 <= count; i += 8) {
+        const __m128 x0 = _mm_loadu_ps(in + i);
+        const __m128 x1 = _mm_loadu_ps(in + i + 4);
+        m0 = _mm_max_ps(_mm_and_ps(x0, absMask), m0);
+        m1 = _mm_max_ps(_mm_and_ps(x1, absMask), m1);
+        _mm_storeu_ps(out + i, _mm_mul_ps(x0, g));
+        _mm_storeu_ps(out + i + 4, _mm_mul_ps(x1, g));
+    }
+    alignas(16) float lanes[8];
+    _mm_store_ps(lanes, m0);
+    _mm_store_ps(lanes + 4, m1);
+    for (const float lane : lanes) {
+        peak = larger(lane, peak);
+    }
+#endif
+    for (; i < count; ++i) {
+        const float x = in[i];
+        out[i] = x * gain;
+        peak = larger(x < 0.0f ? -x : x, peak);
+    }
+    return peak;
+}
+
+// One output channel of a passthrough cycle fed by one tap channel: out[i] = x[i] * g[i] for
+// i < room, where x is in[0, valid) followed by zeros and g is the ramp from start, stepped
+// before each frame. Returns the peak of in[0, valid).
+float writeChannel(const float* __restrict in, std::size_t valid, float* __restrict out,
+                   std::size_t room, float start, float target) {
+    const std::size_t both = std::min(valid, room);
+    float gain = start;
+    float peak = 0.0f;
+    std::size_t i = 0;
+    for (; i < both && gain != target; ++i) {
+        stepToward(gain, target);
+        const float x = in[i];
+        out[i] = x * gain;
+        peak = larger(x < 0.0f ? -x : x, peak);
+    }
+    if (i < both) {
+        peak = larger(scaleMeasuring(in + i, out + i, both - i, gain), peak);
+        i = both;
+    }
+    if (valid > both) {
+        peak = larger(peakOf(in + both, valid - both), peak);
+    }
+    // Past the tap's samples the interleaved buffer holds zeros, still multiplied by the gain.
+    for (; i < room && gain != target; ++i) {
+        stepToward(gain, target);
+        out[i] = 0.0f * gain;
+    }
+    const float zero = 0.0f * gain;
+    for (; i < room; ++i) {
+        out[i] = zero;
+    }
+    return peak;
+}
+
+// The gain the ramp reaches after frames steps.
+float rampedOver(float gain, float target, std::size_t frames) {
+    for (std::size_t i = 0; i < frames && gain != target; ++i) {
+        stepToward(gain, target);
+    }
+    return gain;
+}
+
 void silence(AudioBuffer& buffer, std::size_t fromByte) {
     if (fromByte < buffer.dataByteSize) {
         std::memset(static_cast<char*>(buffer.data) + fromByte, 0, buffer.dataByteSize - fromByte);
@@ -149,10 +228,64 @@ void renderTap(const AudioBufferList& input, AudioBufferList& output, TapIOState
     }
 }
 
+void renderTapPlanar(const PlanarCycle& cycle, TapIOState::Memory* memory) {
+    const std::size_t frames = cycle.frames;
+    const auto countOf = [frames](const PlanarChannel& channel) -> std::size_t {
+        return channel.data != nullptr ? std::min<std::size_t>(channel.count, frames) : 0;
+    };
+    const auto silenceAll = [&](std::uint32_t from) {
+        for (std::uint32_t c = from; c < cycle.outputChannels; ++c) {
+            const PlanarChannel& out = cycle.outputs[c];
+            if (out.data != nullptr) {
+                std::memset(out.data, 0, countOf(out) * sizeof(float));
+            }
+        }
+    };
+    const bool present =
+        std::any_of(cycle.inputs, cycle.inputs + cycle.inputChannels,
+                    [](const PlanarChannel& channel) { return channel.data != nullptr; });
+    if (!present) {
+        silenceAll(0);
+        return;
+    }
+
+    const bool passthrough = memory->passthrough.load(relaxed) != 0;
+    const float start = memory->applied.load(relaxed);
+    const float target = memory->muted.load(relaxed) != 0 ? 0.0f : memory->gain.load(relaxed);
+    float peak = 0.0f;
+    for (std::uint32_t c = 0; c < cycle.inputChannels; ++c) {
+        const PlanarChannel& in = cycle.inputs[c];
+        const std::size_t valid = countOf(in);
+        if (passthrough && c < cycle.outputChannels && cycle.outputs[c].data != nullptr) {
+            const PlanarChannel& out = cycle.outputs[c];
+            peak =
+                larger(writeChannel(in.data, valid, out.data, countOf(out), start, target), peak);
+        } else if (valid > 0) {
+            peak = larger(peakOf(in.data, valid), peak);
+        }
+    }
+    // Output channels the tap has none for, or all of them when not passing through.
+    silenceAll(passthrough ? cycle.inputChannels : 0);
+
+    memory->buffers.store(memory->buffers.load(relaxed) + 1, relaxed);
+    if (peak > 0.0f) {
+        memory->nonzeroBuffers.store(memory->nonzeroBuffers.load(relaxed) + 1, relaxed);
+    }
+    memory->peak.store(peak, relaxed);
+    // The interleaved output buffer of no channels holds no frame: the ramp does not move.
+    if (passthrough) {
+        memory->applied.store(cycle.outputChannels > 0 ? rampedOver(start, target, frames) : start,
+                              relaxed);
+    }
+}
+
 IOBlock makeTapIOBlock(TapIOState::Memory* memory) {
-    return [memory](const AudioTimeStamp&, const AudioBufferList& input, const AudioTimeStamp&,
-                    AudioBufferList& output,
-                    const AudioTimeStamp&) { renderTap(input, output, memory); };
+    return withPlanarForm([memory](const AudioTimeStamp&, const AudioBufferList& input,
+                                   const AudioTimeStamp&, AudioBufferList& output,
+                                   const AudioTimeStamp&) { renderTap(input, output, memory); },
+                          [memory](const AudioTimeStamp&, const PlanarCycle& cycle) {
+                              renderTapPlanar(cycle, memory);
+                          });
 }
 
 } // namespace brindell

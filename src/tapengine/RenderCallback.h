@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/AudioBuffers.h"
+#include "audio/PlanarIO.h"
 #include "tapengine/TapIOState.h"
 
 namespace brindell {
@@ -16,7 +17,12 @@ inline constexpr float rampStep = 1.0f / 480.0f;
 // touches nothing but the buffers and *memory.
 void renderTap(const AudioBufferList& input, AudioBufferList& output, TapIOState::Memory* memory);
 
-// The IOBlock the session manager hands to startIO: captures only the memory address.
+// renderTap on the buffers a planar cycle stands for (see PlanarCycle), bit for bit, in one
+// pass over the audio: each input channel is read once, measured and written out with the ramp.
+void renderTapPlanar(const PlanarCycle& cycle, TapIOState::Memory* memory);
+
+// The IOBlock the session manager hands to startIO, with its planar form: captures only the
+// memory address.
 IOBlock makeTapIOBlock(TapIOState::Memory* memory);
 
 } // namespace brindell

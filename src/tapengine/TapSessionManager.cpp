@@ -50,9 +50,13 @@ std::string newUUID() {
 // an IO cycle.
 IOBlock makeSessionIOBlock(const std::shared_ptr<TapIOState>& state) {
     TapIOState::Memory* memory = state->memory();
-    return [memory, keepAlive = state](const AudioTimeStamp&, const AudioBufferList& input,
-                                       const AudioTimeStamp&, AudioBufferList& output,
-                                       const AudioTimeStamp&) { renderTap(input, output, memory); };
+    return withPlanarForm(
+        [memory, keepAlive = state](const AudioTimeStamp&, const AudioBufferList& input,
+                                    const AudioTimeStamp&, AudioBufferList& output,
+                                    const AudioTimeStamp&) { renderTap(input, output, memory); },
+        [memory, keepAlive = state](const AudioTimeStamp&, const PlanarCycle& cycle) {
+            renderTapPlanar(cycle, memory);
+        });
 }
 
 } // namespace

@@ -19,9 +19,8 @@ IONode::IONode(PipeWireGraph& graph, std::string nodeName, std::string descripti
                IOBlock block)
     : graph_(graph), nodeName_(std::move(nodeName)), description_(std::move(description)),
       inputChannels_(std::move(inputChannels)), outputChannels_(std::move(outputChannels)),
-      block_(std::move(block)) {
-    input_.assign(std::size_t{maxFrames} * std::max<std::size_t>(inputChannels_.size(), 1), 0.0f);
-    output_.assign(std::size_t{maxFrames} * std::max<std::size_t>(outputChannels_.size(), 1), 0.0f);
+      runner_(std::move(block), static_cast<std::uint32_t>(inputChannels_.size()),
+              static_cast<std::uint32_t>(outputChannels_.size())) {
     inputSamples_.resize(inputChannels_.size());
     outputSamples_.resize(outputChannels_.size());
 }
@@ -249,7 +248,7 @@ spa_data* takeBuffer(void* port, pw_buffer*& taken) {
 
 } // namespace
 
-IONode::PortSamples IONode::inputSamples(void* port) noexcept {
+PlanarChannel IONode::inputSamples(void* port) noexcept {
     pw_buffer* taken = nullptr;
     const spa_data* data = takeBuffer(port, taken);
     if (data == nullptr) {
@@ -258,7 +257,7 @@ IONode::PortSamples IONode::inputSamples(void* port) noexcept {
     // The valid samples: the chunk the peer wrote, cut to what the buffer holds.
     const std::uint32_t offset = std::min(data->chunk->offset, data->maxsize);
     const std::uint32_t size = std::min(data->chunk->size, data->maxsize - offset);
-    PortSamples samples;
+    PlanarChannel samples;
     if (offset % sizeof(float) == 0) {
         samples = {static_cast<float*>(SPA_PTROFF(data->data, offset, void)),
                    static_cast<std::uint32_t>(size / sizeof(float))};
@@ -267,7 +266,7 @@ IONode::PortSamples IONode::inputSamples(void* port) noexcept {
     return samples;
 }
 
-IONode::PortSamples IONode::outputSamples(void* port, std::uint32_t frames) noexcept {
+PlanarChannel IONode::outputSamples(void* port, std::uint32_t frames) noexcept {
     pw_buffer* taken = nullptr;
     spa_data* data = takeBuffer(port, taken);
     if (data == nullptr) {
@@ -310,51 +309,15 @@ void IONode::process(struct spa_io_position* position) noexcept {
     const std::size_t outChannels = outputs_.size();
 
     // Every port's buffer is taken each cycle, so none is left queued for a later one.
-    bool anyInput = false;
     for (std::size_t c = 0; c < inChannels; ++c) {
         inputSamples_[c] = inputSamples(inputs_[c]);
-        anyInput = anyInput || inputSamples_[c].data != nullptr;
     }
     for (std::size_t c = 0; c < outChannels; ++c) {
         outputSamples_[c] = outputSamples(outputs_[c], frames);
     }
-
-    // A cycle longer than the interleaved buffers runs the block in pieces: the gain ramp and
-    // the counters carry on from one piece to the next as from one cycle to the next.
-    for (std::uint32_t start = 0; start < frames; start += maxFrames) {
-        const std::uint32_t piece = std::min(maxFrames, frames - start);
-        for (std::size_t c = 0; c < inChannels; ++c) {
-            const PortSamples& in = inputSamples_[c];
-            const std::uint32_t valid = in.count > start ? std::min(piece, in.count - start) : 0;
-            std::uint32_t i = 0;
-            for (; i < valid; ++i) {
-                input_[i * inChannels + c] = in.data[start + i];
-            }
-            for (; i < piece; ++i) {
-                input_[i * inChannels + c] = 0.0f;
-            }
-        }
-        // No input buffer at all means the tap delivered nothing this cycle, not silence.
-        AudioBuffer inBuffer{static_cast<std::uint32_t>(inChannels),
-                             static_cast<std::uint32_t>(piece * inChannels * sizeof(float)),
-                             anyInput ? input_.data() : nullptr};
-        AudioBuffer outBuffer{static_cast<std::uint32_t>(outChannels),
-                              static_cast<std::uint32_t>(piece * outChannels * sizeof(float)),
-                              output_.data()};
-        AudioBufferList inList{1, &inBuffer};
-        AudioBufferList outList{1, &outBuffer};
-        const AudioTimeStamp now{static_cast<double>(position->clock.position + start),
-                                 position->clock.nsec};
-        block_(now, inList, now, outList, now);
-
-        for (std::size_t c = 0; c < outChannels; ++c) {
-            const PortSamples& out = outputSamples_[c];
-            const std::uint32_t room = out.count > start ? std::min(piece, out.count - start) : 0;
-            for (std::uint32_t i = 0; i < room; ++i) {
-                out.data[start + i] = output_[i * outChannels + c];
-            }
-        }
-    }
+    const PlanarCycle cycle{frames, inputSamples_.data(), static_cast<std::uint32_t>(inChannels),
+                            outputSamples_.data(), static_cast<std::uint32_t>(outChannels)};
+    runner_.run({static_cast<double>(position->clock.position), position->clock.nsec}, cycle);
 }
 
 } // namespace brindell

@@ -3,6 +3,7 @@
 // Internal to the PipeWire adapter: includes PipeWire's headers.
 
 #include "audio/AudioBuffers.h"
+#include "audio/PlanarIO.h"
 #include "audio/pipewire/PipeWireGraph.h"
 
 #include <atomic>
@@ -17,16 +18,17 @@ namespace brindell {
 // The IO procedure of one per-app sink: a pw_filter node with one input port per tap channel
 // (linked from the sink's monitor ports) and one output port per channel of the output device
 // (linked to the device's playback ports). Its process callback runs the IOBlock once per graph
-// cycle on PipeWire's data thread, in the same cycle as the device.
+// cycle on PipeWire's data thread, in the same cycle as the device, on the ports' own planar
+// buffers where the block has a planar form.
 //
 // Ownership and threading: created, connected, linked and destroyed on the control side with
 // the loop lock held. The data thread touches only the filter's ports, the buffers allocated
 // here before the filter connects, and the block; nothing of it changes while the filter runs.
 class IONode {
 public:
-    // The frames the interleaved buffers hold: the default quantum limit. A longer graph cycle
-    // (a raised limit) runs the block in pieces of at most this many frames.
-    static constexpr std::uint32_t maxFrames = 8192;
+    // The frames of one run of the block: the default quantum limit. A longer graph cycle (a
+    // raised limit) runs the block in pieces of at most this many frames.
+    static constexpr std::uint32_t maxFrames = PlanarCycleRunner::maxFrames;
 
     // inputChannels / outputChannels: audio.channel names, for example {"FL", "FR"}.
     IONode(PipeWireGraph& graph, std::string nodeName, std::string description,
@@ -70,27 +72,20 @@ private:
     static void onStateChanged(void* data, enum pw_filter_state old, enum pw_filter_state state,
                                const char* error);
     void process(struct spa_io_position* position) noexcept;
-    struct PortSamples;
-    static PortSamples inputSamples(void* port) noexcept;
-    static PortSamples outputSamples(void* port, std::uint32_t frames) noexcept;
+    static PlanarChannel inputSamples(void* port) noexcept;
+    static PlanarChannel outputSamples(void* port, std::uint32_t frames) noexcept;
 
     PipeWireGraph& graph_;
     const std::string nodeName_;
     const std::string description_;
     const std::vector<std::string> inputChannels_;
     const std::vector<std::string> outputChannels_;
-    const IOBlock block_;
 
     struct pw_filter* filter_ = nullptr;
     struct spa_hook listener_ {};
     std::vector<void*> inputs_;  // port data of the input ports
     std::vector<void*> outputs_; // port data of the output ports
 
-    // One port's samples for the current cycle, never more than its buffer holds.
-    struct PortSamples {
-        float* data = nullptr;
-        std::uint32_t count = 0;
-    };
     std::vector<LinkSet::Link> wantedLinks() const;
 
     std::uint32_t sourceNode_ = 0;
@@ -100,10 +95,10 @@ private:
     bool connected_ = false;
 
     // Data-thread memory, sized before the filter connects and never resized while it runs.
-    std::vector<float> input_;               // interleaved tap audio
-    std::vector<float> output_;              // interleaved device audio
-    std::vector<PortSamples> inputSamples_;  // one per input port
-    std::vector<PortSamples> outputSamples_; // one per output port
+    // A port's samples for the current cycle are never more than its buffer holds.
+    PlanarCycleRunner runner_;
+    std::vector<PlanarChannel> inputSamples_;  // one per input port
+    std::vector<PlanarChannel> outputSamples_; // one per output port
     std::atomic<std::uint64_t> cycles_{0};
     static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
 };

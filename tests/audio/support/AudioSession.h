@@ -93,6 +93,9 @@ public:
     void startServer();
     // The daemons' logs, for failure messages.
     std::string logs() const;
+    // The pids of the pipewire and pipewire-pulse daemons (for the figures); -1 when stopped.
+    int serverPid() const { return pipewire_ ? pipewire_->pid() : -1; }
+    int pulsePid() const { return pulse_ ? pulse_->pid() : -1; }
 
 private:
     std::unique_ptr<ChildProcess> startDaemon(const std::string& program,

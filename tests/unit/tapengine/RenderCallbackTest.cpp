@@ -1,6 +1,7 @@
 #include "tapengine/RenderCallback.h"
 
 #include <cmath>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <limits>
 #include <vector>
@@ -205,6 +206,91 @@ TEST(RenderCallback, EqualsThePerSampleDefinition) {
                         << "round " << round << " cycle " << c << " buffer " << o << " sample "
                         << i;
                 }
+            }
+        }
+    }
+}
+
+// The planar form against the interleaved one as a planar graph runs it (channels copied into
+// an interleaved buffer and back, cycles above 8192 frames in pieces), bit for bit, over random
+// channel counts, lengths, gains, ramps, mute and passthrough toggles, and short, long and
+// missing channel buffers.
+TEST(RenderCallback, PlanarCyclesEqualTheInterleavedOnes) {
+    std::uint32_t seed = 777;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    auto sameBits = [](float x, float y) { return std::memcmp(&x, &y, sizeof x) == 0; };
+    for (int round = 0; round < 150; ++round) {
+        TapIOState a(static_cast<float>(next() % 101) / 100.0f, next() % 4 == 0);
+        TapIOState b(a.memory()->gain, a.memory()->muted != 0);
+        TapIOState::Memory* memory = b.memory();
+        const std::uint32_t cin = next() % 5;
+        const std::uint32_t cout = next() % 5;
+        PlanarCycleRunner planarRunner(makeTapIOBlock(a.memory()), cin, cout);
+        PlanarCycleRunner interleaved(
+            [memory](const AudioTimeStamp&, const AudioBufferList& input, const AudioTimeStamp&,
+                     AudioBufferList& output,
+                     const AudioTimeStamp&) { renderTap(input, output, memory); },
+            cin, cout);
+        ASSERT_TRUE(planarRunner.planar());
+        ASSERT_FALSE(interleaved.planar());
+        for (int c = 0, cycles = 1 + static_cast<int>(next() % 4); c < cycles; ++c) {
+            const std::uint32_t frames = next() % 6 == 0    ? 8000 + next() % 12000
+                                         : next() % 10 == 0 ? 0
+                                                            : next() % 1100;
+            auto length = [&] {
+                const std::uint32_t kind = next() % 8;
+                return kind == 0   ? next() % (frames + 1)
+                       : kind == 1 ? frames + next() % 50
+                                   : frames;
+            };
+            std::vector<std::vector<float>> inputs(cin);
+            std::vector<PlanarChannel> in(cin);
+            for (std::uint32_t ch = 0; ch < cin; ++ch) {
+                inputs[ch].resize(length());
+                for (float& x : inputs[ch]) {
+                    x = static_cast<float>(static_cast<int>(next() % 2001) - 1000) / 1000.0f;
+                    x = next() % 200 == 0 ? std::numeric_limits<float>::quiet_NaN() : x;
+                }
+                if (next() % 12 != 0) {
+                    in[ch] = {inputs[ch].data(), static_cast<std::uint32_t>(inputs[ch].size())};
+                }
+            }
+            std::vector<std::vector<float>> real(cout);
+            std::vector<std::vector<float>> expected(cout);
+            std::vector<PlanarChannel> outReal(cout);
+            std::vector<PlanarChannel> outExpected(cout);
+            for (std::uint32_t ch = 0; ch < cout; ++ch) {
+                const std::uint32_t room = length();
+                real[ch].assign(room + 8, 3.0f); // past the room must stay untouched
+                expected[ch] = real[ch];
+                if (next() % 12 != 0) {
+                    outReal[ch] = {real[ch].data(), room};
+                    outExpected[ch] = {expected[ch].data(), room};
+                }
+            }
+            const float target = static_cast<float>(next() % 101) / 100.0f;
+            const std::int32_t muted = next() % 5 == 0 ? 1 : 0;
+            const std::int32_t passthrough = next() % 4 != 0 ? 1 : 0;
+            for (TapIOState* s : {&a, &b}) {
+                s->memory()->gain = target;
+                s->memory()->muted = muted;
+                s->memory()->passthrough = passthrough;
+            }
+            const AudioTimeStamp now{};
+            planarRunner.run(now, {frames, in.data(), cin, outReal.data(), cout});
+            interleaved.run(now, {frames, in.data(), cin, outExpected.data(), cout});
+            const std::string where =
+                "round " + std::to_string(round) + " cycle " + std::to_string(c);
+            ASSERT_EQ(a.memory()->buffers, b.memory()->buffers) << where;
+            ASSERT_EQ(a.memory()->nonzeroBuffers, b.memory()->nonzeroBuffers) << where;
+            ASSERT_TRUE(sameBits(a.memory()->peak, b.memory()->peak)) << where;
+            ASSERT_TRUE(sameBits(a.memory()->applied, b.memory()->applied)) << where;
+            for (std::uint32_t ch = 0; ch < cout; ++ch) {
+                ASSERT_EQ(std::memcmp(real[ch].data(), expected[ch].data(), real[ch].size() * 4), 0)
+                    << where << " channel " << ch;
             }
         }
     }
