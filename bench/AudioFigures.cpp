@@ -336,7 +336,7 @@ void apps(const Build& build, int count) {
     for (int i = 0; i < count; ++i) {
         players.push_back(startPlayer(session, i));
     }
-    const bool playing = AudioSession::waitUntil(
+    const bool playing = testing::waitUntil(
         [&] {
             return std::all_of(players.begin(), players.end(), [&](const auto& player) {
                 return !session.linkedTargetsOf(player->pid()).empty();
@@ -353,7 +353,7 @@ void apps(const Build& build, int count) {
 
     const auto begin = std::chrono::steady_clock::now();
     auto brindell = startBrindell(session, build);
-    const bool adjusted = AudioSession::waitUntil(
+    const bool adjusted = testing::waitUntil(
         [&] {
             const auto list = listed(session, build);
             return static_cast<int>(list.size()) >= count &&
@@ -438,7 +438,7 @@ void arrival(const Build& build, int trials) {
     // Once: the app's volume set to 50 %, which brindell keeps for it.
     {
         auto player = play();
-        if (!AudioSession::waitUntil([&] { return rowOf(player->pid()).has_value(); }, 30s)) {
+        if (!testing::waitUntil([&] { return rowOf(player->pid()).has_value(); }, 30s)) {
             std::printf("%-7s arrival: the player never got a row\n", build.label.c_str());
             return;
         }
@@ -460,7 +460,7 @@ void arrival(const Build& build, int trials) {
         const auto first = std::chrono::steady_clock::now();
         const bool level = meter.waitFor(LevelMeter::tonesNear({0.25}), 20s, 1).has_value();
         const auto adjusted = std::chrono::steady_clock::now();
-        AudioSession::waitUntil(
+        testing::waitUntil(
             [&] {
                 return watch.firstWith("(" + std::to_string(player->pid()) + ")", start)
                     .has_value();
@@ -512,7 +512,7 @@ void toggle(const Build& build, int repeats) {
     auto player = startPlayer(session, 0);
     auto brindell =
         startBrindell(session, build, {{"DISPLAY", xvfb.display()}, {"QT_QPA_PLATFORM", "xcb"}});
-    if (!AudioSession::waitUntil([&] { return listed(session, build).size() == 1; }, 30s)) {
+    if (!testing::waitUntil([&] { return listed(session, build).size() == 1; }, 30s)) {
         std::printf("%-7s toggle: brindell never listed the player\n", build.label.c_str());
         return;
     }

@@ -278,7 +278,7 @@ TEST_F(LiveEngineTest, WithoutTheServerItSaysSoAndRecoversWhenTheServerReturns) 
     auto tone = playTone();
     ASSERT_TRUE(waitForRow(*engine, tone->pid(), tapped)) << rows(*engine);
     const auto reachable = [&engine](bool expected) {
-        return AudioSession::waitUntil(
+        return testing::waitUntil(
             [&] {
                 const auto published = engine->publishedSnapshot();
                 return published && published->serverReachable == expected;

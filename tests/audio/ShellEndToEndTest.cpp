@@ -64,7 +64,7 @@ protected:
                                 std::chrono::steady_clock::now().time_since_epoch())
                                 .count();
         std::string line;
-        if (!AudioSession::waitUntil(
+        if (!testing::waitUntil(
                 [&] {
                     line = lastTrace(prefix);
                     return !line.empty() && line != before;
@@ -167,14 +167,14 @@ TEST_F(ShellEndToEnd, WithWirePlumberFrozenThePanelAnswersAtOnceAndCatchesUpAfte
     ASSERT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0, 0, 0.5}), 10s)) << speakers.recent();
     auto brindell = startBrindell();
     const std::string toneRow = "\"" + std::string(testing::toneAppName) + "\" ";
-    const bool shown = AudioSession::waitUntil(
+    const bool shown = testing::waitUntil(
         [&] {
             const std::string last = lastTrace("");
             if (last.rfind("shown", 0) == 0 && last.find(toneRow) != std::string::npos) {
                 return true;
             }
             press("ctrl+shift+super+m");
-            AudioSession::waitUntil([&] { return lastTrace("") != last; }, 2s);
+            testing::waitUntil([&] { return lastTrace("") != last; }, 2s);
             return false;
         },
         30s);
