@@ -116,16 +116,6 @@ void FakeAudioHardware::setDefaultOutput(std::optional<std::string> uid) {
     reportDeviceChange(lock);
 }
 
-void FakeAudioHardware::setRoutedOutput(pid_type pid, std::optional<std::string> uid) {
-    std::unique_lock lock(mutex_);
-    if (uid) {
-        routedOutputs_[pid] = std::move(*uid);
-    } else {
-        routedOutputs_.erase(pid);
-    }
-    reportDeviceChange(lock);
-}
-
 void FakeAudioHardware::setServerReachable(bool reachable) {
     std::unique_lock lock(mutex_);
     serverReachable_ = reachable;
@@ -148,7 +138,6 @@ void FakeAudioHardware::removeProcess(pid_type pid) {
     std::lock_guard lock(mutex_);
     processes_.erase(pid);
     signals_.erase(pid);
-    routedOutputs_.erase(pid);
 }
 
 void FakeAudioHardware::setProcessSignal(pid_type pid, float amplitude) {
@@ -449,18 +438,6 @@ std::string FakeAudioHardware::defaultOutputDeviceUID() {
     }
     step(Op::readDefaultUID);
     return *defaultOutput_;
-}
-
-std::optional<std::string> FakeAudioHardware::routedOutputDeviceUID(AudioObjectID processObject) {
-    std::lock_guard lock(mutex_);
-    for (const auto& [pid, id] : processes_) {
-        if (id == processObject) {
-            if (auto routed = routedOutputs_.find(pid); routed != routedOutputs_.end()) {
-                return routed->second;
-            }
-        }
-    }
-    return std::nullopt;
 }
 
 std::vector<AudioDeviceInfo> FakeAudioHardware::outputDevices() {
