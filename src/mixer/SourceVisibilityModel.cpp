@@ -31,8 +31,10 @@ void SourceVisibilityModel::setOnChange(ChangeCallback callback) {
 void SourceVisibilityModel::update(const std::vector<AudioSource>& sources) {
     const Seconds now = now_();
     std::set<pid_type> present;
+    std::set<pid_type> playing; // every process of every source
     for (const AudioSource& source : sources) {
         present.insert(source.pid);
+        playing.insert(source.memberPIDs.begin(), source.memberPIDs.end());
     }
     for (const AudioSource& source : sources) {
         auto found = entries_.find(source.pid);
@@ -51,7 +53,9 @@ void SourceVisibilityModel::update(const std::vector<AudioSource>& sources) {
     for (auto& [pid, entry] : entries_) {
         if (entry.isActive && !present.contains(pid)) {
             entry.isActive = false;
-            entry.inactiveSince = now;
+            // A process that joined another row (a second instance, once it is known as one)
+            // still plays there: its own row goes at once instead of lingering as stopped.
+            entry.inactiveSince = playing.contains(pid) ? now - coolDown_ : now;
         }
     }
     prune();

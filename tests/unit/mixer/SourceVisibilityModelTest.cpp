@@ -74,6 +74,26 @@ TEST_F(SourceVisibilityModelTest, AStoppedSourceStaysForTheCoolDownThenVanishes)
     EXPECT_EQ(published.size(), 3u) << "an unchanged list is not published again";
 }
 
+TEST_F(SourceVisibilityModelTest, AProcessThatJoinsAnotherRowLeavesNoStoppedRowBehind) {
+    AudioSource second = source(11, "Alpha");
+    model.update({alpha, second, beta});
+    EXPECT_EQ(order(), (std::vector<pid_type>{10, 11, 20}));
+
+    // Known as a second instance of Alpha now: one row, and no ghost of the old one.
+    AudioSource both = alpha;
+    both.memberPIDs = {10, 11};
+    model.update({both, beta});
+    EXPECT_EQ(order(), (std::vector<pid_type>{10, 20}));
+
+    // While its row is held it stays, as any row does, and goes when it is let go.
+    model.update({alpha, second, beta});
+    model.setInteracting(11);
+    model.update({both, beta});
+    EXPECT_EQ(order(), (std::vector<pid_type>{10, 11, 20}));
+    model.setInteracting(std::nullopt);
+    EXPECT_EQ(order(), (std::vector<pid_type>{10, 20}));
+}
+
 TEST_F(SourceVisibilityModelTest, ASourceBackWithinTheCoolDownIsActiveInItsOldPlace) {
     model.update({alpha, beta, gamma});
     model.update({alpha, gamma});
