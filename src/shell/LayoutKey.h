@@ -14,11 +14,10 @@ struct LayoutKey {
     // Per row, in order: "PID|status|active".
     std::vector<std::string> rows;
     PermissionState permission = PermissionState::unknown;
-    bool hasVolume = false;      // the system output is known and has a software volume
-    bool serverReachable = true; // without the server a note stands in for the rows
+    bool hasVolume = false; // the system output is known and has a software volume
 
     static LayoutKey make(const std::vector<MixerRow>& rows, PermissionState permission,
-                          const std::optional<OutputState>& master, bool serverReachable = true);
+                          const std::optional<OutputState>& master);
 
     friend bool operator==(const LayoutKey&, const LayoutKey&) = default;
 };

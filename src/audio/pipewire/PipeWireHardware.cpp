@@ -4,7 +4,6 @@
 #include "audio/pipewire/PipeWireGraph.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <map>
@@ -107,8 +106,6 @@ struct PipeWireHardware::Impl {
 
     mutable std::mutex callbackMutex;
     DeviceChangeCallback onDeviceChange;
-    // Set on the loop thread as the connection comes and goes; read without the loop lock.
-    std::atomic<bool> reachable{false};
 
     // Last, so that it is built after and destroyed before everything its events reach.
     std::unique_ptr<PipeWireGraph> graph;
@@ -211,11 +208,9 @@ void PipeWireHardware::Impl::onGraphChange(const GraphChange& change) {
         }
         break;
     case GraphChange::What::connected:
-        reachable = true;
         devicesChanged = true;
         break;
     case GraphChange::What::disconnected:
-        reachable = false;
         dropConnectionObjects();
         devicesChanged = true;
         break;
@@ -562,9 +557,7 @@ PipeWireHardware::PipeWireHardware(Options options)
         impl->options.remote, [impl](const GraphChange& change) { impl->onGraphChange(change); });
     impl->graph->start();
     PipeWireGraph::Lock lock(*impl->graph);
-    // Without a server there is nothing to wait for: it is tried again in the background.
-    impl->graph->waitFor([&] { return impl->graph->core() == nullptr || impl->graph->isSettled(); },
-                         impl->options.timeout);
+    impl->graph->waitFor([&] { return impl->graph->isSettled(); }, impl->options.timeout);
 }
 
 PipeWireHardware::~PipeWireHardware() {
@@ -964,10 +957,6 @@ std::optional<AudioObjectID> PipeWireHardware::deviceID(const std::string& uid) 
 
 std::vector<pid_type> PipeWireHardware::playingProcesses() const {
     return impl_->graph->read([](const GraphMirror& m) { return m.playingProcesses(); });
-}
-
-bool PipeWireHardware::isServerReachable() const {
-    return impl_->reachable.load();
 }
 
 bool PipeWireHardware::isConnected() const {

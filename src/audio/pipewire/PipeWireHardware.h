@@ -40,8 +40,7 @@ public:
     };
 
     // Connects and waits, up to the timeout, until the graph is mirrored. Without a server it
-    // returns at once and keeps trying in the background; meanwhile the operations fail with the
-    // connection's error.
+    // keeps trying in the background; meanwhile the operations fail with the connection's error.
     PipeWireHardware();
     explicit PipeWireHardware(Options options);
     ~PipeWireHardware() override; // destroys every object it still holds, restores metadata
@@ -62,7 +61,6 @@ public:
     std::vector<AudioDeviceInfo> outputDevices() override;
     bool isDeviceAlive(const std::string& uid) override;
     std::vector<TapListEntry> listTaps() override;
-    bool isServerReachable() const override;
 
     // The device node of a UID; absent when no device has it or the graph is not known.
     std::optional<AudioObjectID> deviceID(const std::string& uid) const;

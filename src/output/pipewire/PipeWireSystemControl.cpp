@@ -490,11 +490,7 @@ PipeWireSystemControl::PipeWireSystemControl(DeviceLookup lookup, Options option
         impl->options.remote, [impl](const GraphChange& change) { impl->onGraphChange(change); });
     impl->graph->start();
     PipeWireGraph::Lock lock(*impl->graph);
-    // Without a server there is nothing to wait for: it is tried again in the background.
-    if (!impl->graph->waitFor(
-            [&] { return impl->graph->core() == nullptr || impl->graph->isSettled(); },
-            impl->options.timeout) ||
-        impl->graph->core() == nullptr) {
+    if (!impl->graph->waitFor([&] { return impl->graph->isSettled(); }, impl->options.timeout)) {
         return;
     }
     // The session manager's metadata, if it runs, is bound by now; give it a moment to fill in,

@@ -69,10 +69,7 @@ PipeWireProcessSource::PipeWireProcessSource(Options options)
         impl->options.remote, [impl](const GraphChange& change) { impl->onGraphChange(change); });
     impl->graph->start();
     PipeWireGraph::Lock lock(*impl->graph);
-    // Without a server there is nothing to wait for: it is tried again in the background.
-    impl->graph->waitFor(
-        [impl] { return impl->graph->core() == nullptr || impl->connected.load(); },
-        impl->options.connectTimeout);
+    impl->graph->waitFor([impl] { return impl->connected.load(); }, impl->options.connectTimeout);
 }
 
 PipeWireProcessSource::~PipeWireProcessSource() {

@@ -45,7 +45,7 @@ public:
     };
 
     // Connects and waits, up to connectTimeout, until the graph is mirrored. Without a server it
-    // returns at once and keeps trying in the background.
+    // keeps trying in the background.
     explicit PipeWireProcessSource(Options options);
     ~PipeWireProcessSource() override; // no onChange call runs or follows once it returns
     PipeWireProcessSource(const PipeWireProcessSource&) = delete;

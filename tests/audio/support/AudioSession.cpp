@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
@@ -239,11 +238,6 @@ void AudioSession::startServer() {
 }
 
 void AudioSession::restartServer() {
-    stopServer();
-    startServer();
-}
-
-void AudioSession::stopServer() {
     pulse_.reset();
     wireplumber_.reset();
     pipewire_.reset();
@@ -251,16 +245,11 @@ void AudioSession::stopServer() {
     std::error_code ignored;
     fs::remove(folder_ + "/run/pipewire-0", ignored);
     fs::remove(folder_ + "/run/pulse/native", ignored);
+    startServer();
 }
 
 void AudioSession::stopWirePlumber() {
     wireplumber_.reset();
-}
-
-void AudioSession::freezeWirePlumber(bool frozen) {
-    if (wireplumber_) {
-        wireplumber_->signal(frozen ? SIGSTOP : SIGCONT);
-    }
 }
 
 void AudioSession::startWirePlumber(const std::string& expectedDefault) {

@@ -82,15 +82,10 @@ public:
 
     // --- the session itself -----------------------------------------------------------------
     void stopWirePlumber();
-    // SIGSTOP (frozen) or SIGCONT to WirePlumber: it keeps its connection but answers nothing.
-    void freezeWirePlumber(bool frozen);
     // Starts it and waits until it chose a default again: the given sink (none: speakers).
     void startWirePlumber(const std::string& expectedDefault = {});
     // Stops pipewire, wireplumber and pipewire-pulse and starts them again.
     void restartServer();
-    // The two halves of restartServer.
-    void stopServer();
-    void startServer();
     // The daemons' logs, for failure messages.
     std::string logs() const;
     // The pids of the pipewire and pipewire-pulse daemons (for the figures); -1 when stopped.
@@ -101,6 +96,7 @@ private:
     std::unique_ptr<ChildProcess> startDaemon(const std::string& program,
                                               std::vector<std::string> args = {});
     void writeConfiguration(const Clock& clock);
+    void startServer();
     std::string toneFile();
 
     std::string folder_;
