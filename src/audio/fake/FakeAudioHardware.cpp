@@ -221,18 +221,6 @@ std::size_t FakeAudioHardware::renderCycle(std::size_t frames) {
     return io_.size() + strayIO_.size();
 }
 
-bool FakeAudioHardware::render(std::uint64_t token, const AudioBufferList& input,
-                               AudioBufferList& output) {
-    std::lock_guard lock(mutex_);
-    auto it = io_.find(token);
-    if (it == io_.end()) {
-        return false;
-    }
-    const AudioTimeStamp stamp{};
-    it->second.block(stamp, input, stamp, output, stamp);
-    return true;
-}
-
 float FakeAudioHardware::lastOutputPeak(AudioObjectID aggregate) const {
     std::lock_guard lock(mutex_);
     auto it = lastPeaks_.find(aggregate);
@@ -299,21 +287,6 @@ std::size_t FakeAudioHardware::callCount(Op op) const {
 void FakeAudioHardware::clearCalls() {
     std::lock_guard lock(mutex_);
     calls_.clear();
-}
-
-std::optional<AudioObjectID> FakeAudioHardware::deviceID(const std::string& uid) const {
-    std::lock_guard lock(mutex_);
-    for (const auto& [id, device] : devices_) {
-        if (device.uid == uid) {
-            return id;
-        }
-    }
-    for (const auto& [id, aggregate] : aggregates_) {
-        if (aggregate.request.uid == uid) {
-            return id;
-        }
-    }
-    return std::nullopt;
 }
 
 void FakeAudioHardware::setOnDeviceChange(DeviceChangeCallback callback) {

@@ -98,16 +98,6 @@ bool FakeAudioProcessSource::hasOnChange() const {
     return static_cast<bool>(onChange_);
 }
 
-std::optional<AudioObjectID> FakeAudioProcessSource::objectID(pid_type pid) const {
-    const std::lock_guard lock(mutex_);
-    for (const AudioProcessInfo& process : processes_) {
-        if (process.pid == pid) {
-            return process.objectID;
-        }
-    }
-    return std::nullopt;
-}
-
 std::vector<AudioProcessInfo> FakeAudioProcessSource::processes() {
     const std::lock_guard lock(mutex_);
     ++listCount_;

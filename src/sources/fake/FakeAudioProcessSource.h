@@ -40,7 +40,6 @@ public:
     // --- inspection -----------------------------------------------------------------------
     std::size_t listCount() const; // calls of processes()
     bool hasOnChange() const;
-    std::optional<AudioObjectID> objectID(pid_type pid) const;
 
     // --- AudioProcessSource ---------------------------------------------------------------
     std::vector<AudioProcessInfo> processes() override;
