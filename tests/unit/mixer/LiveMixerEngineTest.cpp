@@ -422,26 +422,7 @@ TEST_F(LiveMixerEngineTest, SilenceIsNoRefusalButARefusedOperationIs) {
     hw->clearFailures();
 }
 
-TEST_F(LiveMixerEngineTest, StartFailuresRightAfterAWakeAreRetriedThreeSecondsLater) {
-    startEngine();
-    play(800, player, 0.0f);
-    run(2.0);
-    ASSERT_TRUE(session(800));
-
-    hw->fail(Op::createTap, -5, 1); // the first start after the wake is refused
-    workspace->triggerWake();
-    scheduler.runPending();
-    EXPECT_FALSE(session(800));
-    EXPECT_EQ(row(800)->status,
-              MixerRowStatus::captureFailed(
-                  "The audio system refused the CreateProcessTap step (error -5)."));
-
-    run(3.1);
-    ASSERT_TRUE(session(800)) << "retried once, 3 s after the wake";
-    EXPECT_EQ(row(800)->status, MixerRowStatus::starting());
-}
-
-TEST_F(LiveMixerEngineTest, ARefusalInsideTheGracePeriodAfterAWakeIsDiscarded) {
+TEST_F(LiveMixerEngineTest, AStartRefusedRightAfterAWakeIsRetriedAndNoVerdictInTheGrace) {
     startEngine();
     play(800, player, 0.0f);
     run(1.0);
@@ -449,9 +430,12 @@ TEST_F(LiveMixerEngineTest, ARefusalInsideTheGracePeriodAfterAWakeIsDiscarded) {
     workspace->triggerWake();
     scheduler.runPending();
     EXPECT_FALSE(session(800));
-    run(9.9);
+    EXPECT_EQ(row(800)->status.kind(), MixerRowStatus::Kind::captureFailed);
+    run(3.1);
+    ASSERT_TRUE(session(800)) << "retried once, 3 s after the wake";
+    EXPECT_EQ(row(800)->status, MixerRowStatus::starting());
+    run(6.8);
     EXPECT_EQ(engine->permission().state(), PermissionState::unknown);
-    EXPECT_TRUE(session(800)) << "retried 3 s after the wake";
 
     // After the grace, a refusal counts.
     hw->fail(Op::createTap, -EPERM, 1);

@@ -516,6 +516,11 @@ TEST_F(TapSessionManagerTest, StopTearsDownInReverseOrderAndGoesOnPastEveryFailu
 
 TEST_F(TapSessionManagerTest, TheIOStateOutlivesABlockThePlatformKeepsCallingAfterAFailedStop) {
     activate(app);
+    std::weak_ptr<TapIOState> stoppedState = session().ioState;
+    manager->stop(app);
+    EXPECT_TRUE(stoppedState.expired()) << "a stopped block releases its state";
+
+    activate(app);
     std::weak_ptr<TapIOState> confirmedState = session().ioState;
     // A failed stop during a rebuild: the block of the replaced state keeps running.
     hw->fail(Op::stopDevice, -1, 1);
@@ -535,13 +540,6 @@ TEST_F(TapSessionManagerTest, TheIOStateOutlivesABlockThePlatformKeepsCallingAft
     ASSERT_TRUE(confirmed && rebuilt);
     EXPECT_EQ(confirmed->memory()->buffers, 3);
     EXPECT_EQ(rebuilt->memory()->buffers, 3);
-}
-
-TEST_F(TapSessionManagerTest, AStoppedBlockReleasesItsIOState) {
-    activate(app);
-    std::weak_ptr<TapIOState> state = session().ioState;
-    manager->stop(app);
-    EXPECT_TRUE(state.expired());
 }
 
 TEST_F(TapSessionManagerTest, DestroyingTheManagerStopsPollingAndTearsDownQuietly) {
@@ -639,7 +637,8 @@ TEST_F(TapSessionManagerTest, ResetRestartsLiveSessionsOnTheirOutputsWithTheirLe
     EXPECT_EQ(hw->taps().size(), 2u);
 }
 
-TEST_F(TapSessionManagerTest, PollingRunsEveryIntervalAndAfterEveryDeviceChange) {
+TEST_F(TapSessionManagerTest,
+       PollingRunsEveryIntervalAndAfterEveryDeviceChangeAndRefusesBadArguments) {
     manager->startPolling(0.25, queue);
     manager->startPolling(0.25, queue); // replaces, does not add
     EXPECT_EQ(scheduler.timedCount(), 1u);
@@ -669,9 +668,8 @@ TEST_F(TapSessionManagerTest, PollingRunsEveryIntervalAndAfterEveryDeviceChange)
     scheduler.advance(5.0);
     EXPECT_TRUE(events.empty());
     EXPECT_EQ(session().state, State::waitingForDevice());
-}
 
-TEST_F(TapSessionManagerTest, StartPollingRefusesBadArguments) {
+    // Bad arguments are refused.
     for (const Seconds interval :
          {0.0, -1.0, std::nan(""), std::numeric_limits<double>::infinity()}) {
         EXPECT_THROW(manager->startPolling(interval, queue), std::invalid_argument);
