@@ -161,10 +161,6 @@ AudioObjectID FakeAudioHardware::injectAggregate(const std::string& uid, const s
 
 void FakeAudioHardware::fail(Op op, std::int32_t code, int times) {
     std::lock_guard lock(mutex_);
-    if (times == 0) {
-        failures_.erase(op);
-        return;
-    }
     failures_[op] = Failure{code, times};
 }
 

@@ -114,10 +114,6 @@ void FakeSystemAudioControl::reportChange() {
 
 void FakeSystemAudioControl::fail(Op op, std::int32_t code, int times) {
     std::lock_guard lock(mutex_);
-    if (times == 0) {
-        failures_.erase(op);
-        return;
-    }
     failures_[op] = Failure{code, times};
 }
 
