@@ -23,13 +23,6 @@ using Kind = TapSessionState::Kind;
 const std::string player = "org.example.Player";
 const std::string browser = "org.example.Browser";
 
-FakeSystemAudioControl::Device controlDevice(std::string uid, std::optional<bool> muted = false) {
-    FakeSystemAudioControl::Device device;
-    device.uid = std::move(uid);
-    device.muted = muted;
-    return device;
-}
-
 // The engine over fakes of every platform service, all on one deterministic scheduler: the
 // engine's queue and the listener queue the fakes report on. run() advances virtual time in
 // small steps and lets the fake hardware render a cycle at every step, as a device would.
@@ -55,8 +48,8 @@ protected:
         hw->addDevice({"speakers", "Speakers", DeviceTransport::builtIn, 2, true});
         hw->addDevice({"headphones", "Headphones", DeviceTransport::usb, 2, true});
         hw->setDefaultOutput("speakers");
-        control->addDevice(controlDevice("speakers"));
-        control->addDevice(controlDevice("headphones"));
+        control->addDevice({"speakers", 1.0f, false, "", 1});
+        control->addDevice({"headphones", 1.0f, false, "", 1});
         control->setSystemDefault("speakers");
         appInfo->setInfo(player, AppInfo{"Player", IconReference::theme("player-icon")});
         appInfo->setInfo(browser, AppInfo{"Browser", std::nullopt});
@@ -524,7 +517,7 @@ TEST_F(LiveMixerEngineTest, OutputChoicesAreRememberedAndForgotten) {
 
 TEST_F(LiveMixerEngineTest, MasterActionsGoToTheSystemOutputAndTheListIsCached) {
     control->removeDevice("speakers");
-    control->addDevice(controlDevice("speakers", std::nullopt)); // no mute control
+    control->addDevice({"speakers", 1.0f, std::nullopt, "", 1}); // no mute control
     startEngine();
     run(0.2);
     ASSERT_TRUE(engine->snapshot().master);
