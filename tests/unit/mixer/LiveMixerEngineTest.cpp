@@ -320,7 +320,7 @@ TEST_F(LiveMixerEngineTest, FiftyQuickVolumeChangesWriteThreeTimesAndTheGainFoll
     EXPECT_EQ(row(600)->volume, last);
 }
 
-TEST_F(LiveMixerEngineTest, VolumesAreCleanedAndAppsWithoutSessionsChangeNothing) {
+TEST_F(LiveMixerEngineTest, VolumesAreCleanedSurviveAResetAndAppsWithoutSessionsChangeNothing) {
     startEngine();
     play(600, player);
     run(1.0);
@@ -338,6 +338,16 @@ TEST_F(LiveMixerEngineTest, VolumesAreCleanedAndAppsWithoutSessionsChangeNothing
     engine->setVolume(12345, 0.5f); // no such row, no session
     run(1.0);
     EXPECT_EQ(storage->saves, saves + 1) << "only the pending save of the earlier changes";
+
+    // A reset restarts the session as it was and sweeps what a crashed run left.
+    engine->setMuted(600, true);
+    hw->injectTap("Brindell 77");
+    engine->resetAudio();
+    scheduler.runPending();
+    ASSERT_TRUE(session(600));
+    EXPECT_EQ(session(600)->volume, 0.3f);
+    EXPECT_TRUE(session(600)->muted);
+    EXPECT_EQ(hw->taps().size(), 1u);
 }
 
 TEST_F(LiveMixerEngineTest, StopWritesAPendingVolumeAndEndsEverything) {
@@ -547,21 +557,6 @@ TEST_F(LiveMixerEngineTest, MasterActionsGoToTheSystemOutputAndTheListIsCached) 
     hw->addDevice({"hdmi", "Television", DeviceTransport::hdmi, 2, true});
     run(0.5);
     EXPECT_EQ(engine->snapshot().outputs.size(), 3u);
-}
-
-TEST_F(LiveMixerEngineTest, ResetAudioRestartsSessionsAsTheyWere) {
-    startEngine();
-    play(300, player);
-    run(1.0);
-    engine->setVolume(300, 0.35f);
-    engine->setMuted(300, true);
-    hw->injectTap("Brindell 77"); // left behind by a crashed run
-    engine->resetAudio();
-    scheduler.runPending();
-    ASSERT_TRUE(session(300));
-    EXPECT_EQ(session(300)->volume, 0.35f);
-    EXPECT_TRUE(session(300)->muted);
-    EXPECT_EQ(hw->taps().size(), 1u) << "the leftover is swept";
 }
 
 TEST_F(LiveMixerEngineTest, AStartThatTimedOutIsTriedAgainUntilItWorks) {
