@@ -196,10 +196,7 @@ std::optional<float> FakeSystemAudioControl::volume(const std::string& uid) {
     std::lock_guard lock(mutex_);
     record("volume");
     const Device* device = find(uid);
-    if (device == nullptr) {
-        return std::nullopt;
-    }
-    return device->volume;
+    return device != nullptr ? device->volume : std::nullopt;
 }
 
 void FakeSystemAudioControl::setVolume(const std::string& uid, float value) {
@@ -218,10 +215,7 @@ std::optional<bool> FakeSystemAudioControl::isMuted(const std::string& uid) {
     std::lock_guard lock(mutex_);
     record("isMuted");
     const Device* device = find(uid);
-    if (device == nullptr) {
-        return std::nullopt;
-    }
-    return device->muted;
+    return device != nullptr ? device->muted : std::nullopt;
 }
 
 void FakeSystemAudioControl::setMuted(const std::string& uid, bool muted) {

@@ -56,22 +56,9 @@ void FakeAudioProcessSource::setNotifies(bool notifies) {
     notifies_ = notifies;
 }
 
-void FakeAudioProcessSource::notifyChange() {
-    ChangeCallback callback;
-    {
-        const std::lock_guard lock(mutex_);
-        callback = onChange_;
-    }
-    fire(std::move(callback));
-}
-
 void FakeAudioProcessSource::changed(std::unique_lock<std::mutex>& lock) {
     ChangeCallback callback = notifies_ ? onChange_ : nullptr;
     lock.unlock();
-    fire(std::move(callback));
-}
-
-void FakeAudioProcessSource::fire(ChangeCallback callback) {
     if (!callback) {
         return;
     }
