@@ -150,10 +150,6 @@ AudioObjectID FakeAudioHardware::injectAggregate(const std::string& uid, const s
 
 void FakeAudioHardware::fail(Op op, std::int32_t code, int times) {
     std::lock_guard lock(mutex_);
-    if (times == 0) {
-        failures_.erase(op);
-        return;
-    }
     failures_[op] = Failure{code, times};
 }
 
@@ -208,18 +204,6 @@ std::size_t FakeAudioHardware::renderCycle(std::size_t frames) {
         runBlock(proc, frames);
     }
     return io_.size() + strayIO_.size();
-}
-
-bool FakeAudioHardware::render(std::uint64_t token, const AudioBufferList& input,
-                               AudioBufferList& output) {
-    std::lock_guard lock(mutex_);
-    auto it = io_.find(token);
-    if (it == io_.end()) {
-        return false;
-    }
-    const AudioTimeStamp stamp{};
-    it->second.block(stamp, input, stamp, output, stamp);
-    return true;
 }
 
 float FakeAudioHardware::lastOutputPeak(AudioObjectID aggregate) const {
@@ -288,21 +272,6 @@ std::size_t FakeAudioHardware::callCount(Op op) const {
 void FakeAudioHardware::clearCalls() {
     std::lock_guard lock(mutex_);
     calls_.clear();
-}
-
-std::optional<AudioObjectID> FakeAudioHardware::deviceID(const std::string& uid) const {
-    std::lock_guard lock(mutex_);
-    for (const auto& [id, device] : devices_) {
-        if (device.uid == uid) {
-            return id;
-        }
-    }
-    for (const auto& [id, aggregate] : aggregates_) {
-        if (aggregate.request.uid == uid) {
-            return id;
-        }
-    }
-    return std::nullopt;
 }
 
 void FakeAudioHardware::setOnDeviceChange(DeviceChangeCallback callback) {

@@ -90,8 +90,6 @@ public:
     // still be calling): the input is one stereo buffer of `frames` frames holding the tapped
     // process's signal, the output one stereo buffer. Returns the number of blocks run.
     std::size_t renderCycle(std::size_t frames = 512);
-    // Runs the IO block of the given token once with caller-made buffers.
-    bool render(std::uint64_t token, const AudioBufferList& input, AudioBufferList& output);
     // Peak of the last output renderCycle produced on the aggregate, 0 when none.
     float lastOutputPeak(AudioObjectID aggregate) const;
     // What the process is heard at on its own route: its signal unless a muted tap holds it.
@@ -105,7 +103,6 @@ public:
     std::vector<Op> calls() const;    // platform steps made, in order
     std::size_t callCount(Op op) const;
     void clearCalls();
-    std::optional<AudioObjectID> deviceID(const std::string& uid) const;
 
     // --- AudioHardware --------------------------------------------------------------------
     void setOnDeviceChange(DeviceChangeCallback callback) override;

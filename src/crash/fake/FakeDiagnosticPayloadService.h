@@ -22,7 +22,6 @@ public:
     }
     void removeSubscriber(const DiagnosticPayloadSubscriber* subscriber) override {
         std::lock_guard lock(mutex_);
-        ++removes;
         std::erase_if(subscribers_, [&](const auto& s) {
             auto strong = s.lock();
             return !strong || strong.get() == subscriber;
@@ -53,7 +52,6 @@ public:
     }
 
     int adds = 0;
-    int removes = 0;
 
 private:
     std::mutex mutex_;

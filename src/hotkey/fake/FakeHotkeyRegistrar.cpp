@@ -24,7 +24,6 @@ void FakeHotkeyRegistrar::registerCombo(const HotkeyCombo& combo, std::function<
 }
 
 void FakeHotkeyRegistrar::unregister() {
-    ++unregisterCalls;
     registered.reset();
     handler_ = nullptr;
 }

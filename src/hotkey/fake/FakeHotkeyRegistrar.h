@@ -26,7 +26,6 @@ public:
 
     std::optional<HotkeyCombo> registered;
     std::vector<HotkeyCombo> attempts; // every registerCombo, refused ones included
-    int unregisterCalls = 0;
 
 private:
     std::function<void()> handler_;

@@ -15,8 +15,15 @@ namespace {
 class Token final : public KeyDownMonitor {
 public:
     Token(std::shared_ptr<FakeKeyDownMonitors::State> state,
-          std::shared_ptr<std::function<bool(const KeyDownEvent&)>> handler);
-    ~Token() override;
+          std::shared_ptr<std::function<bool(const KeyDownEvent&)>> handler)
+        : state_(state), handler_(std::move(handler)) {
+        state->handler = handler_;
+    }
+    ~Token() override {
+        if (const auto state = state_.lock(); state && state->handler == handler_) {
+            state->handler.reset();
+        }
+    }
 
 private:
     std::weak_ptr<FakeKeyDownMonitors::State> state_;
@@ -24,19 +31,6 @@ private:
 };
 
 } // namespace
-
-// Defined after State so the token can reach it.
-Token::Token(std::shared_ptr<FakeKeyDownMonitors::State> state,
-             std::shared_ptr<std::function<bool(const KeyDownEvent&)>> handler)
-    : state_(state), handler_(std::move(handler)) {
-    state->handler = handler_;
-}
-
-Token::~Token() {
-    if (const auto state = state_.lock(); state && state->handler == handler_) {
-        state->handler.reset();
-    }
-}
 
 FakeKeyDownMonitors::FakeKeyDownMonitors() : state_(std::make_shared<State>()) {}
 

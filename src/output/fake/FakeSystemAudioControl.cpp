@@ -19,10 +19,6 @@ const char* FakeSystemAudioControl::operationName(Op op) {
         return "SetVolume";
     case Op::setMute:
         return "SetMute";
-    case Op::readVolume:
-        return "volume";
-    case Op::readMute:
-        return "mute";
     }
     return "";
 }
@@ -36,22 +32,16 @@ void FakeSystemAudioControl::record(const char* operation) {
     ++calls_[operation];
 }
 
-std::optional<std::int32_t> FakeSystemAudioControl::takeFailure(Op op) {
+void FakeSystemAudioControl::step(Op op) {
     auto it = failures_.find(op);
     if (it == failures_.end()) {
-        return std::nullopt;
+        return;
     }
     const std::int32_t code = it->second.code;
     if (it->second.remaining > 0 && --it->second.remaining == 0) {
         failures_.erase(it);
     }
-    return code;
-}
-
-void FakeSystemAudioControl::step(Op op) {
-    if (const auto code = takeFailure(op)) {
-        throw AudioHardwareError::status(operationName(op), *code);
-    }
+    throw AudioHardwareError::status(operationName(op), code);
 }
 
 FakeSystemAudioControl::Device* FakeSystemAudioControl::find(const std::string& uid) {
@@ -124,10 +114,6 @@ void FakeSystemAudioControl::reportChange() {
 
 void FakeSystemAudioControl::fail(Op op, std::int32_t code, int times) {
     std::lock_guard lock(mutex_);
-    if (times == 0) {
-        failures_.erase(op);
-        return;
-    }
     failures_[op] = Failure{code, times};
 }
 
@@ -210,10 +196,7 @@ std::optional<float> FakeSystemAudioControl::volume(const std::string& uid) {
     std::lock_guard lock(mutex_);
     record("volume");
     const Device* device = find(uid);
-    if (device == nullptr || takeFailure(Op::readVolume)) {
-        return std::nullopt;
-    }
-    return device->volume;
+    return device != nullptr ? device->volume : std::nullopt;
 }
 
 void FakeSystemAudioControl::setVolume(const std::string& uid, float value) {
@@ -232,10 +215,7 @@ std::optional<bool> FakeSystemAudioControl::isMuted(const std::string& uid) {
     std::lock_guard lock(mutex_);
     record("isMuted");
     const Device* device = find(uid);
-    if (device == nullptr || takeFailure(Op::readMute)) {
-        return std::nullopt;
-    }
-    return device->muted;
+    return device != nullptr ? device->muted : std::nullopt;
 }
 
 void FakeSystemAudioControl::setMuted(const std::string& uid, bool muted) {

@@ -25,8 +25,6 @@ public:
         setDefaultOutput,  // status("SetDefaultOutput")
         setVolume,         // status("SetVolume")
         setMute,           // status("SetMute")
-        readVolume,        // volume reads as none
-        readMute,          // isMuted reads as none
     };
     static const char* operationName(Op op);
 
@@ -53,7 +51,7 @@ public:
     // Fires one change report, as an unrelated system event would.
     void reportChange();
 
-    // Fails the operation with status(operationName(op), code) (reads: none), `times` times
+    // Fails the operation with status(operationName(op), code), `times` times
     // or, with -1, until cleared.
     void fail(Op op, std::int32_t code = -5, int times = -1);
     void clearFailures();
@@ -86,7 +84,6 @@ private:
 
     // These expect mutex_ held.
     void record(const char* operation);
-    std::optional<std::int32_t> takeFailure(Op op);
     void step(Op op); // throws the failure, if one is set
     Device* find(const std::string& uid);
     void report(std::unique_lock<std::mutex>& lock, int times = 1);

@@ -56,22 +56,9 @@ void FakeAudioProcessSource::setNotifies(bool notifies) {
     notifies_ = notifies;
 }
 
-void FakeAudioProcessSource::notifyChange() {
-    ChangeCallback callback;
-    {
-        const std::lock_guard lock(mutex_);
-        callback = onChange_;
-    }
-    fire(std::move(callback));
-}
-
 void FakeAudioProcessSource::changed(std::unique_lock<std::mutex>& lock) {
     ChangeCallback callback = notifies_ ? onChange_ : nullptr;
     lock.unlock();
-    fire(std::move(callback));
-}
-
-void FakeAudioProcessSource::fire(ChangeCallback callback) {
     if (!callback) {
         return;
     }
@@ -96,16 +83,6 @@ std::size_t FakeAudioProcessSource::listCount() const {
 bool FakeAudioProcessSource::hasOnChange() const {
     const std::lock_guard lock(mutex_);
     return static_cast<bool>(onChange_);
-}
-
-std::optional<AudioObjectID> FakeAudioProcessSource::objectID(pid_type pid) const {
-    const std::lock_guard lock(mutex_);
-    for (const AudioProcessInfo& process : processes_) {
-        if (process.pid == pid) {
-            return process.objectID;
-        }
-    }
-    return std::nullopt;
 }
 
 std::vector<AudioProcessInfo> FakeAudioProcessSource::processes() {

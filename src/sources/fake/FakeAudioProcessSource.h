@@ -31,7 +31,6 @@ public:
     void setProcesses(std::vector<AudioProcessInfo> processes);
     // Whether scripted changes fire onChange (off: only the poll timer notices them).
     void setNotifies(bool notifies);
-    void notifyChange(); // fires onChange once, as the platform does on any change
 
     // processes() fails with status("ProcessObjectList", code), `times` times or, with -1, until
     // cleared.
@@ -40,7 +39,6 @@ public:
     // --- inspection -----------------------------------------------------------------------
     std::size_t listCount() const; // calls of processes()
     bool hasOnChange() const;
-    std::optional<AudioObjectID> objectID(pid_type pid) const;
 
     // --- AudioProcessSource ---------------------------------------------------------------
     std::vector<AudioProcessInfo> processes() override;
@@ -48,7 +46,6 @@ public:
 
 private:
     void changed(std::unique_lock<std::mutex>& lock);
-    void fire(ChangeCallback callback);
 
     const std::shared_ptr<SerialQueue> listenerQueue_;
     mutable std::mutex mutex_;

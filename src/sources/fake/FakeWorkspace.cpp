@@ -10,12 +10,6 @@ void FakeWorkspace::addProcess(pid_type pid, std::optional<pid_type> parent,
     processes_[pid] = Process{parent, std::move(executablePath)};
 }
 
-void FakeWorkspace::removeProcess(pid_type pid) {
-    const std::lock_guard lock(mutex_);
-    processes_.erase(pid);
-    givenNames_.erase(pid);
-}
-
 void FakeWorkspace::setGivenName(pid_type pid, std::string name) {
     const std::lock_guard lock(mutex_);
     givenNames_[pid] = std::move(name);

@@ -43,7 +43,6 @@ public:
     // parent: none means the parent cannot be read.
     void addProcess(pid_type pid, std::optional<pid_type> parent,
                     std::optional<std::string> executablePath = std::nullopt);
-    void removeProcess(pid_type pid);
     void setGivenName(pid_type pid, std::string name);
     // Running applications are listed in the order they were added (the platform's order).
     void addRunningApp(RunningAppRef app, RunningAppDetails details = {});

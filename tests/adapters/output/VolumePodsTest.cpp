@@ -1,5 +1,6 @@
 #include "output/pipewire/VolumePods.h"
 
+// The spa headers and their builder macros, used throughout, need these warnings off.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wold-style-cast"
 #pragma GCC diagnostic ignored "-Wcast-align"
@@ -7,23 +8,14 @@
 #pragma GCC diagnostic ignored "-Wconversion"
 #pragma GCC diagnostic ignored "-Wpedantic"
 #pragma GCC diagnostic ignored "-Wuseless-cast"
+#include <gtest/gtest.h>
 #include <spa/param/props.h>
 #include <spa/param/route.h>
 #include <spa/pod/builder.h>
 #include <spa/pod/iter.h>
-#pragma GCC diagnostic pop
-
-#include <gtest/gtest.h>
 
 namespace brindell::mastervolume {
 namespace {
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wold-style-cast"
-#pragma GCC diagnostic ignored "-Wcast-align"
-#pragma GCC diagnostic ignored "-Wsign-conversion"
-#pragma GCC diagnostic ignored "-Wconversion"
-#pragma GCC diagnostic ignored "-Wuseless-cast"
 
 // Pods as the server might send them, good or bad.
 class Pod {
@@ -129,7 +121,7 @@ TEST(VolumePods, MalformedParametersReadAsAbsent) {
     EXPECT_FALSE(route->props);
 }
 
-#pragma GCC diagnostic pop
-
 } // namespace
 } // namespace brindell::mastervolume
+
+#pragma GCC diagnostic pop

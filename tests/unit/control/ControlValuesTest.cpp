@@ -98,13 +98,11 @@ TEST_F(ControlAppResolution, ByPidNamesThatRowOnly) {
     EXPECT_EQ(errorKind([&] { resolveApp(rows, "22"); }), Kind::noSuchApp);
 }
 
-TEST_F(ControlAppResolution, ByIdNamesEveryRowOfTheApp) {
+TEST_F(ControlAppResolution, ByIdOrNameNamesEveryRowOfTheAppUnlessSeveralAppsAnswer) {
     EXPECT_EQ(resolveApp(rows, "org.example.Player"), (std::vector<pid_type>{10, 11}));
     EXPECT_EQ(resolveApp(rows, "ORG.EXAMPLE.PLAYER"), (std::vector<pid_type>{10, 11}));
     EXPECT_EQ(resolveApp(rows, "com.example.browser"), std::vector<pid_type>{20});
-}
-
-TEST_F(ControlAppResolution, ByNameIgnoringCaseUnlessSeveralAppsAnswer) {
+    // By name, ignoring case, unless several apps answer.
     EXPECT_EQ(resolveApp(rows, "player"), (std::vector<pid_type>{10, 11}));
     EXPECT_EQ(resolveApp(rows, "TOOL"), std::vector<pid_type>{30});
     EXPECT_EQ(errorKind([&] { resolveApp(rows, "browser"); }), Kind::ambiguous);

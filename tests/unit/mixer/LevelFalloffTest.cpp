@@ -28,7 +28,7 @@ TEST(LevelFalloffTest, RisesAtOnceAndFallsFromFullToNothingInAboutThreeTenths) {
     EXPECT_NEAR(falloff.update({{1, 0.0f}}, 11.26).at(1), 0.7f, 1e-4);
 }
 
-TEST(LevelFalloffTest, RowsWithoutAReadingShowNothingAtOnceAndStartAfresh) {
+TEST(LevelFalloffTest, RowsWithoutAReadingShowNothingAtOnceAndReadingsAreCleaned) {
     LevelFalloff falloff;
     falloff.update({{1, 0.6f}, {2, 0.4f}}, 0.0);
     // Row 2 muted or no longer adjusted: no entry, not a fall.
@@ -40,14 +40,12 @@ TEST(LevelFalloffTest, RowsWithoutAReadingShowNothingAtOnceAndStartAfresh) {
     falloff.reset();
     EXPECT_TRUE(falloff.shown().empty());
     EXPECT_FLOAT_EQ(falloff.update({{1, 0.0f}}, 0.15).at(1), 0.0f);
-}
 
-TEST(LevelFalloffTest, ReadingsAreCleanedToZeroToOne) {
-    LevelFalloff falloff;
-    const MixerLevels& shown =
-        falloff.update({{1, 1.7f}, {2, -0.5f}, {3, std::numeric_limits<float>::quiet_NaN()}}, 0.0);
-    EXPECT_EQ(shown, (MixerLevels{{1, 1.0f}, {2, 0.0f}, {3, 0.0f}}));
-    // A clock that steps back holds the level instead of raising it.
+    // Readings are cleaned to 0...1; a clock that steps back holds the level.
+    falloff.reset();
+    EXPECT_EQ(
+        falloff.update({{1, 1.7f}, {2, -0.5f}, {3, std::numeric_limits<float>::quiet_NaN()}}, 0.0),
+        (MixerLevels{{1, 1.0f}, {2, 0.0f}, {3, 0.0f}}));
     EXPECT_FLOAT_EQ(falloff.update({{1, 0.0f}}, -1.0).at(1), 1.0f);
 }
 

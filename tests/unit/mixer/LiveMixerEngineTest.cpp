@@ -22,13 +22,6 @@ using Kind = TapSessionState::Kind;
 const std::string player = "org.example.Player";
 const std::string browser = "org.example.Browser";
 
-FakeSystemAudioControl::Device controlDevice(std::string uid, std::optional<bool> muted = false) {
-    FakeSystemAudioControl::Device device;
-    device.uid = std::move(uid);
-    device.muted = muted;
-    return device;
-}
-
 // The engine over fakes of every platform service, all on one deterministic scheduler: the
 // engine's queue and the listener queue the fakes report on. run() advances virtual time in
 // small steps and lets the fake hardware render a cycle at every step, as a device would.
@@ -54,8 +47,8 @@ protected:
         hw->addDevice({"speakers", "Speakers", DeviceTransport::builtIn, 2, true});
         hw->addDevice({"headphones", "Headphones", DeviceTransport::usb, 2, true});
         hw->setDefaultOutput("speakers");
-        control->addDevice(controlDevice("speakers"));
-        control->addDevice(controlDevice("headphones"));
+        control->addDevice({"speakers", 1.0f, false, "", 1});
+        control->addDevice({"headphones", 1.0f, false, "", 1});
         control->setSystemDefault("speakers");
         appInfo->setInfo(player, AppInfo{"Player", IconReference::theme("player-icon")});
         appInfo->setInfo(browser, AppInfo{"Browser", std::nullopt});
@@ -326,7 +319,7 @@ TEST_F(LiveMixerEngineTest, FiftyQuickVolumeChangesWriteThreeTimesAndTheGainFoll
     EXPECT_EQ(row(600)->volume, last);
 }
 
-TEST_F(LiveMixerEngineTest, VolumesAreCleanedAndAppsWithoutSessionsChangeNothing) {
+TEST_F(LiveMixerEngineTest, VolumesAreCleanedSurviveAResetAndAppsWithoutSessionsChangeNothing) {
     startEngine();
     play(600, player);
     run(1.0);
@@ -344,6 +337,16 @@ TEST_F(LiveMixerEngineTest, VolumesAreCleanedAndAppsWithoutSessionsChangeNothing
     engine->setVolume(12345, 0.5f); // no such row, no session
     run(1.0);
     EXPECT_EQ(storage->saves, saves + 1) << "only the pending save of the earlier changes";
+
+    // A reset restarts the session as it was and sweeps what a crashed run left.
+    engine->setMuted(600, true);
+    hw->injectTap("Brindell 77");
+    engine->resetAudio();
+    scheduler.runPending();
+    ASSERT_TRUE(session(600));
+    EXPECT_EQ(session(600)->volume, 0.3f);
+    EXPECT_TRUE(session(600)->muted);
+    EXPECT_EQ(hw->taps().size(), 1u);
 }
 
 TEST_F(LiveMixerEngineTest, StopWritesAPendingVolumeAndEndsEverything) {
@@ -421,26 +424,7 @@ TEST_F(LiveMixerEngineTest, SilenceIsNoRefusalButARefusedOperationIs) {
     hw->clearFailures();
 }
 
-TEST_F(LiveMixerEngineTest, StartFailuresRightAfterAWakeAreRetriedThreeSecondsLater) {
-    startEngine();
-    play(800, player, 0.0f);
-    run(2.0);
-    ASSERT_TRUE(session(800));
-
-    hw->fail(Op::createTap, -5, 1); // the first start after the wake is refused
-    workspace->triggerWake();
-    scheduler.runPending();
-    EXPECT_FALSE(session(800));
-    EXPECT_EQ(row(800)->status,
-              MixerRowStatus::captureFailed(
-                  "The audio system refused the CreateProcessTap step (error -5)."));
-
-    run(3.1);
-    ASSERT_TRUE(session(800)) << "retried once, 3 s after the wake";
-    EXPECT_EQ(row(800)->status, MixerRowStatus::starting());
-}
-
-TEST_F(LiveMixerEngineTest, ARefusalInsideTheGracePeriodAfterAWakeIsDiscarded) {
+TEST_F(LiveMixerEngineTest, AStartRefusedRightAfterAWakeIsRetriedAndNoVerdictInTheGrace) {
     startEngine();
     play(800, player, 0.0f);
     run(1.0);
@@ -448,9 +432,12 @@ TEST_F(LiveMixerEngineTest, ARefusalInsideTheGracePeriodAfterAWakeIsDiscarded) {
     workspace->triggerWake();
     scheduler.runPending();
     EXPECT_FALSE(session(800));
-    run(9.9);
+    EXPECT_EQ(row(800)->status.kind(), MixerRowStatus::Kind::captureFailed);
+    run(3.1);
+    ASSERT_TRUE(session(800)) << "retried once, 3 s after the wake";
+    EXPECT_EQ(row(800)->status, MixerRowStatus::starting());
+    run(6.8);
     EXPECT_EQ(engine->permission().state(), PermissionState::unknown);
-    EXPECT_TRUE(session(800)) << "retried 3 s after the wake";
 
     // After the grace, a refusal counts.
     hw->fail(Op::createTap, -EPERM, 1);
@@ -539,7 +526,7 @@ TEST_F(LiveMixerEngineTest, OutputChoicesAreRememberedAndForgotten) {
 
 TEST_F(LiveMixerEngineTest, MasterActionsGoToTheSystemOutputAndTheListIsCached) {
     control->removeDevice("speakers");
-    control->addDevice(controlDevice("speakers", std::nullopt)); // no mute control
+    control->addDevice({"speakers", 1.0f, std::nullopt, "", 1}); // no mute control
     startEngine();
     run(0.2);
     ASSERT_TRUE(engine->snapshot().master);
@@ -569,21 +556,6 @@ TEST_F(LiveMixerEngineTest, MasterActionsGoToTheSystemOutputAndTheListIsCached) 
     hw->addDevice({"hdmi", "Television", DeviceTransport::hdmi, 2, true});
     run(0.5);
     EXPECT_EQ(engine->snapshot().outputs.size(), 3u);
-}
-
-TEST_F(LiveMixerEngineTest, ResetAudioRestartsSessionsAsTheyWere) {
-    startEngine();
-    play(300, player);
-    run(1.0);
-    engine->setVolume(300, 0.35f);
-    engine->setMuted(300, true);
-    hw->injectTap("Brindell 77"); // left behind by a crashed run
-    engine->resetAudio();
-    scheduler.runPending();
-    ASSERT_TRUE(session(300));
-    EXPECT_EQ(session(300)->volume, 0.35f);
-    EXPECT_TRUE(session(300)->muted);
-    EXPECT_EQ(hw->taps().size(), 1u) << "the leftover is swept";
 }
 
 } // namespace

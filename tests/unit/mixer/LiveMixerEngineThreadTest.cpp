@@ -29,13 +29,6 @@ std::string bundleOf(pid_type pid) {
     return "org.example.App" + std::to_string(pid);
 }
 
-FakeSystemAudioControl::Device controlDevice(std::string uid, std::optional<bool> muted = false) {
-    FakeSystemAudioControl::Device device;
-    device.uid = std::move(uid);
-    device.muted = muted;
-    return device;
-}
-
 class LiveMixerEngineThreadTest : public ::testing::Test {
 protected:
     std::shared_ptr<ThreadQueue> listeners = std::make_shared<ThreadQueue>("listeners");
@@ -57,7 +50,7 @@ protected:
     void SetUp() override {
         hw->addDevice({"speakers", "Speakers", DeviceTransport::builtIn, 2, true});
         hw->setDefaultOutput("speakers");
-        control->addDevice(controlDevice("speakers"));
+        control->addDevice({"speakers", 1.0f, false, "", 1});
         control->setSystemDefault("speakers");
 
         LiveMixerEngine::Parts parts;

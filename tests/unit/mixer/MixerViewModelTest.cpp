@@ -50,7 +50,7 @@ protected:
     std::optional<KeyboardTarget> target() { return model->keyboardTarget.get(); }
 };
 
-TEST_F(MixerViewModelTest, StartsWithTheEngineSnapshot) {
+TEST_F(MixerViewModelTest, StartsWithTheEngineSnapshotAndFollowsItOnTheMainQueue) {
     EXPECT_EQ(model->rows->size(), 4u);
     EXPECT_EQ(model->master.get(), engine->current().master);
     EXPECT_EQ(model->outputs->size(), 3u);
@@ -61,9 +61,8 @@ TEST_F(MixerViewModelTest, StartsWithTheEngineSnapshot) {
     EXPECT_EQ(model->volumeBox(1)->value(), 0.8f);
     EXPECT_EQ(model->volumeBox(77)->value(), 1.0f); // no such row
     EXPECT_TRUE(model->hasVolumeBox(77));
-}
 
-TEST_F(MixerViewModelTest, EngineChangesArriveOnlyThroughTheMainQueue) {
+    // Engine changes arrive only through the main queue.
     engineAddsRow(9, "Podcasts");
     EXPECT_EQ(model->rows->size(), 4u) << "refreshed off the main queue";
     scheduler.runPending();
@@ -119,7 +118,7 @@ TEST_F(MixerViewModelTest, RefreshKeepsBoxesInStepAndDropsThoseOfGoneRows) {
     EXPECT_TRUE(model->hasVolumeBox(1));
 }
 
-TEST_F(MixerViewModelTest, SetVolumeShowsTheValueCleanedAndSendsItAsGiven) {
+TEST_F(MixerViewModelTest, RowActionsShowAtOnceAndTheVolumeCleanedButSentAsGiven) {
     model->setVolume(1, 1.5f);
     EXPECT_EQ(model->volumeBox(1)->value(), 1.0f);
     EXPECT_EQ(modelRow(1).volume, 1.0f);
@@ -130,9 +129,8 @@ TEST_F(MixerViewModelTest, SetVolumeShowsTheValueCleanedAndSendsItAsGiven) {
     EXPECT_EQ(model->volumeBox(1)->value(), 0.4f);
     EXPECT_EQ(modelRow(1).volume, 0.4f);
     EXPECT_TRUE(std::isnan(engineRow(1).volume));
-}
 
-TEST_F(MixerViewModelTest, RowActionsApplyAtOnce) {
+    // Mute and output apply at once, too.
     model->setMuted(1, true);
     EXPECT_TRUE(modelRow(1).isMuted);
     EXPECT_TRUE(engineRow(1).isMuted);
@@ -162,6 +160,11 @@ TEST_F(MixerViewModelTest, MasterActionsTouchOnlyWhatTheOutputHas) {
     model->setMasterMuted(false);
     EXPECT_EQ(model->master.get()->volume, std::nullopt);
     EXPECT_EQ(model->master.get()->isMuted, std::nullopt);
+    EXPECT_EQ(changes, 2);
+    // Its keys are still used, but ask nothing of the engine.
+    model->keyboardTarget.set(KeyboardTarget::master());
+    EXPECT_TRUE(key(KeyAction::right));
+    EXPECT_TRUE(key(KeyAction::mute));
     EXPECT_EQ(changes, 2);
 }
 
@@ -212,7 +215,7 @@ TEST_F(MixerViewModelTest, KeyMapping) {
     EXPECT_EQ(MixerViewModel::keyAction(46, "m", false, true), std::nullopt);
 }
 
-TEST_F(MixerViewModelTest, UpAndDownWalkMasterThenRowsWithoutWrapping) {
+TEST_F(MixerViewModelTest, ArrowsHomeAndEndWalkMasterThenRowsWithoutWrapping) {
     // Down from nothing selects the master section; up there keeps it.
     EXPECT_TRUE(key(KeyAction::down));
     EXPECT_EQ(target(), KeyboardTarget::master());
@@ -234,9 +237,8 @@ TEST_F(MixerViewModelTest, UpAndDownWalkMasterThenRowsWithoutWrapping) {
     model->keyboardTarget.set(KeyboardTarget::row(99));
     key(KeyAction::down);
     EXPECT_EQ(target(), KeyboardTarget::master());
-}
 
-TEST_F(MixerViewModelTest, HomeAndEnd) {
+    // Home and End, and End with no rows.
     engine->forgetAllSettings();
     engineAddsRow(10, "A");
     engineAddsRow(11, "B");
@@ -279,19 +281,6 @@ TEST_F(MixerViewModelTest, LeftAndRightStepTheVolume) {
     EXPECT_FLOAT_EQ(*model->master.get()->volume, 0.55f);
 }
 
-TEST_F(MixerViewModelTest, LeftAndRightOnAMasterWithoutVolumeAreStillUsed) {
-    MixerSnapshot s = engine->current();
-    s.master = OutputState{"hdmi", "Monitor", std::nullopt, std::nullopt};
-    engine->publish(s);
-    scheduler.runPending();
-    model->keyboardTarget.set(KeyboardTarget::master());
-    int changes = 0;
-    engine->setOnChange([&] { ++changes; });
-    EXPECT_TRUE(key(KeyAction::right));
-    EXPECT_TRUE(key(KeyAction::mute));
-    EXPECT_EQ(changes, 0);
-}
-
 TEST_F(MixerViewModelTest, MuteTogglesTheTarget) {
     EXPECT_FALSE(key(KeyAction::mute)) << "nothing selected: the panel passes the key on";
     model->keyboardTarget.set(KeyboardTarget::row(3)); // muted
@@ -319,9 +308,8 @@ TEST_F(MixerViewModelTest, OutputCyclesRowsThroughTheDevicesAndBackToTheDefault)
     key(KeyAction::output);
     EXPECT_EQ(engineRow(4).outputUID, "builtin");
     EXPECT_EQ(modelRow(4).outputUID, "builtin");
-}
 
-TEST_F(MixerViewModelTest, OutputOnRowsWithNoDevicesStaysOnTheDefault) {
+    // With no devices listed a row stays on the default.
     MixerSnapshot s = engine->current();
     s.outputs.clear();
     engine->publish(s);
@@ -331,7 +319,7 @@ TEST_F(MixerViewModelTest, OutputOnRowsWithNoDevicesStaysOnTheDefault) {
     EXPECT_EQ(engineRow(2).outputUID, std::nullopt);
 }
 
-TEST_F(MixerViewModelTest, OutputOnMasterWrapsAround) {
+TEST_F(MixerViewModelTest, OutputOnMasterWrapsAroundAndNeedsADevice) {
     model->keyboardTarget.set(KeyboardTarget::master());
     std::vector<std::string> seen;
     for (int i = 0; i < 4; ++i) {
@@ -340,15 +328,13 @@ TEST_F(MixerViewModelTest, OutputOnMasterWrapsAround) {
         seen.push_back(engine->current().master->deviceUID);
     }
     EXPECT_EQ(seen, (std::vector<std::string>{"bt", "hdmi", "builtin", "bt"}));
-}
 
-TEST_F(MixerViewModelTest, OutputOnMasterWithOneDeviceKeepsChoosingIt) {
+    // With one device it keeps choosing that one, with none nothing happens.
     MixerSnapshot s = engine->current();
     s.outputs = {{"hdmi", "Monitor", DeviceTransport::hdmi}};
     s.master.reset(); // current device unknown
     engine->publish(s);
     scheduler.runPending();
-    model->keyboardTarget.set(KeyboardTarget::master());
     int changes = 0;
     engine->setOnChange([&] { ++changes; });
     EXPECT_TRUE(key(KeyAction::output));

