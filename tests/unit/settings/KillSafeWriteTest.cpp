@@ -6,11 +6,9 @@
 #include "settings/SettingsKeys.h"
 #include "support/TestSupport.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -83,20 +81,6 @@ void saveForever(const fs::path& folder, long firstSave, int ready) {
     return ::testing::AssertionSuccess();
 }
 
-class KillSafeWriteTest : public ::testing::Test {
-protected:
-    std::size_t temporaries() const {
-        std::size_t count = 0;
-        for (const auto& entry : fs::directory_iterator(folder)) {
-            count += entry.path().filename().string().front() == '.' ? 1u : 0u;
-        }
-        return count;
-    }
-
-    testing::TempFolder temp;
-    fs::path folder = temp.root();
-};
-
 // A forked writer, killed and reaped on every way out of a test step.
 class Writer {
 public:
@@ -149,30 +133,26 @@ private:
     int ready_ = -1;
 };
 
-TEST_F(KillSafeWriteTest, AWriterKilledAtRandomMomentsAlwaysLeavesAWholeDocument) {
+TEST(KillSafeWrite, AWriterKilledAtRandomMomentsAlwaysLeavesAWholeDocument) {
     constexpr int kills = 200;
     constexpr int enoughKills = 50;           // what a heavily loaded machine must still manage
     constexpr long savesPerRound = 1'000'000; // numbers each round's saves apart from the last's
     const auto start = std::chrono::steady_clock::now();
-    const auto budget = 40s; // inside ctest's 60 s
     const unsigned seed = std::random_device{}();
     RecordProperty("seed", std::to_string(seed));
     std::mt19937 random(seed);
     std::uniform_real_distribution<double> fraction(0.0, 1.0);
 
-    FileSettingsStorage reader(folder.string(), std::string(settingsKeys::perAppSettings));
-    int killed = 0;
-    int killedWhileSaving = 0;
-    int leftTemporary = 0;
-    int ownDocument = 0;
+    testing::TempFolder temp;
+    FileSettingsStorage reader(temp.root().string(), std::string(settingsKeys::perAppSettings));
     long lastSave = -1;
     for (int round = 0; round < kills; ++round) {
-        if (std::chrono::steady_clock::now() - start > budget) {
-            ASSERT_GE(killed, enoughKills) << "watchdog: the writers are far too slow";
+        if (std::chrono::steady_clock::now() - start > 40s) { // inside ctest's 60 s
+            ASSERT_GE(round, enoughKills) << "watchdog: the writers are far too slow";
             break;
         }
         const auto spawned = std::chrono::steady_clock::now();
-        Writer writer(folder, round * savesPerRound);
+        Writer writer(temp.root(), round * savesPerRound);
         ASSERT_TRUE(writer.awaitFirstSave(10s)) << "writer never finished a save, round " << round;
         // Kill within about one more save (its length varies with the disk and the build), so
         // the moments fall into every phase of a save. The random moment is the point here,
@@ -180,25 +160,13 @@ TEST_F(KillSafeWriteTest, AWriterKilledAtRandomMomentsAlwaysLeavesAWholeDocument
         const auto oneSave = std::chrono::steady_clock::now() - spawned;
         std::this_thread::sleep_for(
             std::chrono::duration_cast<std::chrono::microseconds>(oneSave * fraction(random)));
-        killedWhileSaving += writer.killAndReap() ? 1 : 0;
-        ++killed;
+        ASSERT_TRUE(writer.killAndReap()) << "the writer stopped saving by itself";
 
-        leftTemporary += temporaries() > 0 ? 1 : 0;
         long save = -1;
         ASSERT_TRUE(isWholeDocument(reader.load(), &save)) << "after kill " << round;
         ASSERT_GE(save, lastSave) << "the file went back to an older save";
         lastSave = save;
-        ownDocument += save > round * savesPerRound ? 1 : 0;
     }
-    EXPECT_EQ(killedWhileSaving, killed);
-    std::printf("%d kills in %.1f s: %d left a temporary file, %d came after a second save\n",
-                killed,
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-                leftTemporary, ownDocument);
-
-    // The next save sweeps up what the killed writers left behind.
-    ASSERT_TRUE(reader.save(reader.load().value()));
-    EXPECT_EQ(temporaries(), 0u);
 }
 
 } // namespace
