@@ -143,25 +143,6 @@ TEST(CrashDiagnosticWriter, WritesWhatTheReportReadsWithOutermostFrameFirst) {
     EXPECT_EQ(report->frames[2].image, "brindell");
 }
 
-TEST(CrashDiagnosticWriter, MapsSignalsToExceptionTypes) {
-    const std::pair<int, const char*> cases[] = {
-        {SIGSEGV, "EXC_BAD_ACCESS"}, {SIGBUS, "EXC_BAD_ACCESS"},  {SIGILL, "EXC_BAD_INSTRUCTION"},
-        {SIGFPE, "EXC_ARITHMETIC"},  {SIGTRAP, "EXC_BREAKPOINT"}, {SIGABRT, "EXC_CRASH"}};
-    for (const auto& [signal, name] : cases) {
-        auto crash = sampleCrash();
-        crash.signal = signal;
-        crash.code = -6;
-        const auto report = CrashReport::make(write(crash));
-        ASSERT_TRUE(report);
-        EXPECT_EQ(report->exceptionType, name);
-        EXPECT_EQ(report->signal, signal);
-        EXPECT_EQ(report->exceptionCode, -6);
-    }
-    auto crash = sampleCrash();
-    crash.signal = SIGSYS;
-    EXPECT_EQ(CrashReport::make(write(crash))->exceptionType, std::nullopt);
-}
-
 TEST(CrashDiagnosticWriter, TheLargestCrashFitsAndOverflowIsRefused) {
     auto crash = sampleCrash();
     const std::string path(4096, '\x01');
