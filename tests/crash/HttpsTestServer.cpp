@@ -1,5 +1,6 @@
 #include "HttpsTestServer.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <csignal>
 #include <fstream>
@@ -9,6 +10,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
+#include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -169,31 +171,22 @@ void HttpsTestServer::serve(int client) {
     std::string data;
     std::size_t headerEnd = std::string::npos;
     Request request;
-    std::size_t bodyLength = 0;
-    bool complete = readUntil(ssl, data, [&] {
-        headerEnd = data.find("\r\n\r\n");
-        return headerEnd != std::string::npos;
-    });
+    bool complete = readUntil(
+        ssl, data, [&] { return (headerEnd = data.find("\r\n\r\n")) != std::string::npos; });
     if (complete) {
-        std::size_t lineEnd = data.find("\r\n");
-        const std::string requestLine = data.substr(0, lineEnd);
-        request.method = requestLine.substr(0, requestLine.find(' '));
-        const auto targetStart = requestLine.find(' ') + 1;
-        request.target = requestLine.substr(targetStart, requestLine.rfind(' ') - targetStart);
-        while (lineEnd < headerEnd) {
-            const std::size_t next = data.find("\r\n", lineEnd + 2);
-            const std::string line = data.substr(lineEnd + 2, next - lineEnd - 2);
-            const auto colon = line.find(':');
-            if (colon != std::string::npos) {
-                std::string value = line.substr(colon + 1);
-                value.erase(0, value.find_first_not_of(' '));
-                request.headers[lower(line.substr(0, colon))] = value;
+        std::istringstream head(data.substr(0, headerEnd + 2));
+        std::string line;
+        head >> request.method >> request.target;
+        std::getline(head, line);
+        while (std::getline(head, line, '\r') && head.ignore()) { // lines end in \r\n
+            if (const auto colon = line.find(':'); colon != std::string::npos) {
+                request.headers[lower(line.substr(0, colon))] =
+                    line.substr(std::min(line.find_first_not_of(' ', colon + 1), line.size()));
             }
-            lineEnd = next;
         }
-        if (auto length = request.headers.find("content-length"); length != request.headers.end()) {
-            bodyLength = std::stoul(length->second);
-        }
+        const auto length = request.headers.find("content-length");
+        const std::size_t bodyLength =
+            length == request.headers.end() ? 0 : std::stoul(length->second);
         complete = readUntil(ssl, data, [&] { return data.size() >= headerEnd + 4 + bodyLength; });
         request.body = data.substr(headerEnd + 4, bodyLength);
     }
