@@ -1,7 +1,6 @@
-// Kills a process that saves the per-app settings in a loop at random moments, many times, and
-// checks that the file left behind is always one whole document.
+// Kills a process that saves a settings file in a loop at random moments, many times, and checks
+// that the file left behind is always one whole document.
 
-#include "settings/AppSettingsStore.h"
 #include "settings/FileSettingsStorage.h"
 #include "settings/SettingsKeys.h"
 #include "support/TestSupport.h"
@@ -13,7 +12,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <memory>
 #include <poll.h>
 #include <random>
 #include <string>
@@ -27,26 +25,20 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// Save number n holds the applications "app.0" ... "app.(n % 64)", all routed to a device whose
-// UID names n and at volume (n % 97 + 1) / 100, so a reader can tell a whole document from a mix
-// of two. The padding makes a document span several blocks.
-const std::string padding(200, 'x');
+// Save number n is "n:" and then 4096 + n % 64 * 100 copies of one letter, so that a reader can
+// tell a whole document from a mix of two, and a document spans several blocks.
+std::string document(long n) {
+    return std::to_string(n) + ":" +
+           std::string(static_cast<std::size_t>(4096 + n % 64 * 100),
+                       static_cast<char>('a' + n % 26));
+}
 
 // Saves until killed; writes one byte to `ready` after the first save.
 void saveForever(const fs::path& folder, long firstSave, int ready) {
-    auto storage = std::make_shared<FileSettingsStorage>(folder.string(),
-                                                         std::string(settingsKeys::perAppSettings));
-    AppSettingsStore store(storage);
+    FileSettingsStorage storage(folder.string(), std::string(settingsKeys::perAppSettings));
     for (long n = firstSave;; ++n) {
-        store.apps().clear();
-        const std::string uid = "device-" + std::to_string(n) + "-" + padding;
-        for (long app = 0; app <= n % 64; ++app) {
-            const std::string bundleID = "app." + std::to_string(app);
-            store.setOutput(uid, bundleID, false);
-            store.setVolume(static_cast<float>(n % 97 + 1) / 100.0f, bundleID, false);
-        }
-        store.flush();
-        if (store.dirty()) {
+        const std::string text = document(n);
+        if (!storage.save(Blob(text.begin(), text.end()))) {
             return; // a failed save: the parent sees an exit instead of its kill
         }
         if (n == firstSave && ::write(ready, "r", 1) != 1) {
@@ -55,27 +47,11 @@ void saveForever(const fs::path& folder, long firstSave, int ready) {
     }
 }
 
-// Whole means: it decodes, and every entry comes from the same save.
 ::testing::AssertionResult isWholeDocument(const std::optional<Blob>& blob, long* saveNumber) {
-    if (!blob) {
-        return ::testing::AssertionFailure() << "no file";
-    }
-    const std::string text(blob->begin(), blob->end());
-    const auto file = AppSettingsStore::File::decode(text);
-    if (!file || file->version != 1 || file->apps.empty()) {
-        return ::testing::AssertionFailure() << "not a document: " << text.substr(0, 200);
-    }
-    const std::string uid = file->apps.begin()->second.outputDeviceUID.value_or("device-");
-    const long save = std::strtol(uid.c_str() + std::string("device-").size(), nullptr, 10);
-    if (file->apps.size() != static_cast<std::size_t>(save % 64 + 1)) {
-        return ::testing::AssertionFailure()
-               << "save " << save << " has " << file->apps.size() << " entries";
-    }
-    for (const auto& [id, setting] : file->apps) {
-        if (setting.outputDeviceUID != uid ||
-            setting.volume != static_cast<float>(save % 97 + 1) / 100.0f) {
-            return ::testing::AssertionFailure() << "entry " << id << " is from another save";
-        }
+    const std::string text = blob ? std::string(blob->begin(), blob->end()) : "no file";
+    const long save = std::strtol(text.c_str(), nullptr, 10);
+    if (text != document(save)) {
+        return ::testing::AssertionFailure() << "not one whole save: " << text.substr(0, 80);
     }
     *saveNumber = save;
     return ::testing::AssertionSuccess();
