@@ -207,22 +207,14 @@ TEST(HotkeyController, WhenTheOldShortcutCannotBeRestoredItIsNotReportedAsRegist
 }
 
 TEST(HotkeyController, OtherRegistrarFailuresReadAsInUseAndStorageFailuresAreIgnored) {
-    struct ThrowingRegistrar final : HotkeyRegistrar {
-        void registerCombo(const HotkeyCombo&, std::function<void()>) override {
-            throw std::runtime_error("connection lost");
-        }
-        void unregister() override {}
+    Rig broken;
+    broken.registrar->onAttempt = [](const HotkeyCombo&) {
+        throw std::runtime_error("connection lost");
     };
-    auto storage = std::make_shared<MemorySettingsStorage>();
-    HotkeyController broken(std::make_shared<ThrowingRegistrar>(), storage);
-    broken.start([] {});
-    EXPECT_EQ(broken.lastProblem(), HotkeyError(HotkeyError::Case::inUse));
-    try {
-        broken.apply(kCmdShiftK);
-        ADD_FAILURE() << "apply succeeded";
-    } catch (const HotkeyError& e) {
-        EXPECT_EQ(e.errorCase(), HotkeyError::Case::inUse);
-    }
+    broken.make();
+    broken.start();
+    EXPECT_EQ(broken.controller->lastProblem(), HotkeyError(HotkeyError::Case::inUse));
+    EXPECT_EQ(broken.applyError(kCmdShiftK), HotkeyError::Case::inUse);
 
     Rig rig;
     rig.storage->failWrites = true;
