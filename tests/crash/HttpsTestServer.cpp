@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cctype>
 #include <csignal>
 #include <fstream>
 #include <netinet/in.h>
@@ -58,13 +59,6 @@ template <typename Done> bool readUntil(SSL* ssl, std::string& data, Done done) 
     return true;
 }
 
-std::string lower(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
 } // namespace
 
 HttpsTestServer::HttpsTestServer(const std::filesystem::path& folder, std::chrono::seconds lifetime)
@@ -107,7 +101,6 @@ HttpsTestServer::HttpsTestServer(const std::filesystem::path& folder, std::chron
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
     socklen_t length = sizeof address;
     check(bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
               listen(listener_, 8) == 0 &&
@@ -180,7 +173,11 @@ void HttpsTestServer::serve(int client) {
         std::getline(head, line);
         while (std::getline(head, line, '\r') && head.ignore()) { // lines end in \r\n
             if (const auto colon = line.find(':'); colon != std::string::npos) {
-                request.headers[lower(line.substr(0, colon))] =
+                std::string name = line.substr(0, colon);
+                std::ranges::transform(name, name.begin(), [](unsigned char c) {
+                    return static_cast<char>(std::tolower(c));
+                });
+                request.headers[name] =
                     line.substr(std::min(line.find_first_not_of(' ', colon + 1), line.size()));
             }
         }
