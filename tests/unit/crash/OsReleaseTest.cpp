@@ -19,11 +19,5 @@ TEST(OsRelease, ReadsVersionIdUnquoted) {
     EXPECT_EQ(osReleaseVersionId(""), std::nullopt);
 }
 
-TEST(OsRelease, TheSystemVersionMakesAReportableOs) {
-    // Whatever this machine runs, the recorded version must carry a version number.
-    const std::string version = systemOsVersion();
-    EXPECT_NE(version.find_first_of("0123456789"), std::string::npos) << version;
-}
-
 } // namespace
 } // namespace brindell

