@@ -12,6 +12,7 @@
 #include "shell/OnboardingState.h"
 #include "shell/OnboardingView.h"
 #include "shell/PanelController.h"
+#include "shell/PanelWidgets.h"
 #include "shell/SettingsView.h"
 #include "shell/ShellController.h"
 #include "shell/ShellWindows.h"
@@ -260,12 +261,7 @@ TEST(ShellWindows, SettingsOpenAsOneWindowFromTheMenuThePanelAndAReopen) {
     window->close();
     launch.shell->togglePanel();
     ASSERT_TRUE(launch.shell->panel().isVisible());
-    QAbstractButton* gear = nullptr;
-    for (auto* button : launch.shell->view().findChildren<QAbstractButton*>()) {
-        if (button->accessibleName() == "Brindell Settings") {
-            gear = button;
-        }
-    }
+    auto* gear = launch.shell->view().footer()->findChild<SymbolButton*>();
     ASSERT_NE(gear, nullptr);
     gear->click();
     EXPECT_FALSE(launch.shell->panel().isVisible());
