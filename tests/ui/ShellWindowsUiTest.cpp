@@ -356,7 +356,7 @@ TEST(ShellWindows, WithoutAGrabTheShortcutSectionPointsToTheDesktopsKeyboardSett
     EXPECT_TRUE(hint->text().endsWith("brindell ctl toggle"));
 }
 
-TEST(ShellWindows, TheSectionsFollowCrashReportingAndTheWindowHeightWithThem) {
+TEST(ShellWindows, ThePrivacySectionAndItsSwitchFollowCrashReportingAndTheConsent) {
     Stored stored = onboarded();
     {
         Launch launch(stored);
@@ -372,6 +372,19 @@ TEST(ShellWindows, TheSectionsFollowCrashReportingAndTheWindowHeightWithThem) {
         EXPECT_TRUE(settings.sampleText()->text().contains("\"frames\""));
         EXPECT_TRUE(
             settings.sampleText()->textInteractionFlags().testFlag(Qt::TextSelectableByMouse));
+
+        // The crash switch shows what the consent holds.
+        launch.shell->start();
+        QCheckBox* toggle = settings.crashToggle();
+        EXPECT_FALSE(toggle->isChecked());
+        toggle->click();
+        EXPECT_TRUE(toggle->isChecked());
+        EXPECT_TRUE(launch.windows->parts().crash->isOn());
+        EXPECT_EQ(launch.diagnostics->subscriberCount(), 1u);
+        stored.consent->failWrites = true;
+        toggle->click();
+        EXPECT_TRUE(toggle->isChecked()) << "a failed write leaves consent on";
+        EXPECT_TRUE(launch.windows->parts().crash->isOn());
     }
     Launch launch(stored, LaunchSetup{.crashReporting = false});
     SettingsView& settings = launch.settings();
@@ -406,23 +419,6 @@ TEST(ShellWindows, TheLoginSwitchRegistersAndShowsAFailure) {
     launch.login->statusAfterRegister = 2;
     launch.windows->parts().launchAtLogin->set(true);
     EXPECT_FALSE(settings.loginItemsButton()->isHidden());
-}
-
-TEST(ShellWindows, TheCrashSwitchShowsWhatTheConsentHolds) {
-    Stored stored = onboarded();
-    Launch launch(stored);
-    launch.shell->start();
-    QCheckBox* toggle = launch.settings().crashToggle();
-    EXPECT_FALSE(toggle->isChecked());
-    toggle->click();
-    EXPECT_TRUE(toggle->isChecked());
-    EXPECT_TRUE(launch.windows->parts().crash->isOn());
-    EXPECT_EQ(launch.diagnostics->subscriberCount(), 1u);
-
-    stored.consent->failWrites = true;
-    toggle->click();
-    EXPECT_TRUE(toggle->isChecked()) << "a failed write leaves consent on";
-    EXPECT_TRUE(launch.windows->parts().crash->isOn());
 }
 
 TEST(ShellWindows, TheWindowsFollowTheDarkAppearance) {
