@@ -73,8 +73,8 @@ TEST(PanelPlacement, AnIconOutsideATopBarIsNoAnchor) {
     EXPECT_EQ(place(380, 300, Rect{1000, 1055, 0, 24}, {laptop}, laptop), fallback);
     // On no display at all.
     EXPECT_EQ(place(380, 300, Rect{-500, 1055, 24, 24}, {laptop}, laptop), fallback);
-    // Only the first display under the icon is judged. Two overlapping displays (mirrored): the
-    // first one is judged even if the second would do.
+    // Two overlapping displays (mirrored): only the first under the icon is judged, even if the
+    // second would do.
     const Screen first{{0, 0, 1920, 1080}, {0, 0, 1920, 1080}};
     const Screen second{{0, 0, 1920, 1080}, {0, 0, 1920, 1055}};
     EXPECT_EQ(place(380, 300, iconAt(1012), {first, second}, second), (Point{770, 1055 - 300 - 8}));
