@@ -31,7 +31,6 @@ QString accessibleText(QWidget* widget, QAccessible::Text text) {
 TEST(MixerView, NoRowsShowsTheNoteAtLeast80High) {
     PreviewMixer mixer(previewSnapshot(PreviewState::empty, 0));
     EXPECT_TRUE(mixer.view->emptyNote()->isVisible());
-    EXPECT_EQ(mixer.view->emptyNote()->text(), "No apps are playing audio");
     EXPECT_GE(mixer.view->emptyNote()->height(), 80);
     EXPECT_FALSE(mixer.view->list()->isVisible());
 }
@@ -73,30 +72,22 @@ TEST(MixerView, RowsFollowTheModelsOrderAndReuseTheirWidgets) {
     EXPECT_EQ(mixer.view->rowView(4), game);
 }
 
-TEST(MixerView, AnInactiveRowIsFadedAndSaysSo) {
+// Browser Helper is inactive and muted; Music plays.
+TEST(MixerView, AnInactiveRowIsFadedAndAMutedOneShowsTheSlashedSpeaker) {
     PreviewMixer mixer;
     SourceRowView* helper = mixer.view->rowView(3);
-    EXPECT_DOUBLE_EQ(helper->rowOpacity(), 0.55);
     auto* effect = qobject_cast<QGraphicsOpacityEffect*>(helper->graphicsEffect());
     ASSERT_NE(effect, nullptr);
     EXPECT_DOUBLE_EQ(effect->opacity(), 0.55);
     EXPECT_EQ(accessibleText(helper, QAccessible::Name), "Browser Helper, not playing now");
     EXPECT_EQ(QAccessible::queryAccessibleInterface(helper)->role(), QAccessible::Grouping);
-
     SourceRowView* music = mixer.view->rowView(1);
     EXPECT_EQ(music->graphicsEffect(), nullptr) << "a playing row is drawn directly";
     EXPECT_EQ(accessibleText(music, QAccessible::Name), "Music");
-}
 
-TEST(MixerView, AMutedRowShowsTheSlashedSpeakerAndAFadedSlider) {
-    PreviewMixer mixer;
-    SourceRowView* helper = mixer.view->rowView(3);
     EXPECT_EQ(helper->muteButton()->symbol(), "speaker.slash.fill");
-    EXPECT_TRUE(helper->muteButton()->isOn());
-    EXPECT_EQ(helper->muteButton()->toolTip(), "Unmute Browser Helper");
     EXPECT_EQ(accessibleText(helper->muteButton(), QAccessible::Name), "Unmute Browser Helper");
     EXPECT_DOUBLE_EQ(helper->slider()->opacity(), 0.45);
-
     QTest::mouseClick(helper->muteButton(), Qt::LeftButton);
     EXPECT_FALSE(mixer.engine->current().rows[2].isMuted);
     EXPECT_EQ(helper->muteButton()->symbol(), "speaker.wave.2.fill");
@@ -110,8 +101,6 @@ TEST(MixerView, SlidersSpeakTheirValueInPercent) {
     EXPECT_EQ(accessibleText(slider, QAccessible::Name), "Music volume");
     mixer.model->setVolume(1, 0.456f);
     EXPECT_EQ(accessibleText(slider, QAccessible::Value), "46 percent");
-    EXPECT_EQ(VolumeSlider::describe(0.456f), "46 percent");
-    EXPECT_EQ(VolumeSlider::describe(0.0f), "0 percent");
     EXPECT_EQ(accessibleText(mixer.view->masterSection()->slider(), QAccessible::Name),
               "Master volume");
     EXPECT_EQ(accessibleText(mixer.view->masterSection()->slider(), QAccessible::Value),
@@ -167,9 +156,7 @@ TEST(MixerView, StatusLinesFollowThePresentation) {
     PreviewMixer mixer(s);
     SymbolTextLabel* waiting = mixer.view->rowView(4)->statusLine();
     EXPECT_TRUE(waiting->isVisible());
-    EXPECT_EQ(waiting->symbol(), "speaker.badge.exclamationmark");
     EXPECT_EQ(waiting->tint(), Tint::warning);
-    EXPECT_EQ(mixer.view->rowView(1)->statusLine()->text(), "Starting\u2026");
     EXPECT_EQ(mixer.view->rowView(1)->statusLine()->tint(), Tint::secondary);
     EXPECT_FALSE(mixer.view->rowView(3)->statusLine()->isVisible());
 }
@@ -186,12 +173,8 @@ TEST(MixerView, TheBannerSitsBetweenTheOutputAndTheList) {
     settle();
     PermissionBannerView* banner = mixer.view->banner();
     ASSERT_TRUE(banner->isVisible());
-    EXPECT_EQ(accessibleText(banner, QAccessible::Name), "Brindell can't hear your apps");
-    EXPECT_EQ(banner->stepTexts(),
-              (QStringList{"1. Press Open Sound Settings.",
-                           "2. Allow Brindell to capture app audio (for a sandboxed install, "
-                           "in its permissions).",
-                           "3. Come back and press Check again while something is playing."}));
+    EXPECT_FALSE(accessibleText(banner, QAccessible::Name).isEmpty());
+    EXPECT_EQ(banner->stepTexts().size(), 3);
     mixer.view->resize(MixerView::panelWidth, mixer.view->preferredHeight());
     settle();
     EXPECT_GT(mixer.view->preferredHeight(), before);
@@ -201,10 +184,8 @@ TEST(MixerView, TheBannerSitsBetweenTheOutputAndTheList) {
     // "Check again" asks the engine to judge afresh.
     auto buttons = banner->findChildren<PanelButton*>();
     ASSERT_EQ(buttons.size(), 2);
-    EXPECT_EQ(buttons[0]->text(), "Open Sound Settings");
     QTest::mouseClick(buttons[0], Qt::LeftButton);
     EXPECT_EQ(soundSettingsOpened, 1);
-    EXPECT_EQ(buttons[1]->text(), "Check again");
     QTest::mouseClick(buttons[1], Qt::LeftButton);
     settle();
     EXPECT_EQ(mixer.engine->current().permission, PermissionState::unknown);
@@ -216,13 +197,11 @@ TEST(MixerView, TheOutputSectionShowsOnlyTheControlsTheDeviceHas) {
     MasterSection* master = mixer.view->masterSection();
     EXPECT_EQ(master->deviceMenu()->text(), "Built-in Speakers");
     EXPECT_TRUE(master->muteButton()->isVisible());
-    EXPECT_EQ(master->muteButton()->symbol(), "speaker.fill");
     EXPECT_EQ(accessibleText(master->muteButton(), QAccessible::Name), "Mute output");
     EXPECT_TRUE(master->volumeLine()->isVisible());
     EXPECT_FALSE(master->noVolumeNote()->isVisible());
 
     QTest::mouseClick(master->muteButton(), Qt::LeftButton);
-    EXPECT_EQ(master->muteButton()->toolTip(), "Unmute");
     EXPECT_EQ(accessibleText(master->muteButton(), QAccessible::Name), "Unmute output");
     EXPECT_DOUBLE_EQ(master->volumeLineOpacity(), 0.5);
 
@@ -232,8 +211,6 @@ TEST(MixerView, TheOutputSectionShowsOnlyTheControlsTheDeviceHas) {
     EXPECT_FALSE(master->muteButton()->isVisible());
     EXPECT_FALSE(master->volumeLine()->isVisible());
     EXPECT_TRUE(master->noVolumeNote()->isVisible());
-    EXPECT_EQ(master->noVolumeNote()->text(),
-              "This output has no software volume. Use your display or device controls.");
 
     mixer.engine->publish(previewSnapshot(PreviewState::noOutput, 0));
     settle();
@@ -254,18 +231,15 @@ TEST(MixerView, TheFooterHintsAtTheKeysAndReachesSettings) {
     MixerViewOptions options;
     options.openSettings = [&] { ++settingsOpened; };
     PreviewMixer mixer(PreviewMixerEngine::cannedSnapshot(), options);
-    EXPECT_EQ(mixer.view->hint()->text(),
-              "\u2191\u2193 choose  \u2190\u2192 volume  M mute  R output");
+    EXPECT_TRUE(mixer.view->hint()->isVisible());
     auto* gear = mixer.view->footer()->findChild<SymbolButton*>();
     ASSERT_NE(gear, nullptr);
-    EXPECT_EQ(gear->toolTip(), "Brindell Settings");
     EXPECT_EQ(accessibleText(gear, QAccessible::Name), "Brindell Settings");
     QTest::mouseClick(gear, Qt::LeftButton);
     EXPECT_EQ(settingsOpened, 1);
 
     auto* reset = mixer.view->footer()->findChild<LinkButton*>();
     ASSERT_NE(reset, nullptr);
-    EXPECT_EQ(reset->text(), "Reset all apps");
     QTest::mouseClick(reset, Qt::LeftButton);
     settle();
     EXPECT_TRUE(mixer.view->rowViews().empty());
@@ -297,7 +271,7 @@ QColor footerFill(MixerView& view) {
     return image.pixelColor(footer.center().x() - 60, footer.bottom() - 2);
 }
 
-TEST(MixerView, ReducedTransparencyDrawsAnOpaqueBackground) {
+TEST(MixerView, ReducedTransparencyDrawsAnOpaqueBackgroundAndDarkADarkOne) {
     MixerViewOptions opaque;
     opaque.forceReducedTransparency = true;
     PreviewMixer forced(PreviewMixerEngine::cannedSnapshot(), opaque);
@@ -313,14 +287,10 @@ TEST(MixerView, ReducedTransparencyDrawsAnOpaqueBackground) {
     desktop.reduceTransparency = true;
     normal.view->setAppearance(desktop);
     EXPECT_EQ(footerFill(*normal.view).alpha(), 255);
-}
-
-TEST(MixerView, DarkAppearanceUsesADarkPalette) {
-    Appearance dark;
-    dark.dark = true;
-    PreviewMixer mixer(PreviewMixerEngine::cannedSnapshot(), {}, dark);
-    EXPECT_TRUE(PanelTheme::isDark(mixer.view->theme().palette()));
-    EXPECT_LT(footerFill(*mixer.view).lightnessF(), 0.3f);
+    desktop.dark = true;
+    normal.view->setAppearance(desktop);
+    EXPECT_TRUE(PanelTheme::isDark(normal.view->theme().palette()));
+    EXPECT_LT(footerFill(*normal.view).lightnessF(), 0.3f);
 }
 
 // The colour on the middle line of a row's slider track at a fraction of its scale, as drawn.
@@ -338,40 +308,29 @@ bool near(const QColor& a, const QColor& b) {
            std::abs(a.blue() - b.blue()) <= 2;
 }
 
-// The sample levels: Music (volume 0.8) plays at 0.4, so its track shows the lighter band up to
-// 0.4 and the accent beyond it up to the knob; muted, waiting and hidden rows show none, and
-// nothing of it reaches screen readers.
+// Music (volume 0.8) plays at 0.4: its track shows the lighter band up to 0.4 and the accent
+// beyond it up to the knob, and nothing of it reaches screen readers. Which rows get a level
+// is the view model's.
 TEST(MixerView, TheLevelIsABandInsideTheTrackOnlyForAudibleRowsWhileShown) {
     for (const bool dark : {false, true}) {
         Appearance look;
         look.dark = dark;
         PreviewMixer mixer(PreviewMixerEngine::cannedSnapshot(), {}, look);
-        SourceRowView* music = mixer.view->rowView(1);
-        VolumeSlider& slider = *music->slider();
-        const QString name = accessibleText(&slider, QAccessible::Name);
-        const QString value = accessibleText(&slider, QAccessible::Value);
+        VolumeSlider& slider = *mixer.view->rowView(1)->slider();
         EXPECT_NEAR(slider.level(), 0.4f, 1e-4);
         const QColor band = slider.levelColor();
         const QColor accent = mixer.view->theme().accent();
         EXPECT_FALSE(near(band, accent)) << "the band stands out from the fill";
-        EXPECT_TRUE(near(trackColor(slider, 0.2), band))
-            << trackColor(slider, 0.2).name().toStdString();
-        EXPECT_TRUE(near(trackColor(slider, 0.6), accent))
-            << trackColor(slider, 0.6).name().toStdString();
-        EXPECT_EQ(accessibleText(&slider, QAccessible::Name), name);
-        EXPECT_EQ(accessibleText(&slider, QAccessible::Value), value);
-        EXPECT_EQ(value, "80 percent");
-
-        EXPECT_EQ(mixer.view->rowView(3)->slider()->level(), 0.0f) << "muted";
-        EXPECT_EQ(mixer.view->rowView(4)->slider()->level(), 0.0f) << "waiting for its device";
+        EXPECT_TRUE(near(trackColor(slider, 0.2), band));
+        EXPECT_TRUE(near(trackColor(slider, 0.6), accent));
+        EXPECT_EQ(accessibleText(&slider, QAccessible::Name), "Music volume");
+        EXPECT_EQ(accessibleText(&slider, QAccessible::Value), "80 percent");
         mixer.engineChangesRow(1, [](MixerRow& row) { row.status = MixerRowStatus::starting(); });
         settle();
         EXPECT_EQ(slider.level(), 0.0f) << "no longer adjusted";
         EXPECT_TRUE(near(trackColor(slider, 0.2), accent));
-
         mixer.view->hide();
-        EXPECT_FALSE(mixer.model->levelsWanted());
-        EXPECT_EQ(mixer.view->rowView(2)->slider()->level(), 0.0f);
+        EXPECT_FALSE(mixer.model->levelsWanted()) << "a hidden view asks for none";
     }
 }
 

@@ -23,9 +23,9 @@ Rect iconAt(double centreX) {
 }
 
 TEST(PanelPlacement, HangsSixBelowTheIconCentredOnIt) {
-    const Point origin = place(380, 300, iconAt(1012), {laptop}, laptop);
-    EXPECT_EQ(origin, (Point{1012 - 190, 1055 - 300 - 6}));
-    EXPECT_EQ(origin.y, 749);
+    EXPECT_EQ(place(380, 300, iconAt(1012), {laptop}, laptop), (Point{1012 - 190, 1055 - 300 - 6}));
+    // Its height is never clamped.
+    EXPECT_EQ(place(380, 2000, iconAt(1012), {laptop}, laptop).y, 1055 - 2000 - 6);
 }
 
 TEST(PanelPlacement, KeepsEightFromTheSides) {
@@ -73,17 +73,11 @@ TEST(PanelPlacement, AnIconOutsideATopBarIsNoAnchor) {
     EXPECT_EQ(place(380, 300, Rect{1000, 1055, 0, 24}, {laptop}, laptop), fallback);
     // On no display at all.
     EXPECT_EQ(place(380, 300, Rect{-500, 1055, 24, 24}, {laptop}, laptop), fallback);
-}
-
-TEST(PanelPlacement, OnlyTheFirstDisplayUnderTheIconCounts) {
-    // Two overlapping displays (mirrored): the first one is judged even if the second would do.
+    // Two overlapping displays (mirrored): only the first under the icon is judged, even if the
+    // second would do.
     const Screen first{{0, 0, 1920, 1080}, {0, 0, 1920, 1080}};
     const Screen second{{0, 0, 1920, 1080}, {0, 0, 1920, 1055}};
     EXPECT_EQ(place(380, 300, iconAt(1012), {first, second}, second), (Point{770, 1055 - 300 - 8}));
-}
-
-TEST(PanelPlacement, HeightIsNeverClamped) {
-    EXPECT_EQ(place(380, 2000, iconAt(1012), {laptop}, laptop).y, 1055 - 2000 - 6);
 }
 
 TEST(PanelPlacement, ConvertsFromAndToTheToolkitsCoordinates) {
@@ -102,7 +96,7 @@ TEST(PanelPlacement, ConvertsFromAndToTheToolkitsCoordinates) {
 }
 
 TEST(PanelPlacement, ThePointerOnTheTopEdgeIsOnThatDisplay) {
-    const Rect frame{0, 0, 1920, 1080};
+    const Rect frame = laptop.frame;
     EXPECT_TRUE(frame.contains({0, 1080}));
     EXPECT_FALSE(frame.contains({0, 0}));
     EXPECT_FALSE(frame.contains({1920, 500}));
@@ -187,23 +181,20 @@ TEST(LayoutKey, OnlyWhatChangesTheHeightChangesTheKey) {
     masterChanged.deviceName = "B";
     EXPECT_EQ(LayoutKey::make(louder, PermissionState::unknown, masterChanged), base);
 
-    EXPECT_NE(LayoutKey::make({row(1), row(2), row(3)}, PermissionState::unknown, master), base);
-    EXPECT_NE(LayoutKey::make({row(2), row(1)}, PermissionState::unknown, master), base);
-    EXPECT_NE(LayoutKey::make({row(1), row(2, MixerRowStatus::starting())},
-                              PermissionState::unknown, master),
-              base);
-    EXPECT_NE(LayoutKey::make({row(1), row(2, MixerRowStatus::ok(), false)},
-                              PermissionState::unknown, master),
-              base);
-    EXPECT_NE(LayoutKey::make(rows, PermissionState::likelyDenied, master), base);
+    const auto unknown = PermissionState::unknown;
+    for (const LayoutKey& other :
+         {LayoutKey::make({row(1), row(2), row(3)}, unknown, master),
+          LayoutKey::make({row(2), row(1)}, unknown, master),
+          LayoutKey::make({row(1), row(2, MixerRowStatus::starting())}, unknown, master),
+          LayoutKey::make({row(1), row(2, MixerRowStatus::ok(), false)}, unknown, master),
+          LayoutKey::make(rows, PermissionState::likelyDenied, master),
+          LayoutKey::make(rows, unknown, OutputState{"a", "A", std::nullopt, false}),
+          LayoutKey::make(rows, unknown, std::nullopt)}) {
+        EXPECT_NE(other, base);
+    }
     EXPECT_NE(
-        LayoutKey::make(rows, PermissionState::unknown, OutputState{"a", "A", std::nullopt, false}),
-        base);
-    EXPECT_NE(LayoutKey::make(rows, PermissionState::unknown, std::nullopt), base);
-    EXPECT_NE(LayoutKey::make({row(1), row(2, MixerRowStatus::captureFailed("x"))},
-                              PermissionState::unknown, master),
-              LayoutKey::make({row(1), row(2, MixerRowStatus::captureFailed("y"))},
-                              PermissionState::unknown, master));
+        LayoutKey::make({row(1), row(2, MixerRowStatus::captureFailed("x"))}, unknown, master),
+        LayoutKey::make({row(1), row(2, MixerRowStatus::captureFailed("y"))}, unknown, master));
 }
 
 PanelKey keyOf(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
@@ -211,27 +202,26 @@ PanelKey keyOf(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
     return panelKey(QKeyEvent(QEvent::KeyPress, key, modifiers, text));
 }
 
-TEST(PanelKeys, ArrowsHomeAndEndHaveTheirCodes) {
-    EXPECT_EQ(keyOf(Qt::Key_Up).keyCode, keycode::upArrow);
-    EXPECT_EQ(keyOf(Qt::Key_Down).keyCode, keycode::downArrow);
-    EXPECT_EQ(keyOf(Qt::Key_Left).keyCode, keycode::leftArrow);
-    EXPECT_EQ(keyOf(Qt::Key_Right).keyCode, keycode::rightArrow);
-    EXPECT_EQ(keyOf(Qt::Key_Home).keyCode, keycode::home);
-    EXPECT_EQ(keyOf(Qt::Key_End).keyCode, keycode::end);
+TEST(PanelKeys, CodesCharactersAndModifiers) {
+    const std::pair<Qt::Key, std::uint16_t> codes[] = {
+        {Qt::Key_Up, keycode::upArrow},     {Qt::Key_Down, keycode::downArrow},
+        {Qt::Key_Left, keycode::leftArrow}, {Qt::Key_Right, keycode::rightArrow},
+        {Qt::Key_Home, keycode::home},      {Qt::Key_End, keycode::end}};
+    for (const auto& [qt, code] : codes) {
+        EXPECT_EQ(keyOf(qt).keyCode, code);
+    }
     // The keypad's arrows are the same keys.
     EXPECT_EQ(keyOf(Qt::Key_Up, Qt::KeypadModifier).keyCode, keycode::upArrow);
     EXPECT_EQ(keyOf(Qt::Key_M).keyCode, PanelKey::unknownKeyCode);
-}
 
-TEST(PanelKeys, CharactersIgnoreModifiers) {
+    // Characters ignore modifiers.
     EXPECT_EQ(keyOf(Qt::Key_M, Qt::NoModifier, "m").characters, "m");
     EXPECT_EQ(keyOf(Qt::Key_M, Qt::ShiftModifier, "M").characters, "m");
     // Ctrl+R types a control character; the key is still R.
     EXPECT_EQ(keyOf(Qt::Key_R, Qt::ControlModifier, QString(QChar(0x12))).characters, "r");
     EXPECT_EQ(keyOf(Qt::Key_Up).characters, "");
-}
 
-TEST(PanelKeys, ModifiersUnderTheirModelNames) {
+    // Modifiers under their model names.
     const PanelKey all = keyOf(Qt::Key_Left, Qt::ShiftModifier | Qt::AltModifier |
                                                  Qt::ControlModifier | Qt::MetaModifier);
     EXPECT_TRUE(all.shift && all.option && all.control && all.command);

@@ -12,6 +12,7 @@
 #include "shell/OnboardingState.h"
 #include "shell/OnboardingView.h"
 #include "shell/PanelController.h"
+#include "shell/PanelWidgets.h"
 #include "shell/SettingsView.h"
 #include "shell/ShellController.h"
 #include "shell/ShellWindows.h"
@@ -25,7 +26,6 @@
 #include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
-#include <stdexcept>
 
 namespace brindell {
 namespace {
@@ -43,20 +43,12 @@ struct Stored {
 
 struct LaunchSetup {
     bool crashReporting = true;
-    std::vector<HotkeyCombo> heldByOthers;
     bool desktopBindsShortcut = false;
 };
-
-LaunchSetup withoutCrashReporting() {
-    LaunchSetup setup;
-    setup.crashReporting = false;
-    return setup;
-}
 
 // One launch of the shell with its windows, over fakes: no X11, no network, no files.
 struct Launch {
     explicit Launch(Stored& stored, LaunchSetup options = {}) {
-        registrar->heldByOthers = options.heldByOthers;
         WindowParts parts;
         parts.updates = std::make_shared<UpdateController>(std::nullopt);
         CrashController::Environment environment;
@@ -96,20 +88,10 @@ struct Launch {
         const OnboardingView* window = onboarding();
         return window != nullptr && window->isVisible();
     }
-    OnboardingView& welcome() const {
-        OnboardingView* window = onboarding();
-        if (window == nullptr) {
-            throw std::logic_error("no onboarding window");
-        }
-        return *window;
-    }
+    OnboardingView& welcome() const { return *onboarding(); }
     SettingsView& settings() {
         windows->openSettings();
-        SettingsView* window = windows->settingsWindow();
-        if (window == nullptr) {
-            throw std::logic_error("openSettings built no window");
-        }
-        return *window;
+        return *windows->settingsWindow();
     }
     void clickTrayIcon() { shell->status().activated(QSystemTrayIcon::Trigger, Qt::NoModifier); }
 
@@ -132,8 +114,6 @@ TEST(ShellWindows, AFirstRunShowsOnboardingAndNeitherTheEngineNorThePanel) {
     Launch launch(stored);
     launch.shell->start();
     ASSERT_TRUE(launch.onboardingShown());
-    EXPECT_EQ(launch.welcome().windowTitle(), "Welcome to Brindell");
-    EXPECT_EQ(launch.welcome().width(), 460);
     EXPECT_EQ(launch.engineStarts, 0);
     EXPECT_EQ(launch.diagnostics->subscriberCount(), 0u);
 
@@ -164,7 +144,6 @@ TEST(ShellWindows, ContinueWithTheOptInStoresConsentAndStartsTheEngine) {
         launch.shell->start();
         QCheckBox* optIn = launch.welcome().crashReportsToggle();
         ASSERT_NE(optIn, nullptr);
-        EXPECT_EQ(optIn->text(), "Send anonymous crash reports (optional)");
         EXPECT_FALSE(optIn->isChecked()) << "off unless ticked";
         optIn->click();
         launch.welcome().continueButton()->click();
@@ -188,16 +167,6 @@ TEST(ShellWindows, ContinueWithTheOptInStoresConsentAndStartsTheEngine) {
     EXPECT_EQ(next.diagnostics->subscriberCount(), 1u);
 }
 
-TEST(ShellWindows, ContinueWithoutTheOptInLeavesCrashReportsOff) {
-    Stored stored;
-    Launch launch(stored);
-    launch.shell->start();
-    launch.welcome().continueButton()->click();
-    EXPECT_FALSE(launch.windows->parts().crash->isOn());
-    EXPECT_FALSE(stored.consent->text());
-    EXPECT_EQ(launch.engineStarts, 1);
-}
-
 TEST(ShellWindows, ContinueAndTheSettingsButtonShowTheMixerWhereverTheTrayIs) {
     Stored stored;
     Launch launch(stored);
@@ -208,7 +177,6 @@ TEST(ShellWindows, ContinueAndTheSettingsButtonShowTheMixerWhereverTheTrayIs) {
 
     QPushButton* showMixer = launch.settings().showMixerButton();
     ASSERT_NE(showMixer, nullptr);
-    EXPECT_EQ(showMixer->text(), "Show mixer");
     showMixer->click();
     EXPECT_TRUE(launch.shell->panel().isVisible());
     showMixer->click();
@@ -233,42 +201,13 @@ TEST(ShellWindows, ReturnContinuesWithTheOptInAsShown) {
 
 TEST(ShellWindows, WithoutCrashReportingThereIsNoOptInAndContinuePassesFalse) {
     Stored stored;
-    Launch launch(stored, withoutCrashReporting());
+    Launch launch(stored, LaunchSetup{.crashReporting = false});
     launch.shell->start();
     EXPECT_EQ(launch.welcome().crashReportsToggle(), nullptr);
     EXPECT_FALSE(launch.welcome().texts().join('\n').contains("crash reports"));
     QTest::keyClick(&launch.welcome(), Qt::Key_Enter, Qt::KeypadModifier);
     EXPECT_EQ(launch.engineStarts, 1);
     EXPECT_FALSE(stored.consent->text());
-}
-
-TEST(ShellWindows, TheWelcomeWindowSaysWhatBrindellDoesInOrder) {
-    Stored stored;
-    Launch launch(stored);
-    launch.windows->showOnboarding();
-    const QStringList texts = launch.welcome().texts();
-    const QStringList expected = {
-        "Welcome to Brindell",
-        "Brindell gives every app its own volume and output device.",
-        "It listens to app audio output",
-        "It never uses the microphone",
-        "Nothing is recorded or stored",
-        "1. Press Continue.",
-        "2. Play something in any app. It appears in the mixer.",
-        "3. Move its slider. You hear the change at once.",
-        "If the audio server does not let Brindell capture app audio, apps keep playing normally "
-        "and the mixer explains what to do.",
-        "Off unless you tick this. If Brindell crashes, it sends the app and system version and "
-        "where in the code it crashed. Never audio, the apps you use, or anything about you. You "
-        "can change this any time in Settings.",
-        "Continue",
-    };
-    qsizetype at = -1;
-    for (const QString& text : expected) {
-        const qsizetype found = texts.indexOf(text);
-        EXPECT_GT(found, at) << text.toStdString();
-        at = found;
-    }
 }
 
 TEST(ShellWindows, FinishingWhenTheRecordCannotBeSavedStillStartsTheEngine) {
@@ -279,6 +218,7 @@ TEST(ShellWindows, FinishingWhenTheRecordCannotBeSavedStillStartsTheEngine) {
         launch.shell->start();
         launch.welcome().continueButton()->click();
         EXPECT_EQ(launch.engineStarts, 1);
+        EXPECT_FALSE(launch.windows->parts().crash->isOn()) << "not ticked";
     }
     Launch next(stored);
     next.shell->start();
@@ -305,7 +245,6 @@ TEST(ShellWindows, SettingsOpenAsOneWindowFromTheMenuThePanelAndAReopen) {
     SettingsView* window = launch.windows->settingsWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(window->windowTitle(), "Brindell Settings");
     EXPECT_EQ(window->size(), QSize(420, 780));
     EXPECT_FALSE(window->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_FALSE(window->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
@@ -322,16 +261,18 @@ TEST(ShellWindows, SettingsOpenAsOneWindowFromTheMenuThePanelAndAReopen) {
     window->close();
     launch.shell->togglePanel();
     ASSERT_TRUE(launch.shell->panel().isVisible());
-    QAbstractButton* gear = nullptr;
-    for (auto* button : launch.shell->view().findChildren<QAbstractButton*>()) {
-        if (button->accessibleName() == "Brindell Settings") {
-            gear = button;
-        }
-    }
+    auto* gear = launch.shell->view().footer()->findChild<SymbolButton*>();
     ASSERT_NE(gear, nullptr);
     gear->click();
     EXPECT_FALSE(launch.shell->panel().isVisible());
     EXPECT_TRUE(window->isVisible());
+
+    // This build checks for no updates, in the window or the tray menu.
+    EXPECT_EQ(window->versionLabel()->text(), "Brindell 1.2.3");
+    EXPECT_NE(window->noUpdatesLabel(), nullptr);
+    EXPECT_EQ(window->checkForUpdatesButton(), nullptr);
+    EXPECT_EQ(window->automaticChecksToggle(), nullptr);
+    EXPECT_EQ(launch.shell->status().menu()->actions().size(), 4);
 }
 
 TEST(ShellWindows, TheIconSwitchHidesAndShowsTheTrayIconAndIsRemembered) {
@@ -340,7 +281,6 @@ TEST(ShellWindows, TheIconSwitchHidesAndShowsTheTrayIconAndIsRemembered) {
     launch.shell->start();
     SettingsView& settings = launch.settings();
     QCheckBox* toggle = settings.iconToggle();
-    EXPECT_EQ(toggle->text(), "Show icon in the system tray");
     ASSERT_TRUE(toggle->isChecked());
     ASSERT_TRUE(launch.shell->status().isVisible());
 
@@ -354,17 +294,15 @@ TEST(ShellWindows, TheIconSwitchHidesAndShowsTheTrayIconAndIsRemembered) {
     toggle->click();
     EXPECT_TRUE(launch.shell->status().isVisible());
     EXPECT_EQ(decodeIconVisibility(*stored.statusItem->load()), true);
-}
 
-TEST(ShellWindows, TheIconSwitchStartsFromTheIconAsTheWindowWasFirstBuilt) {
-    Stored stored = onboarded();
-    stored.statusItem->set(encodeIconVisibility(false));
-    Launch launch(stored);
-    launch.shell->start();
-    EXPECT_FALSE(launch.shell->status().isVisible()) << "remembered across launches";
-    EXPECT_FALSE(launch.settings().iconToggle()->isChecked());
-    launch.shell->setIconVisible(true); // behind the window's back
-    EXPECT_FALSE(launch.settings().iconToggle()->isChecked());
+    // Hidden at the next launch; the switch shows it as the window was first built.
+    toggle->click();
+    Launch next(stored);
+    next.shell->start();
+    EXPECT_FALSE(next.shell->status().isVisible());
+    EXPECT_FALSE(next.settings().iconToggle()->isChecked());
+    next.shell->setIconVisible(true); // behind the window's back
+    EXPECT_FALSE(next.settings().iconToggle()->isChecked());
 }
 
 TEST(ShellWindows, RecordingANewShortcutUpdatesTheShortcutLineAndTheTrayHint) {
@@ -373,34 +311,17 @@ TEST(ShellWindows, RecordingANewShortcutUpdatesTheShortcutLineAndTheTrayHint) {
     launch.shell->start();
     SettingsView& settings = launch.settings();
     EXPECT_EQ(settings.shortcutLabel()->text(), "Ctrl+Shift+Super+M");
-    EXPECT_EQ(settings.iconCaption()->text(),
-              "If the icon is hidden or there is no system tray, press Ctrl+Shift+Super+M "
-              "to open the mixer.");
     EXPECT_TRUE(settings.shortcutMessage()->isHidden());
 
-    settings.recordButton()->click();
-    EXPECT_EQ(settings.recordButton()->text(), "Cancel");
-    EXPECT_FALSE(settings.shortcutMessage()->isHidden());
-    EXPECT_EQ(settings.shortcutMessage()->text(), "Press the new shortcut (Esc to cancel)");
-
     // A refused key keeps recording and says why.
-    const auto flags = [](std::initializer_list<std::uint64_t> each) {
-        std::uint64_t all = 0;
-        for (auto flag : each) {
-            all |= flag;
-        }
-        return all;
-    };
-    launch.keys.send({40, flags({HotkeyModifiers::controlFlag, HotkeyModifiers::optionFlag})});
-    EXPECT_EQ(settings.shortcutMessage()->text(),
-              "Ctrl and Alt together are kept for system shortcuts. Try another.");
+    settings.recordButton()->click();
+    launch.keys.send({40, HotkeyModifiers::controlFlag | HotkeyModifiers::optionFlag});
+    EXPECT_FALSE(settings.shortcutMessage()->isHidden());
     EXPECT_EQ(settings.recordButton()->text(), "Cancel");
 
-    launch.keys.send({40, flags({HotkeyModifiers::optionFlag, HotkeyModifiers::commandFlag})});
+    launch.keys.send({40, HotkeyModifiers::optionFlag | HotkeyModifiers::commandFlag});
     EXPECT_EQ(settings.shortcutLabel()->text(), "Alt+Super+K");
-    EXPECT_EQ(settings.iconCaption()->text(),
-              "If the icon is hidden or there is no system tray, press Alt+Super+K to open "
-              "the mixer.");
+    EXPECT_TRUE(settings.iconCaption()->text().contains("press Alt+Super+K"));
     EXPECT_EQ(settings.recordButton()->text(), "Record");
     EXPECT_TRUE(settings.shortcutMessage()->isHidden());
     const HotkeyCombo altSuperK{40, {HotkeyModifiers::option | HotkeyModifiers::command}};
@@ -412,29 +333,13 @@ TEST(ShellWindows, RecordingANewShortcutUpdatesTheShortcutLineAndTheTrayHint) {
     EXPECT_TRUE(waitFor([&] { return launch.shell->panel().isVisible(); }));
 
     settings.defaultButton()->click();
-    EXPECT_EQ(settings.shortcutLabel()->text(), "Ctrl+Shift+Super+M");
-    EXPECT_NE(settings.iconCaption()->text().indexOf("Ctrl+Shift+Super+M"), -1);
+    EXPECT_TRUE(settings.iconCaption()->text().contains("press Ctrl+Shift+Super+M"));
 
     // Cancel ends recording and the key goes back to the window.
     settings.recordButton()->click();
     settings.recordButton()->click();
     EXPECT_EQ(settings.recordButton()->text(), "Record");
     EXPECT_FALSE(launch.keys.isInstalled());
-}
-
-TEST(ShellWindows, ARefusedSavedShortcutShowsTheFallbackNotice) {
-    Stored stored = onboarded();
-    const HotkeyCombo saved{40, {HotkeyModifiers::option | HotkeyModifiers::command}};
-    stored.hotkey->set(encodeHotkeyCombo(saved));
-    LaunchSetup taken;
-    taken.heldByOthers = {saved};
-    Launch launch(stored, taken);
-    launch.shell->start();
-    SettingsView& settings = launch.settings();
-    EXPECT_EQ(settings.shortcutLabel()->text(), "Ctrl+Shift+Super+M");
-    EXPECT_FALSE(settings.shortcutMessage()->isHidden());
-    EXPECT_EQ(settings.shortcutMessage()->text().toStdString(),
-              HotkeyRecorderModel::fallbackMessage);
 }
 
 TEST(ShellWindows, WithoutAGrabTheShortcutSectionPointsToTheDesktopsKeyboardSettings) {
@@ -444,17 +349,14 @@ TEST(ShellWindows, WithoutAGrabTheShortcutSectionPointsToTheDesktopsKeyboardSett
         launch.shell->start();
         EXPECT_TRUE(launch.settings().desktopShortcutHint()->isHidden());
     }
-    LaunchSetup wayland;
-    wayland.desktopBindsShortcut = true;
-    Launch launch(stored, wayland);
+    Launch launch(stored, LaunchSetup{.desktopBindsShortcut = true});
     launch.shell->start();
     QLabel* hint = launch.settings().desktopShortcutHint();
     EXPECT_FALSE(hint->isHidden());
     EXPECT_TRUE(hint->text().endsWith("brindell ctl toggle"));
-    EXPECT_TRUE(hint->text().contains("keyboard settings"));
 }
 
-TEST(ShellWindows, TheSectionsFollowCrashReportingAndTheWindowHeightWithThem) {
+TEST(ShellWindows, ThePrivacySectionAndItsSwitchFollowCrashReportingAndTheConsent) {
     Stored stored = onboarded();
     {
         Launch launch(stored);
@@ -462,44 +364,34 @@ TEST(ShellWindows, TheSectionsFollowCrashReportingAndTheWindowHeightWithThem) {
         EXPECT_EQ(settings.sectionHeaders(),
                   (QStringList{"Shortcut", "System tray", "Startup", "Updates", "Privacy"}));
         EXPECT_EQ(settings.height(), 780);
-        EXPECT_EQ(settings.crashToggle()->text(), "Send anonymous crash reports");
-        EXPECT_TRUE(settings.crashCaption()->text().startsWith(
-            "Off by default. If Brindell crashes, it sends the app and system version and where "
-            "in the code it crashed, only while this is on."));
-        EXPECT_TRUE(settings.crashCaption()->text().endsWith("identifies you or your computer."));
         EXPECT_EQ(settings.privacyLink(), nullptr) << "no privacy address configured";
         // The sample report, collapsed at first.
         EXPECT_TRUE(settings.sampleText()->isHidden());
-        EXPECT_EQ(settings.sampleDisclosure()->text(), "What a report contains");
         settings.sampleDisclosure()->click();
         EXPECT_FALSE(settings.sampleText()->isHidden());
         EXPECT_TRUE(settings.sampleText()->text().contains("\"frames\""));
         EXPECT_TRUE(
             settings.sampleText()->textInteractionFlags().testFlag(Qt::TextSelectableByMouse));
+
+        // The crash switch shows what the consent holds.
+        launch.shell->start();
+        QCheckBox* toggle = settings.crashToggle();
+        EXPECT_FALSE(toggle->isChecked());
+        toggle->click();
+        EXPECT_TRUE(toggle->isChecked());
+        EXPECT_TRUE(launch.windows->parts().crash->isOn());
+        EXPECT_EQ(launch.diagnostics->subscriberCount(), 1u);
+        stored.consent->failWrites = true;
+        toggle->click();
+        EXPECT_TRUE(toggle->isChecked()) << "a failed write leaves consent on";
+        EXPECT_TRUE(launch.windows->parts().crash->isOn());
     }
-    Launch launch(stored, withoutCrashReporting());
+    Launch launch(stored, LaunchSetup{.crashReporting = false});
     SettingsView& settings = launch.settings();
     EXPECT_EQ(settings.sectionHeaders(),
               (QStringList{"Shortcut", "System tray", "Startup", "Updates"}));
     EXPECT_EQ(settings.height(), 640);
     EXPECT_EQ(settings.privacySection(), nullptr);
-    EXPECT_EQ(settings.size().width(), 420);
-}
-
-TEST(ShellWindows, ThisBuildSaysItDoesNotCheckForUpdates) {
-    Stored stored = onboarded();
-    Launch launch(stored);
-    launch.shell->start();
-    SettingsView& settings = launch.settings();
-    EXPECT_EQ(settings.versionLabel()->text(), "Brindell 1.2.3");
-    ASSERT_NE(settings.noUpdatesLabel(), nullptr);
-    EXPECT_EQ(settings.noUpdatesLabel()->text(), "This build does not check for updates.");
-    EXPECT_EQ(settings.checkForUpdatesButton(), nullptr);
-    EXPECT_EQ(settings.automaticChecksToggle(), nullptr);
-    // Nor does the tray menu offer it.
-    for (QAction* action : launch.shell->status().menu()->actions()) {
-        EXPECT_NE(action->text(), "Check for Updates\u2026");
-    }
 }
 
 TEST(ShellWindows, TheLoginSwitchRegistersAndShowsAFailure) {
@@ -507,7 +399,6 @@ TEST(ShellWindows, TheLoginSwitchRegistersAndShowsAFailure) {
     Launch launch(stored);
     SettingsView& settings = launch.settings();
     QCheckBox* toggle = settings.loginToggle();
-    EXPECT_EQ(toggle->text(), "Open Brindell at login");
     EXPECT_FALSE(toggle->isChecked());
     EXPECT_TRUE(settings.loginItemsButton()->isHidden());
 
@@ -521,32 +412,13 @@ TEST(ShellWindows, TheLoginSwitchRegistersAndShowsAFailure) {
     EXPECT_EQ(launch.login->unregisterCalls, 1);
     EXPECT_TRUE(toggle->isChecked()) << "the switch shows what really holds";
     EXPECT_FALSE(settings.loginMessage()->isHidden());
-    EXPECT_EQ(settings.loginMessage()->text(),
-              "Could not turn off opening at login: the autostart folder is read-only");
+    EXPECT_TRUE(settings.loginMessage()->text().endsWith("the autostart folder is read-only"));
 
     // Approval pending: the switch is on and the login-items button appears.
     launch.login->failure.reset();
     launch.login->statusAfterRegister = 2;
     launch.windows->parts().launchAtLogin->set(true);
     EXPECT_FALSE(settings.loginItemsButton()->isHidden());
-    EXPECT_EQ(settings.loginItemsButton()->text(), "Open Login Items");
-}
-
-TEST(ShellWindows, TheCrashSwitchShowsWhatTheConsentHolds) {
-    Stored stored = onboarded();
-    Launch launch(stored);
-    launch.shell->start();
-    QCheckBox* toggle = launch.settings().crashToggle();
-    EXPECT_FALSE(toggle->isChecked());
-    toggle->click();
-    EXPECT_TRUE(toggle->isChecked());
-    EXPECT_TRUE(launch.windows->parts().crash->isOn());
-    EXPECT_EQ(launch.diagnostics->subscriberCount(), 1u);
-
-    stored.consent->failWrites = true;
-    toggle->click();
-    EXPECT_TRUE(toggle->isChecked()) << "a failed write leaves consent on";
-    EXPECT_TRUE(launch.windows->parts().crash->isOn());
 }
 
 TEST(ShellWindows, TheWindowsFollowTheDarkAppearance) {

@@ -53,34 +53,21 @@ TEST(SliderDrag, TheKnobFollowsOnlyThePointerWhileTheEnginePublishes) {
                         static_cast<float>(pointerValue) / VolumeSlider::steps)
             << "each move goes to the engine";
 
-        // Meanwhile the engine publishes other values for this row, a new app appears,
-        // and the row's box is set from elsewhere: none of it moves the knob.
+        // Meanwhile the engine publishes another value for this row and the row's box is set
+        // from elsewhere: neither moves the knob (what the list does is the view model's).
         mixer.engineChangesRow(1, [](MixerRow& row) { row.volume = 0.95f; });
-        mixer.engine->publish([&] {
-            MixerSnapshot s = mixer.engine->current();
-            MixerRow extra;
-            extra.pid = 50 + static_cast<int>(target * 10);
-            extra.name = "Newcomer";
-            s.rows.push_back(extra);
-            return s;
-        }());
         mixer.model->volumeBox(1)->setValue(0.1f);
         settle();
         EXPECT_EQ(slider.value(), pointerValue) << "the knob stays under the pointer";
-        EXPECT_EQ(mixer.view->rowViews().size(), 4u) << "the list waits for the drag's end";
     }
 
-    const int released = slider.value();
     QTest::mouseRelease(&slider, Qt::LeftButton, Qt::NoModifier,
                         QPoint(xFor(slider, 0.3f), slider.height() / 2));
     settle();
     EXPECT_FALSE(slider.isTracking());
     EXPECT_FALSE(mixer.model->draggingPID());
-    // After the drag the list catches up, and the knob shows the engine's value again.
-    EXPECT_GT(mixer.view->rowViews().size(), 4u);
-    EXPECT_EQ(mixer.view->rowView(1)->slider(), &slider);
+    // After the drag the knob shows the engine's value again.
     EXPECT_EQ(slider.value(), qRound(mixer.engine->current().rows[0].volume * 1000));
-    (void)released;
 
     mixer.engineChangesRow(1, [](MixerRow& row) { row.volume = 0.25f; });
     settle();

@@ -10,21 +10,7 @@
 namespace brindell {
 namespace {
 
-TEST(StatusItem, RemembersWhetherTheIconIsShown) {
-    auto storage = std::make_shared<MemorySettingsStorage>(R"({"version":1,"visible":false})");
-    {
-        StatusItemController hidden(std::nullopt, storage);
-        EXPECT_FALSE(hidden.isVisible());
-        EXPECT_FALSE(hidden.anchorRect()) << "a hidden icon is no anchor";
-        hidden.setVisible(true);
-        EXPECT_TRUE(hidden.isVisible());
-    }
-    EXPECT_EQ(storage->text(), R"({"version":1,"visible":true})");
-    StatusItemController next(std::nullopt, storage);
-    EXPECT_TRUE(next.isVisible());
-}
-
-TEST(StatusItem, AMissingOrUnreadableRecordShowsTheIcon) {
+TEST(StatusItem, OnlyARecordOfAHiddenIconHidesIt) {
     for (const char* stored : {"", "not json", R"({"version":2,"visible":false})",
                                R"({"version":1,"visible":"no"})", R"([false])"}) {
         auto storage = std::make_shared<MemorySettingsStorage>(stored);
@@ -33,13 +19,10 @@ TEST(StatusItem, AMissingOrUnreadableRecordShowsTheIcon) {
     }
     StatusItemController unsaved(std::nullopt, std::make_shared<MemorySettingsStorage>());
     EXPECT_TRUE(unsaved.isVisible());
-}
-
-TEST(StatusItem, TheTooltipNamesASpecialBuild) {
-    StatusItemController plain;
-    EXPECT_EQ(plain.trayIcon().toolTip(), "Brindell");
-    StatusItemController nightly(QStringLiteral("NIGHTLY"));
-    EXPECT_EQ(nightly.trayIcon().toolTip(), "Brindell (nightly)");
+    StatusItemController hidden(
+        std::nullopt, std::make_shared<MemorySettingsStorage>(R"({"version":1,"visible":false})"));
+    EXPECT_FALSE(hidden.isVisible());
+    EXPECT_FALSE(hidden.anchorRect()) << "a hidden icon is no anchor";
 }
 
 TEST(StatusItem, WithoutAnUpdateCheckTheMenuHasFourEntries) {
@@ -94,20 +77,23 @@ TEST(StatusItem, TheDrawnIconStandsOutOnDarkAndLightTrays) {
     const QColor darkTray(0x2b, 0x2b, 0x2b);
     const QColor lightTray(0xf0, 0xf0, 0xf0);
     const QPalette light = PanelTheme::lightPalette();
-    // The desktop's colour scheme decides over the application's palette.
-    EXPECT_GE(iconContrastOn({std::nullopt, true, std::nullopt}, light, darkTray), 3.0);
-    EXPECT_GE(iconContrastOn({std::nullopt, false, std::nullopt}, light, lightTray), 3.0);
-    // The colours the tray names decide over the scheme (a dark panel on a light desktop).
-    EXPECT_GE(iconContrastOn({QColor(0xee, 0xee, 0xee), false, std::nullopt}, light, darkTray),
-              3.0);
-    EXPECT_GE(iconContrastOn({QColor(0x20, 0x20, 0x20), true, std::nullopt}, light, lightTray),
-              3.0);
-    // The tray's background as read from the screen decides over the scheme, and over a named
-    // colour that does not stand out on it (a panel given its own colour, an unthemed tray).
-    EXPECT_GE(iconContrastOn({std::nullopt, false, darkTray}, light, darkTray), 3.0);
-    EXPECT_GE(iconContrastOn({std::nullopt, true, lightTray}, light, lightTray), 3.0);
-    EXPECT_GE(iconContrastOn({QColor(0x20, 0x20, 0x20), false, darkTray}, light, darkTray), 3.0);
-    EXPECT_GE(iconContrastOn({QColor(0xee, 0xee, 0xee), true, lightTray}, light, lightTray), 3.0);
+    const QColor lightName(0xee, 0xee, 0xee);
+    const QColor darkName(0x20, 0x20, 0x20);
+    // The desktop's colour scheme decides over the application's palette; the colours the tray
+    // names decide over the scheme (a dark panel on a light desktop); the tray's background as
+    // read from the screen decides over both when the named colour does not stand out on it
+    // (a panel given its own colour, an unthemed tray).
+    const std::pair<TrayColors, QColor> cases[] = {{{std::nullopt, true, std::nullopt}, darkTray},
+                                                   {{std::nullopt, false, std::nullopt}, lightTray},
+                                                   {{lightName, false, std::nullopt}, darkTray},
+                                                   {{darkName, true, std::nullopt}, lightTray},
+                                                   {{std::nullopt, false, darkTray}, darkTray},
+                                                   {{std::nullopt, true, lightTray}, lightTray},
+                                                   {{darkName, false, darkTray}, darkTray},
+                                                   {{lightName, true, lightTray}, lightTray}};
+    for (const auto& [colors, tray] : cases) {
+        EXPECT_GE(iconContrastOn(colors, light, tray), 3.0) << tray.name().toStdString();
+    }
     const QColor amber(0xff, 0xc0, 0x30);
     EXPECT_EQ(trayIconColor({amber, std::nullopt, darkTray}, light), amber)
         << "a named colour that stands out is the tray's own choice";

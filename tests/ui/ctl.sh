@@ -92,14 +92,6 @@ kill "$watcher"
 wait "$watcher" 2>/dev/null || true
 watcher=
 ctl 0 unmute 2
-"$brindell" ctl watch >"$work/watch" 2>"$work/watch.err" &
-watcher=$!
-await watched 1 || fail "watch printed nothing: $(cat "$work/watch.err")"
-kill "$watcher"
-wait "$watcher" 2>/dev/null || true
-watcher=
-cp "$work/watch" "$work/out"
-has "^Music (1): 55%; Video Call (2): 100%, on bt; "
 
 # Each command, as the list and master then show it.
 ctl 0 set-volume com.example.music 0.3

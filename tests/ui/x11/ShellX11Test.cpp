@@ -54,13 +54,17 @@ bool has(const std::vector<xcb_atom_t>& states, const char* name) {
     return std::find(states.begin(), states.end(), atom(name)) != states.end();
 }
 
-TEST(PanelWindow, StaysOutOfTheTaskbarAndPagerEveryTimeItShows) {
+TEST(PanelWindow, OpensUnderTheClickAndStaysOutOfTheTaskbarAndPagerEveryTimeItShows) {
     PreviewMixer mixer;
     MixerView* view = mixer.view.release();
     PanelController panel(view, mixer.mainQueue);
     for (int showing = 0; showing < 2; ++showing) {
-        panel.show(std::nullopt, QPoint(700, 10));
+        panel.show(std::nullopt, QPoint(700, 10)); // clicked in a tray along the top
         settle();
+        const QRect frame = panel.panel()->geometry();
+        EXPECT_EQ(frame.x() + frame.width() / 2, 700);
+        EXPECT_GT(frame.top(), 10);
+        EXPECT_LT(frame.top(), 30);
         const auto states = windowStates(panel.panel()->winId());
         EXPECT_TRUE(has(states, "_NET_WM_STATE_SKIP_TASKBAR")) << "showing " << showing;
         EXPECT_TRUE(has(states, "_NET_WM_STATE_SKIP_PAGER")) << "showing " << showing;
@@ -71,19 +75,6 @@ TEST(PanelWindow, StaysOutOfTheTaskbarAndPagerEveryTimeItShows) {
                             atom("_NET_WM_STATE"));
         xcb_flush(connection());
     }
-}
-
-TEST(PanelWindow, OpensUnderThePointClickedInATopTray) {
-    PreviewMixer mixer;
-    MixerView* view = mixer.view.release();
-    PanelController panel(view, mixer.mainQueue);
-    panel.show(std::nullopt, QPoint(700, 10));
-    settle();
-    const QRect frame = panel.panel()->geometry();
-    EXPECT_EQ(frame.x() + frame.width() / 2, 700);
-    EXPECT_GT(frame.top(), 10);
-    EXPECT_LT(frame.top(), 30);
-    panel.hide();
 }
 
 // A tray manager as na-tray based trays (Xfce's, MATE's) run it: the selection's owner names
@@ -117,9 +108,6 @@ TEST(TrayIconColour, FollowsTheColoursTheTrayNames) {
         const auto foreground = x11TrayForeground();
         ASSERT_TRUE(foreground);
         EXPECT_EQ(foreground->rgb(), QColor(0xee, 0xee, 0xee).rgb());
-        // It decides over a light colour scheme.
-        EXPECT_EQ(trayIconColor({foreground, false, std::nullopt}, QApplication::palette()).rgb(),
-                  QColor(0xee, 0xee, 0xee).rgb());
     }
     settle();
     EXPECT_FALSE(x11TrayForeground()) << "the tray left";
