@@ -114,7 +114,12 @@ TEST_F(GraphMirrorTest, ARunningProcessKeepsItsObjectBetweenOneStreamAndTheNext)
     EXPECT_NE(*mirror.processObject(4242), *object);
 }
 
-TEST(GraphMirrorProbeTest, ProcIsAskedWhetherAProcessRuns) {
+TEST(GraphMirrorProbeTest, ProcIsAskedWhetherAProcessRunsAndWhichProgram) {
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").filename();
+    EXPECT_TRUE(GraphMirror::processRunsProgram(::getpid(), self));
+    EXPECT_TRUE(GraphMirror::processRunsProgram(::getpid(), ""));
+    EXPECT_FALSE(GraphMirror::processRunsProgram(::getpid(), "mpv"));
+    EXPECT_FALSE(GraphMirror::processRunsProgram(firstClientIdentity, ""));
     EXPECT_TRUE(GraphMirror::processIsRunning(::getpid()));
     EXPECT_FALSE(GraphMirror::processIsRunning(0));
     EXPECT_FALSE(GraphMirror::processIsRunning(-1));
@@ -214,14 +219,6 @@ TEST_F(GraphMirrorTest, ClientsInOtherPidNamespacesAreEachTheirOwnProcess) {
     mirror.remove(85);
     mirror.remove(84);
     EXPECT_FALSE(mirror.processObject(firstClientIdentity + static_cast<pid_type>(first)));
-}
-
-TEST(GraphMirrorProbeTest, ProcSaysWhichProgramAProcessRuns) {
-    const std::string self = std::filesystem::read_symlink("/proc/self/exe").filename();
-    EXPECT_TRUE(GraphMirror::processRunsProgram(::getpid(), self));
-    EXPECT_TRUE(GraphMirror::processRunsProgram(::getpid(), ""));
-    EXPECT_FALSE(GraphMirror::processRunsProgram(::getpid(), "mpv"));
-    EXPECT_FALSE(GraphMirror::processRunsProgram(firstClientIdentity, ""));
 }
 
 TEST_F(GraphMirrorTest, PlayingProcessesAreThoseWithARunningPlaybackStream) {
@@ -332,15 +329,6 @@ TEST_F(GraphMirrorTest, AnAudioProcessTakesItsApplicationIDFromItsStreamsThenIts
     }
 }
 
-TEST_F(GraphMirrorTest, EventsForUnknownObjectsChangeNothing) {
-    mirror.remove(77);
-    mirror.updateProperties(77, {{"application.process.id", "5"}});
-    mirror.setFailed(77, true);
-    EXPECT_FALSE(mirror.find(77));
-    EXPECT_FALSE(mirror.processObject(5));
-    EXPECT_TRUE(mirror.devices().empty());
-}
-
 TEST_F(GraphMirrorTest, DevicesListInCreationOrderWithNamesChannelsAndAliveness) {
     sink(50, "later");   // serial 100
     sink(40, "earlier"); // serial 101: creation order, not id order, is the system's order
@@ -446,7 +434,14 @@ TEST_F(GraphMirrorTest, DefaultSinkIsReadFromWirePlumbersJsonAndBadValuesGiveNon
     EXPECT_NO_THROW(nodeNameValue(std::string("bad \xff bytes")));
 }
 
-TEST_F(GraphMirrorTest, MetadataAboutANodeGoesWithTheNode) {
+TEST_F(GraphMirrorTest, MetadataAboutANodeGoesWithTheNodeAndUnknownObjectsChangeNothing) {
+    mirror.remove(77);
+    mirror.updateProperties(77, {{"application.process.id", "5"}});
+    mirror.setFailed(77, true);
+    EXPECT_FALSE(mirror.find(77));
+    EXPECT_FALSE(mirror.processObject(5));
+    EXPECT_TRUE(mirror.devices().empty());
+
     add(Kind::node, 5, {{"media.class", "Stream/Output/Audio"}});
     mirror.setMetadata(5, "target.object", "Spa:String", "x");
     mirror.setMetadata(5, "target.node", "Spa:Id", "-1");

@@ -3,9 +3,11 @@
 #include "support/LevelMeter.h"
 #include "support/TestFiles.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <thread>
 
 namespace brindell {
@@ -38,18 +40,31 @@ protected:
 
     // The last line of the panel's trace that starts with prefix.
     std::string lastTrace(const std::string& prefix) const {
-        const std::string text = readFile(panelLog);
+        std::istringstream text(readFile(panelLog));
         std::string found;
-        std::size_t start = 0;
-        while (start < text.size()) {
-            const std::size_t end = text.find('\n', start);
-            const std::string line = text.substr(start, end - start);
-            if (line.rfind(prefix, 0) == 0) {
-                found = line;
-            }
-            start = end == std::string::npos ? text.size() : end + 1;
+        for (std::string line; std::getline(text, line);) {
+            found = line.rfind(prefix, 0) == 0 ? line : found;
         }
         return found;
+    }
+
+    // The shortcut is grabbed once brindell runs; presses it until the panel shows every row.
+    // A press that finds the panel open closes it, so each round looks at the last event.
+    bool showPanel(const std::vector<std::string>& rows) {
+        return testing::waitUntil(
+            [&] {
+                const std::string last = lastTrace("");
+                if (last.rfind("shown", 0) == 0 &&
+                    std::all_of(rows.begin(), rows.end(), [&](const std::string& row) {
+                        return last.find(row) != std::string::npos;
+                    })) {
+                    return true;
+                }
+                press("ctrl+shift+super+m");
+                testing::waitUntil([&] { return lastTrace("") != last; }, 2s);
+                return false;
+            },
+            30s);
     }
 
     // Presses keys at once (no delay between key down and up) and returns how many
@@ -105,20 +120,7 @@ TEST_F(ShellEndToEnd, TheShortcutOpensThePanelAndItsKeysChangeTheChosenAppsLevel
     const std::string toneRow =
         "\"" + std::string(testing::toneAppName) + "\" " + std::to_string(tone->pid()) + " ";
     const std::string pulseRow = "\" " + std::to_string(pulse->pid()) + " ";
-    // The shortcut is grabbed once brindell runs; press it until the panel shows both apps.
-    // A press that finds the panel open closes it, so each round looks at the last event.
-    const bool shown = testing::waitUntil(
-        [&] {
-            const std::string last = lastTrace("");
-            if (last.rfind("shown", 0) == 0 && last.find(toneRow) != std::string::npos &&
-                last.find(pulseRow) != std::string::npos) {
-                return true;
-            }
-            press("ctrl+shift+super+m");
-            testing::waitUntil([&] { return lastTrace("") != last; }, 2s);
-            return false;
-        },
-        30s);
+    const bool shown = showPanel({toneRow, pulseRow});
     ASSERT_TRUE(shown) << readFile(panelLog) << session.logs();
     EXPECT_TRUE(brindell->running());
 
@@ -167,17 +169,7 @@ TEST_F(ShellEndToEnd, WithWirePlumberFrozenThePanelAnswersAtOnceAndCatchesUpAfte
     ASSERT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0, 0, 0.5}), 10s)) << speakers.recent();
     auto brindell = startBrindell();
     const std::string toneRow = "\"" + std::string(testing::toneAppName) + "\" ";
-    const bool shown = testing::waitUntil(
-        [&] {
-            const std::string last = lastTrace("");
-            if (last.rfind("shown", 0) == 0 && last.find(toneRow) != std::string::npos) {
-                return true;
-            }
-            press("ctrl+shift+super+m");
-            testing::waitUntil([&] { return lastTrace("") != last; }, 2s);
-            return false;
-        },
-        30s);
+    const bool shown = showPanel({toneRow});
     ASSERT_TRUE(shown) << readFile(panelLog) << session.logs();
     ASSERT_TRUE(answer("ctrl+shift+super+m", "hidden"));
 
