@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -38,9 +37,7 @@ void writeFile(const fs::path& path, const std::string& text) {
 AudioSession::AudioSession() : AudioSession(Clock{}) {}
 
 AudioSession::AudioSession(Clock clock) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/brindell-audio-XXXXXX";
+    std::string pattern = (fs::temp_directory_path() / "brindell-audio-XXXXXX").native();
     if (mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("cannot make a temporary folder");
     }
@@ -62,24 +59,11 @@ AudioSession::AudioSession(Clock clock) {
         environment_["DISPLAY"] = "";
         environment_["WAYLAND_DISPLAY"] = "";
 
-        // dbus first: WirePlumber and pipewire-pulse expect a session bus.
-        int addressPipe[2];
-        if (pipe2(addressPipe, O_CLOEXEC) != 0) {
-            throw std::runtime_error("pipe failed");
-        }
-        {
-            ChildProcess::Options options;
-            options.argv = {"dbus-daemon", "--session", "--nofork", "--nopidfile",
-                            "--print-address=3"};
-            options.environment = environment_;
-            options.logFile = folder_ + "/dbus.log";
-            options.extraFd = addressPipe[1];
-            dbus_ = std::make_unique<ChildProcess>(options);
-        }
-        close(addressPipe[1]);
-        // dbus writes one line with its address.
-        const std::string address = readLineFrom(addressPipe[0], 10s).value_or("");
-        close(addressPipe[0]);
+        // dbus first: WirePlumber and pipewire-pulse expect a session bus. It writes one line
+        // with its address.
+        dbus_ = startDaemon("dbus-daemon",
+                            {"--session", "--nofork", "--nopidfile", "--print-address=1"}, true);
+        const std::string address = dbus_->readLine(10s).value_or("");
         if (address.empty()) {
             throw std::runtime_error("dbus-daemon gave no address");
         }
@@ -160,12 +144,14 @@ void AudioSession::writeConfiguration(const Clock& clock) {
 }
 
 std::unique_ptr<ChildProcess> AudioSession::startDaemon(const std::string& program,
-                                                        std::vector<std::string> args) {
+                                                        std::vector<std::string> args,
+                                                        bool pipeStdout) {
     ChildProcess::Options options;
     options.argv = {program};
     options.argv.insert(options.argv.end(), args.begin(), args.end());
     options.environment = environment_;
     options.logFile = folder_ + "/" + program + ".log";
+    options.pipeStdout = pipeStdout;
     return std::make_unique<ChildProcess>(options);
 }
 
@@ -220,7 +206,7 @@ void AudioSession::startWirePlumber(const std::string& expectedDefault) {
 
 std::string AudioSession::logs() const {
     std::string text;
-    for (const char* name : {"pipewire", "wireplumber", "pipewire-pulse", "dbus"}) {
+    for (const char* name : {"pipewire", "wireplumber", "pipewire-pulse", "dbus-daemon"}) {
         const std::string path = folder_ + "/" + name + ".log";
         if (fs::exists(path)) {
             text += "--- " + std::string(name) + ".log\n" + tailOfFile(path, 15);

@@ -103,7 +103,8 @@ public:
 
 private:
     std::unique_ptr<ChildProcess> startDaemon(const std::string& program,
-                                              std::vector<std::string> args = {});
+                                              std::vector<std::string> args = {},
+                                              bool pipeStdout = false);
     void writeConfiguration(const Clock& clock);
 
     std::string folder_;

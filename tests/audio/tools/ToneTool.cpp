@@ -76,8 +76,7 @@ struct Tool {
     bool impulse = false;
     std::vector<std::unique_ptr<Stream>> streams;
     std::string input;
-    std::string self;
-    std::vector<std::string> options; // as given, for a forked child
+    std::vector<std::string> options; // the program and its options as given, for a child
 };
 
 void say(const std::string& line) {
@@ -181,7 +180,6 @@ bool openStream(Tool& tool, const Tone& tone) {
 
 void forkPlayer(Tool& tool, const std::string& tone) {
     std::vector<std::string> args = tool.options;
-    args.insert(args.begin(), tool.self);
     args.insert(args.end(), {"--name", tool.name + "-child", tone});
     std::vector<char*> argv;
     for (auto& a : args) {
@@ -198,7 +196,7 @@ void forkPlayer(Tool& tool, const std::string& tone) {
         // Its standard input is not ours: the child takes no commands.
         const int devNull = open("/dev/null", O_RDONLY);
         dup2(devNull, 0);
-        execv(argv[0], argv.data());
+        execv("/proc/self/exe", argv.data());
         _exit(127);
     }
     say(child > 0 ? "forked " + std::to_string(child) : "fork failed");
@@ -257,6 +255,7 @@ void onSignal(void* data, int /*signo*/) {
 
 int main(int argc, char** argv) {
     Tool tool;
+    tool.options = {argv[0]};
     std::vector<Tone> tones;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -277,12 +276,6 @@ int main(int argc, char** argv) {
         tool.options.insert(tool.options.end(), argv + i - (arg == "--impulse" ? 0 : 1),
                             argv + i + 1);
     }
-    char self[4096] = {};
-    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) {
-        std::strncpy(self, argv[0], sizeof self - 1);
-    }
-    tool.self = self;
-
     pw_init(&argc, &argv);
     tool.loop = pw_main_loop_new(nullptr);
     if (tool.loop == nullptr) {
