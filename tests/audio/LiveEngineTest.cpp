@@ -212,12 +212,12 @@ TEST_F(LiveEngineTest, WithoutTheServerItSaysSoAndRecoversWhenTheServerReturns) 
 
 // An app that is silenced in another mixer keeps a running stream: its silence is no refusal of
 // capture, so the mixer keeps working for it and for apps that start later. Such a later app's
-// remembered output "" is the system default.
+// remembered volume applies, and its remembered output "" is the system default.
 TEST_F(LiveEngineTest, AnAppMutedElsewhereIsNoRefusalAndAnEmptyOutputIsTheDefault) {
     std::filesystem::create_directories(session.folder() + "/settings");
     std::ofstream(session.folder() + "/settings/perAppSettings.json")
         << R"({"apps":{")" << toneID
-        << R"(":{"isMuted":false,"outputDeviceUID":"","volume":1}},"version":1})";
+        << R"(":{"isMuted":false,"outputDeviceUID":"","volume":0.5}},"version":1})";
     auto pulse = session.paplay();
     LevelMeter speakers(session, AudioSession::speakers, {440, 660});
     ASSERT_TRUE(speakers.waitFor(levels(0.5, 0), 10s)) << speakers.recent();
@@ -237,8 +237,8 @@ TEST_F(LiveEngineTest, AnAppMutedElsewhereIsNoRefusalAndAnEmptyOutputIsTheDefaul
     })) << rows(*engine);
 
     auto tone = playTone();
+    // Its remembered volume applies, on the default output.
     ASSERT_TRUE(waitForRow(*engine, tone->pid(), tapped)) << rows(*engine);
-    engine->setVolume(tone->pid(), 0.5f);
     EXPECT_TRUE(speakers.waitFor(levels(0, 0.25), 5s)) << speakers.recent();
     EXPECT_NE(engine->snapshot().permission, PermissionState::likelyDenied);
     engine->stop();
