@@ -15,6 +15,10 @@
 #include <iostream>
 #include <mutex>
 
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
+
 namespace brindell {
 namespace {
 
@@ -235,9 +239,18 @@ TEST_F(PipeWireHardwareTest, TeardownPutsTheAppBackAndLeavesNothingBehind) {
     EXPECT_TRUE(meter.waitForPeak(0.48, 0.52, 5s, 5)) << meter.recent();
 }
 
+// The heap this process holds, where the sanitizer counts it; 0 elsewhere.
+std::size_t heapBytes() {
+#if defined(__SANITIZE_ADDRESS__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return 0;
+#endif
+}
+
 // A long run: two hundred sessions on one playing app, each adjusted and released, leave no more
-// file descriptors, threads or PipeWire proxies behind than the first ten did.
-TEST_F(PipeWireHardwareTest, TwoHundredSessionsLeaveNoFilesThreadsOrProxiesBehind) {
+// file descriptors, threads, PipeWire proxies or heap behind than the first ten did.
+TEST_F(PipeWireHardwareTest, TwoHundredSessionsLeaveNoFilesThreadsProxiesOrMemoryBehind) {
     auto player = session.tonePlayer({"440:0.5"}, speakers);
     auto entries = [](const char* folder) {
         const std::filesystem::directory_iterator all(folder);
@@ -258,6 +271,7 @@ TEST_F(PipeWireHardwareTest, TwoHundredSessionsLeaveNoFilesThreadsOrProxiesBehin
         return now;
     };
     std::array<std::size_t, 3> warm{};
+    std::size_t warmHeap = 0;
     for (int i = 0; i < 200; ++i) {
         Chain chain = route(pidOf(*player), i % 2 == 1, speakers, 1.0f, true);
         auto* memory = chain.state->memory();
@@ -267,6 +281,7 @@ TEST_F(PipeWireHardwareTest, TwoHundredSessionsLeaveNoFilesThreadsOrProxiesBehin
         unroute(chain);
         if (i == 9) {
             warm = settled();
+            warmHeap = heapBytes();
         }
     }
     const auto after = settled();
@@ -276,6 +291,8 @@ TEST_F(PipeWireHardwareTest, TwoHundredSessionsLeaveNoFilesThreadsOrProxiesBehin
     EXPECT_LE(after[0], warm[0] + 2) << "file descriptors";
     EXPECT_LE(after[1], warm[1] + 1) << "threads";
     EXPECT_LE(after[2], warm[2]) << "proxies";
+    // A stopped IO node's filter that stays costs some 20 kB.
+    EXPECT_LE(heapBytes(), warmHeap + 256 * 1024) << "heap bytes";
     EXPECT_TRUE(graphIsClean());
 }
 
