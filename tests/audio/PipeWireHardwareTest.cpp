@@ -323,13 +323,6 @@ private:
     PipeWireGraph graph_;
 };
 
-// The adapter's device-change reports.
-struct DeviceChanges : testing::ChangeCounter {
-    explicit DeviceChanges(AudioHardware& hw)
-        : ChangeCounter(
-              [&hw](std::function<void()> changed) { hw.setOnDeviceChange(std::move(changed)); }) {}
-};
-
 TEST_F(PipeWireHardwareTest, DevicesListWithTheirTraitsAndChangesAreReported) {
     auto devices = hw->outputDevices();
     ASSERT_EQ(devices.size(), 2u);
@@ -345,7 +338,7 @@ TEST_F(PipeWireHardwareTest, DevicesListWithTheirTraitsAndChangesAreReported) {
     }
     EXPECT_EQ(hw->defaultOutputDeviceUID(), speakers);
 
-    DeviceChanges changes(*hw);
+    testing::ChangeCounter changes([&](auto changed) { hw->setOnDeviceChange(changed); });
     auto player = session.tonePlayer({"440:0.5"});
     Chain chain = route(pidOf(*player), false, speakers, 1.0f, false);
     devices = hw->outputDevices();
@@ -439,7 +432,7 @@ TEST_F(PipeWireHardwareTest, APerAppSinkNeverBecomesTheDefault) {
 TEST_F(PipeWireHardwareTest, ItReconnectsAfterTheServerRestartsAndOldHandlesStillGo) {
     auto player = session.tonePlayer({"440:0.5"}, speakers);
     Chain old = route(pidOf(*player), false, speakers, 1.0f, false);
-    DeviceChanges changes(*hw);
+    testing::ChangeCounter changes([&](auto changed) { hw->setOnDeviceChange(changed); });
     player.reset();
     session.stopServer();
     session.startServer();

@@ -22,14 +22,6 @@ using testing::AudioSession;
 constexpr const char* speakers = AudioSession::speakers;
 constexpr const char* headphones = AudioSession::headphones;
 
-// Counts the control's change reports, which arrive on its listener thread.
-struct ChangeCounter : testing::ChangeCounter {
-    explicit ChangeCounter(SystemAudioControl& control)
-        : testing::ChangeCounter([&control](std::function<void()> changed) {
-              control.setOnChange(std::move(changed));
-          }) {}
-};
-
 class PipeWireSystemControlTest : public ::testing::Test {
 protected:
     AudioSession session;
@@ -135,7 +127,7 @@ TEST_F(PipeWireSystemControlTest, VolumeAndMuteReadTheSameAsInTheDesktopMixers) 
 }
 
 TEST_F(PipeWireSystemControlTest, ChangesFromOutsideAreReportedForTheWatchedDeviceOnly) {
-    ChangeCounter changes(*control);
+    testing::ChangeCounter changes([&](auto changed) { control->setOnChange(changed); });
     control->observeDevice(std::string(speakers));
     EXPECT_EQ(control->observedUID(), std::optional<std::string>(speakers));
     // The first report of a fresh watch may still come; then it is quiet.
@@ -196,7 +188,7 @@ TEST_F(PipeWireSystemControlTest, ChangesFromOutsideAreReportedForTheWatchedDevi
 }
 
 TEST_F(PipeWireSystemControlTest, TheChosenDefaultMovesTheMetadataAndWirePlumberKeepsIt) {
-    ChangeCounter changes(*control);
+    testing::ChangeCounter changes([&](auto changed) { control->setOnChange(changed); });
     const int before = changes.count();
     control->setDefaultOutput(headphones);
     // The choice is the user's, as wpctl writes it; the session manager follows it.
