@@ -112,11 +112,6 @@ TEST_F(GraphMirrorTest, ARunningProcessKeepsItsObjectBetweenOneStreamAndTheNext)
     EXPECT_FALSE(mirror.processObject(4242));
     EXPECT_FALSE(mirror.pidOfProcessObject(*object));
     EXPECT_TRUE(mirror.audioProcesses().empty());
-    // And it is gone for good: coming back gives a new object.
-    running.insert(4242);
-    add(Kind::client, 20, {{"application.process.id", "4242"}});
-    ASSERT_TRUE(mirror.processObject(4242));
-    EXPECT_NE(*mirror.processObject(4242), *object);
 }
 
 TEST(GraphMirrorProbeTest, ProcIsAskedWhetherAProcessRunsAndWhichProgram) {
