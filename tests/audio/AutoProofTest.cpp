@@ -18,12 +18,8 @@ using testing::readFile;
 struct Ending {
     int signo;
     bool givePid;
+    const char* name;
 };
-
-void PrintTo(const Ending& ending, std::ostream* out) {
-    *out << (ending.signo == SIGTERM ? "SIGTERM" : "SIGINT")
-         << (ending.givePid ? " with a pid" : " without a pid");
-}
 
 class AutoProofTest : public ::testing::TestWithParam<Ending> {};
 
@@ -66,12 +62,9 @@ TEST_P(AutoProofTest, PassesTheAppThroughAndEndsCleanlyOnAStopSignal) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Endings, AutoProofTest,
-                         ::testing::Values(Ending{SIGTERM, false}, Ending{SIGINT, true}),
-                         [](const auto& param) {
-                             return std::string(param.param.signo == SIGTERM ? "Sigterm"
-                                                                             : "Sigint") +
-                                    (param.param.givePid ? "GivenPid" : "FirstPlaying");
-                         });
+                         ::testing::Values(Ending{SIGTERM, false, "SigtermFirstPlaying"},
+                                           Ending{SIGINT, true, "SigintGivenPid"}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 } // namespace
 } // namespace brindell

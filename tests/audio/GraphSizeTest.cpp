@@ -1,5 +1,4 @@
-#include "app/LiveAudio.h"
-#include "sources/XdgWorkspace.h"
+#include "LiveEngineRun.h"
 #include "support/AudioSession.h"
 #include "support/LevelMeter.h"
 #include "support/TestFiles.h"
@@ -49,29 +48,10 @@ TEST_P(GraphSizeTest, TheLevelAndTheRampAreRight) {
     LevelMeter speakers(session, AudioSession::speakers, {660});
     ASSERT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0.5}), 10s)) << speakers.recent();
 
-    const auto& environment = session.environment();
-    auto xdg = std::make_shared<XdgWorkspace>(XdgWorkspace::Options::fromEnvironment(
-        [&environment](const std::string& name) -> std::optional<std::string> {
-            const auto found = environment.find(name);
-            if (found == environment.end() || found->second.empty()) {
-                return std::nullopt;
-            }
-            return found->second;
-        }));
-    auto engine = makeLiveAudio(xdg, xdg, {session.folder() + "/settings"}).engine;
-    engine->start();
-    const bool tapped = testing::waitUntil(
-        [&] {
-            for (const auto& row : engine->snapshot().rows) {
-                if (row.pid == tone->pid() && row.status.kind() == MixerRowStatus::Kind::ok &&
-                    row.isActive) {
-                    return true;
-                }
-            }
-            return false;
-        },
-        15s);
-    ASSERT_TRUE(tapped) << describe(GetParam()) << "\n" << session.logs();
+    auto engine = testing::startEngine(session);
+    ASSERT_TRUE(testing::waitForRow(*engine, tone->pid(), testing::tapped, 15s))
+        << describe(GetParam()) << "\n"
+        << session.logs();
     EXPECT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0.5}), 5s)) << speakers.recent();
 
     // Halving the volume while recording: the level falls from 0.5 to 0.25 over the ramp's

@@ -1,6 +1,5 @@
+#include "LiveEngineRun.h"
 #include "RealTimeTrap.h"
-#include "app/LiveAudio.h"
-#include "sources/XdgWorkspace.h"
 #include "support/AudioSession.h"
 #include "support/LevelMeter.h"
 #include "support/TestFiles.h"
@@ -10,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <map>
 #include <mutex>
 #include <thread>
 
@@ -20,6 +18,8 @@ namespace {
 using namespace std::chrono_literals;
 using testing::AudioSession;
 using testing::LevelMeter;
+using testing::tapped;
+using testing::waitForRow;
 using Window = LevelMeter::Window;
 
 constexpr const char* toneID = testing::toneAppID;
@@ -31,47 +31,20 @@ std::function<bool(const Window&)> levels(double at440, double at660) {
     return LevelMeter::tonesNear({at440, at660});
 }
 
+// How many of a window's tones are near level (0: below 0.01).
+long tonesAt(const Window& w, double level) {
+    return std::count_if(w.tones.begin(), w.tones.end(), [&](double t) {
+        return level == 0 ? t < 0.01 : std::abs(t - level) < 0.03;
+    });
+}
+
 // The live engine with the production parts in a private audio session: a tone player that is
 // a known application (a desktop entry names its program) and paplay through pipewire-pulse.
 class LiveEngineTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        toneProgram = testing::installToneApplication(session);
-        const auto& environment = session.environment();
-        xdg = std::make_shared<XdgWorkspace>(XdgWorkspace::Options::fromEnvironment(
-            [&environment](const std::string& name) -> std::optional<std::string> {
-                const auto found = environment.find(name);
-                if (found == environment.end() || found->second.empty()) {
-                    return std::nullopt;
-                }
-                return found->second;
-            }));
-    }
+    void SetUp() override { toneProgram = testing::installToneApplication(session); }
 
-    std::shared_ptr<LiveMixerEngine> startEngine() {
-        auto engine = makeLiveAudio(xdg, xdg, {session.folder() + "/settings"}).engine;
-        engine->start();
-        return engine;
-    }
-
-    // Waits for the row of pid to satisfy condition; the row, or none at the deadline.
-    static std::optional<MixerRow> waitForRow(LiveMixerEngine& engine, pid_type pid,
-                                              const std::function<bool(const MixerRow&)>& condition,
-                                              std::chrono::milliseconds timeout = 10s) {
-        std::optional<MixerRow> found;
-        testing::waitUntil(
-            [&] {
-                for (const auto& row : engine.snapshot().rows) {
-                    if (row.pid == pid && condition(row)) {
-                        found = row;
-                        return true;
-                    }
-                }
-                return false;
-            },
-            timeout);
-        return found;
-    }
+    std::shared_ptr<LiveMixerEngine> startEngine() { return testing::startEngine(session); }
 
     static std::string rows(LiveMixerEngine& engine) {
         std::string text;
@@ -84,80 +57,23 @@ protected:
         return text;
     }
 
-    static bool tapped(const MixerRow& row) {
-        return row.status.kind() == MixerRowStatus::Kind::ok && row.isActive;
-    }
-
-    // The levels the engine reports while a panel wants them, kept for the test thread.
-    struct Levels {
-        std::mutex mutex;
-        MixerLevels latest;
-    };
-    static std::shared_ptr<Levels> followLevels(LiveMixerEngine& engine) {
-        auto levels = std::make_shared<Levels>();
-        engine.setOnLevels([levels](const MixerLevels& reading) {
-            const std::lock_guard lock(levels->mutex);
-            levels->latest = reading;
-        });
-        engine.setLevelsWanted(true);
-        return levels;
-    }
-    // Waits until pid's level is near expected (0: silent or none).
-    static bool levelNear(Levels& levels, pid_type pid, float expected) {
+    // Waits until pid's live level is near expected (0: silent or none).
+    static bool levelNear(LiveMixerEngine& engine, pid_type pid, float expected) {
         return testing::waitUntil(
             [&] {
-                const std::lock_guard lock(levels.mutex);
-                const auto found = levels.latest.find(pid);
-                const float level = found == levels.latest.end() ? 0.0f : found->second;
-                return std::abs(level - expected) < 0.03f;
+                const auto levels = engine.levels();
+                const auto found = levels.find(pid);
+                return std::abs((found == levels.end() ? 0.0f : found->second) - expected) < 0.03f;
             },
             5s);
-    }
-    static std::string levelsText(Levels& levels) {
-        const std::lock_guard lock(levels.mutex);
-        std::string text;
-        for (const auto& [pid, level] : levels.latest) {
-            text += std::to_string(pid) + ": " + std::to_string(level) + "\n";
-        }
-        return text;
     }
 
     std::unique_ptr<testing::ChildProcess> playTone() {
         return testing::startTone(session, toneProgram, {"660:0.5"}, 1);
     }
 
-    // The ids of the playback stream nodes whose client says it is pid.
-    std::vector<int> streamNodes(int pid) {
-        std::map<int, int> clientPids;
-        std::vector<int> nodes;
-        const auto graph = session.dump();
-        for (const auto& object : graph) {
-            if (object.value("type", "") == "PipeWire:Interface:Client") {
-                const auto& props = object["info"]["props"];
-                const auto claimed = props.value("application.process.id", nlohmann::json());
-                if (claimed.is_string()) {
-                    clientPids[object.value("id", 0)] = std::stoi(claimed.get<std::string>());
-                } else if (claimed.is_number()) {
-                    clientPids[object.value("id", 0)] = claimed.get<int>();
-                }
-            }
-        }
-        for (const auto& object : graph) {
-            if (object.value("type", "") != "PipeWire:Interface:Node") {
-                continue;
-            }
-            const auto& props = object["info"]["props"];
-            if (props.value("media.class", "") == "Stream/Output/Audio" &&
-                clientPids[props.value("client.id", -1)] == pid) {
-                nodes.push_back(object.value("id", 0));
-            }
-        }
-        return nodes;
-    }
-
     AudioSession session;
     std::string toneProgram;
-    std::shared_ptr<XdgWorkspace> xdg;
 };
 
 TEST_F(LiveEngineTest, VolumeMuteAndOutputOfOneAppLeaveTheOtherAlone) {
@@ -176,21 +92,21 @@ TEST_F(LiveEngineTest, VolumeMuteAndOutputOfOneAppLeaveTheOtherAlone) {
     // Tapped at unity gain: nothing changes on the sink.
     EXPECT_TRUE(speakers.waitFor(levels(0.5, 0.5), 5s)) << speakers.recent();
     // The live level shows what is heard of each app, as the sink's meter does.
-    const auto shown = followLevels(*engine);
-    EXPECT_TRUE(levelNear(*shown, tonePID, 0.5f)) << levelsText(*shown);
-    EXPECT_TRUE(levelNear(*shown, pulse->pid(), 0.5f)) << levelsText(*shown);
+    engine->setLevelsWanted(true);
+    EXPECT_TRUE(levelNear(*engine, tonePID, 0.5f));
+    EXPECT_TRUE(levelNear(*engine, pulse->pid(), 0.5f));
 
     engine->setVolume(tonePID, 0.5f);
     EXPECT_TRUE(speakers.waitFor(levels(0.5, 0.25), 5s)) << speakers.recent();
-    EXPECT_TRUE(levelNear(*shown, tonePID, 0.25f)) << levelsText(*shown);
+    EXPECT_TRUE(levelNear(*engine, tonePID, 0.25f));
 
     engine->setMuted(tonePID, true);
     EXPECT_TRUE(speakers.waitFor(levels(0.5, 0), 5s)) << speakers.recent();
-    EXPECT_TRUE(levelNear(*shown, tonePID, 0.0f)) << levelsText(*shown);
-    EXPECT_NEAR(engine->levels()[pulse->pid()], 0.5f, 0.03f) << "the other app is still heard";
+    EXPECT_TRUE(levelNear(*engine, tonePID, 0.0f));
+    EXPECT_TRUE(levelNear(*engine, pulse->pid(), 0.5f)) << "the other app is still heard";
     engine->setMuted(tonePID, false);
     EXPECT_TRUE(speakers.waitFor(levels(0.5, 0.25), 5s)) << speakers.recent();
-    EXPECT_TRUE(levelNear(*shown, tonePID, 0.25f)) << levelsText(*shown);
+    EXPECT_TRUE(levelNear(*engine, tonePID, 0.25f));
     engine->setLevelsWanted(false);
 
     LevelMeter headphones(session, AudioSession::headphones, {440, 660});
@@ -273,17 +189,17 @@ TEST_F(LiveEngineTest, AnAppThatReopensItsStreamKeepsItsVolume) {
 
 // An app that is silenced in another mixer keeps a running stream: its silence is no refusal of
 // capture, so the mixer keeps working for it and for apps that start later. Such a later app's
-// remembered output "" is the system default.
+// remembered volume applies, and its remembered output "" is the system default.
 TEST_F(LiveEngineTest, AnAppMutedElsewhereIsNoRefusalAndAnEmptyOutputIsTheDefault) {
     std::filesystem::create_directories(session.folder() + "/settings");
     std::ofstream(session.folder() + "/settings/perAppSettings.json")
         << R"({"apps":{")" << toneID
-        << R"(":{"isMuted":false,"outputDeviceUID":"","volume":1}},"version":1})";
+        << R"(":{"isMuted":false,"outputDeviceUID":"","volume":0.5}},"version":1})";
     auto pulse = session.paplay();
     LevelMeter speakers(session, AudioSession::speakers, {440, 660});
     ASSERT_TRUE(speakers.waitFor(levels(0.5, 0), 10s)) << speakers.recent();
     // Muted in its own stream, as pavucontrol or wpctl do it.
-    const auto nodes = streamNodes(pulse->pid());
+    const auto nodes = session.streamNodesOf(pulse->pid());
     ASSERT_EQ(nodes.size(), 1u);
     ASSERT_EQ(session.runToEnd({"wpctl", "set-mute", std::to_string(nodes[0]), "1"}), 0);
     ASSERT_TRUE(speakers.waitFor(levels(0, 0), 5s)) << speakers.recent();
@@ -298,8 +214,8 @@ TEST_F(LiveEngineTest, AnAppMutedElsewhereIsNoRefusalAndAnEmptyOutputIsTheDefaul
     })) << rows(*engine);
 
     auto tone = playTone();
+    // Its remembered volume applies, on the default output.
     ASSERT_TRUE(waitForRow(*engine, tone->pid(), tapped)) << rows(*engine);
-    engine->setVolume(tone->pid(), 0.5f);
     EXPECT_TRUE(speakers.waitFor(levels(0, 0.25), 5s)) << speakers.recent();
     EXPECT_NE(engine->snapshot().permission, PermissionState::likelyDenied);
     engine->stop();
@@ -347,16 +263,8 @@ TEST_F(LiveEngineTest, PlayersInPidNamespacesAreEachTheirOwnRow) {
     // Each row alone: muted, only its own tone goes.
     for (const auto& row : boxedRows) {
         engine->setMuted(row.pid, true);
-        std::optional<LevelMeter::Window> window;
-        ASSERT_TRUE(window = speakers.waitFor(
-                        [](const LevelMeter::Window& w) {
-                            return std::count_if(w.tones.begin(), w.tones.end(),
-                                                 [](double t) { return t < 0.01; }) == 1 &&
-                                   std::count_if(w.tones.begin(), w.tones.end(), [](double t) {
-                                       return std::abs(t - 0.5) < 0.03;
-                                   }) == 3;
-                        },
-                        5s))
+        ASSERT_TRUE(speakers.waitFor(
+            [](const Window& w) { return tonesAt(w, 0) == 1 && tonesAt(w, 0.5) == 3; }, 5s))
             << row.name << " " << row.pid << "\n"
             << speakers.recent();
         engine->setMuted(row.pid, false);
@@ -368,13 +276,7 @@ TEST_F(LiveEngineTest, PlayersInPidNamespacesAreEachTheirOwnRow) {
                                        [](const MixerRow& r) { return r.name == "paplay"; });
     engine->setVolume(pulseRow->pid, 0.5f);
     EXPECT_TRUE(speakers.waitFor(
-        [](const LevelMeter::Window& w) {
-            return std::count_if(w.tones.begin(), w.tones.end(),
-                                 [](double t) { return std::abs(t - 0.25) < 0.03; }) == 1 &&
-                   std::count_if(w.tones.begin(), w.tones.end(),
-                                 [](double t) { return std::abs(t - 0.5) < 0.03; }) == 3;
-        },
-        5s))
+        [](const Window& w) { return tonesAt(w, 0.25) == 1 && tonesAt(w, 0.5) == 3; }, 5s))
         << speakers.recent();
     engine->stop();
 }

@@ -15,6 +15,10 @@
 #include <iostream>
 #include <mutex>
 
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
+
 namespace brindell {
 namespace {
 
@@ -137,9 +141,11 @@ TEST_F(PipeWireHardwareTest, UnmutedTapLeavesTheAppOnItsRouteAndFeedsTheIOBlock)
     unroute(chain);
 }
 
-TEST_F(PipeWireHardwareTest, MutedTapPlaysTheAppOnlyThroughTheGainStage) {
+// A muted tap takes the app off its own route: it plays through the gain stage alone, with
+// every stream it opens later, but not with its children.
+TEST_F(PipeWireHardwareTest, MutedTapPlaysTheAppOnlyThroughTheGainStageWithItsLaterStreams) {
     auto player = session.tonePlayer({"440:0.5"}, speakers);
-    LevelMeter meter(session, speakers);
+    LevelMeter meter(session, speakers, {440, 660, 880});
     ASSERT_TRUE(meter.waitForPeak(0.48, 0.52, 10s)) << meter.recent();
 
     Chain chain = route(pidOf(*player), true, speakers, 0.5f, true);
@@ -151,41 +157,24 @@ TEST_F(PipeWireHardwareTest, MutedTapPlaysTheAppOnlyThroughTheGainStage) {
         },
         10s, 10))
         << meter.recent();
-    EXPECT_EQ(session.linkedTargetsOf(pidOf(*player)),
-              std::vector<std::string>{"com.quorvel.Brindell.agg.test-1"});
+    const std::vector<std::string> perAppSink = {"com.quorvel.Brindell.agg.test-1"};
+    EXPECT_EQ(session.linkedTargetsOf(pidOf(*player)), perAppSink);
 
     // Desktop mixers show the per-app sink with a volume of its own; the monitor it feeds the
     // gain stage from ignores it, so Brindell's gain stays the only one.
     ASSERT_EQ(session.runToEnd({"wpctl", "set-volume", std::to_string(chain.aggregate), "0.2"}), 0);
     EXPECT_TRUE(meter.waitForPeak(0.23, 0.27, 5s, 10)) << meter.recent();
-    unroute(chain);
-}
-
-TEST_F(PipeWireHardwareTest, StreamsTheAppOpensLaterAreTappedTooButNotItsChildren) {
-    auto player = session.tonePlayer({"440:0.5"}, speakers);
-    LevelMeter meter(session, speakers, {440, 660, 880});
-    ASSERT_TRUE(meter.waitForPeak(0.48, 0.52, 10s)) << meter.recent();
-    Chain chain = route(pidOf(*player), true, speakers, 0.5f, true);
-    ASSERT_TRUE(meter.waitForPeak(0.23, 0.27, 10s)) << meter.recent();
 
     // A second stream of the same process, like a browser's next video.
     ASSERT_TRUE(player->writeLine("open 660:0.5"));
     ASSERT_TRUE(player->waitForLine("streaming 1", 10s));
-    auto both = [](const LevelMeter::Window& w) {
-        return std::abs(w.tones[0] - 0.25) < 0.02 && std::abs(w.tones[1] - 0.25) < 0.02;
-    };
-    EXPECT_TRUE(meter.waitFor(both, 10s, 10)) << meter.recent();
-    EXPECT_EQ(session.linkedTargetsOf(pidOf(*player)),
-              std::vector<std::string>{"com.quorvel.Brindell.agg.test-1"});
+    EXPECT_TRUE(meter.waitFor(LevelMeter::tonesNear({0.25, 0.25}), 10s, 10)) << meter.recent();
+    EXPECT_EQ(session.linkedTargetsOf(pidOf(*player)), perAppSink);
 
     // A child process is a process of its own: not tapped, it plays at its own level.
     ASSERT_TRUE(player->writeLine("fork 880:0.5"));
     ASSERT_TRUE(player->waitForLine("forked", 5s));
-    auto childDirect = [](const LevelMeter::Window& w) {
-        return std::abs(w.tones[0] - 0.25) < 0.02 && std::abs(w.tones[1] - 0.25) < 0.02 &&
-               std::abs(w.tones[2] - 0.5) < 0.02;
-    };
-    EXPECT_TRUE(meter.waitFor(childDirect, 10s, 10)) << meter.recent();
+    EXPECT_TRUE(meter.waitFor(LevelMeter::tonesNear({0.25, 0.25, 0.5}), 10s, 10)) << meter.recent();
     unroute(chain);
 }
 
@@ -250,9 +239,18 @@ TEST_F(PipeWireHardwareTest, TeardownPutsTheAppBackAndLeavesNothingBehind) {
     EXPECT_TRUE(meter.waitForPeak(0.48, 0.52, 5s, 5)) << meter.recent();
 }
 
+// The heap this process holds, where the sanitizer counts it; 0 elsewhere.
+std::size_t heapBytes() {
+#if defined(__SANITIZE_ADDRESS__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return 0;
+#endif
+}
+
 // A long run: two hundred sessions on one playing app, each adjusted and released, leave no more
-// file descriptors, threads or PipeWire proxies behind than the first ten did.
-TEST_F(PipeWireHardwareTest, TwoHundredSessionsLeaveNoFilesThreadsOrProxiesBehind) {
+// file descriptors, threads, PipeWire proxies or heap behind than the first ten did.
+TEST_F(PipeWireHardwareTest, TwoHundredSessionsLeaveNoFilesThreadsProxiesOrMemoryBehind) {
     auto player = session.tonePlayer({"440:0.5"}, speakers);
     auto entries = [](const char* folder) {
         const std::filesystem::directory_iterator all(folder);
@@ -273,6 +271,7 @@ TEST_F(PipeWireHardwareTest, TwoHundredSessionsLeaveNoFilesThreadsOrProxiesBehin
         return now;
     };
     std::array<std::size_t, 3> warm{};
+    std::size_t warmHeap = 0;
     for (int i = 0; i < 200; ++i) {
         Chain chain = route(pidOf(*player), i % 2 == 1, speakers, 1.0f, true);
         auto* memory = chain.state->memory();
@@ -282,6 +281,7 @@ TEST_F(PipeWireHardwareTest, TwoHundredSessionsLeaveNoFilesThreadsOrProxiesBehin
         unroute(chain);
         if (i == 9) {
             warm = settled();
+            warmHeap = heapBytes();
         }
     }
     const auto after = settled();
@@ -291,6 +291,8 @@ TEST_F(PipeWireHardwareTest, TwoHundredSessionsLeaveNoFilesThreadsOrProxiesBehin
     EXPECT_LE(after[0], warm[0] + 2) << "file descriptors";
     EXPECT_LE(after[1], warm[1] + 1) << "threads";
     EXPECT_LE(after[2], warm[2]) << "proxies";
+    // A stopped IO node's filter that stays costs some 20 kB.
+    EXPECT_LE(heapBytes(), warmHeap + 256 * 1024) << "heap bytes";
     EXPECT_TRUE(graphIsClean());
 }
 
@@ -321,13 +323,6 @@ private:
     PipeWireGraph graph_;
 };
 
-// The adapter's device-change reports.
-struct DeviceChanges : testing::ChangeCounter {
-    explicit DeviceChanges(AudioHardware& hw)
-        : ChangeCounter(
-              [&hw](std::function<void()> changed) { hw.setOnDeviceChange(std::move(changed)); }) {}
-};
-
 TEST_F(PipeWireHardwareTest, DevicesListWithTheirTraitsAndChangesAreReported) {
     auto devices = hw->outputDevices();
     ASSERT_EQ(devices.size(), 2u);
@@ -343,7 +338,7 @@ TEST_F(PipeWireHardwareTest, DevicesListWithTheirTraitsAndChangesAreReported) {
     }
     EXPECT_EQ(hw->defaultOutputDeviceUID(), speakers);
 
-    DeviceChanges changes(*hw);
+    testing::ChangeCounter changes([&](auto changed) { hw->setOnDeviceChange(changed); });
     auto player = session.tonePlayer({"440:0.5"});
     Chain chain = route(pidOf(*player), false, speakers, 1.0f, false);
     devices = hw->outputDevices();
@@ -351,13 +346,11 @@ TEST_F(PipeWireHardwareTest, DevicesListWithTheirTraitsAndChangesAreReported) {
     EXPECT_EQ(devices[2].uid, "com.quorvel.Brindell.agg.test-1");
     EXPECT_EQ(devices[2].name, "Brindell " + std::to_string(player->pid()));
     // Other mixers see the app's name on its sink.
+    using Pointer = nlohmann::json::json_pointer;
     for (const auto& object : session.dump()) {
-        if (object.value("type", "") != "PipeWire:Interface:Node") {
-            continue;
-        }
-        const auto& props = object["info"]["props"];
-        if (props.value("node.name", "") == devices[2].uid) {
-            EXPECT_EQ(props.value("node.description", ""), "brindell-tone (Brindell)");
+        if (object.value(Pointer("/info/props/node.name"), "") == devices[2].uid) {
+            EXPECT_EQ(object.value(Pointer("/info/props/node.description"), ""),
+                      "brindell-tone (Brindell)");
         }
     }
     EXPECT_EQ(devices[2].transport, DeviceTransport::aggregate);
@@ -366,19 +359,15 @@ TEST_F(PipeWireHardwareTest, DevicesListWithTheirTraitsAndChangesAreReported) {
 
     // A sink appears and vanishes, as a USB headset does.
     int before = changes.count();
-    auto load = session.run({"pactl", "load-module", "module-null-sink", "sink_name=test-usb",
-                             "sink_properties=device.description=Test-USB"},
-                            true);
-    const auto module = load->readLine(10s);
-    ASSERT_TRUE(module && !module->empty());
+    const auto module = session.plugInSink();
+    ASSERT_FALSE(module.empty());
     ASSERT_TRUE(changes.waitBeyond(before, 5s));
     EXPECT_TRUE(testing::waitUntil([&] { return hw->isDeviceAlive("test-usb"); }, 5s));
     before = changes.count();
-    ASSERT_EQ(session.runToEnd({"pactl", "unload-module", *module}), 0);
+    ASSERT_EQ(session.runToEnd({"pactl", "unload-module", module}), 0);
     ASSERT_TRUE(changes.waitBeyond(before, 5s));
     EXPECT_TRUE(testing::waitUntil([&] { return !hw->isDeviceAlive("test-usb"); }, 5s));
     EXPECT_FALSE(hw->deviceID("test-usb"));
-    EXPECT_FALSE(hw->isDeviceAlive("no-such-sink"));
 
     // The default output changes.
     before = changes.count();
@@ -397,10 +386,8 @@ TEST_F(PipeWireHardwareTest, APerAppSinkNeverBecomesTheDefault) {
     Chain chain = route(pidOf(*player), true, speakers, 0.5f, true);
     ASSERT_TRUE(meter.waitForPeak(0.23, 0.27, 10s)) << meter.recent();
 
-    auto load =
-        session.run({"pactl", "load-module", "module-null-sink", "sink_name=test-usb"}, true);
-    const auto module = load->readLine(10s);
-    ASSERT_TRUE(module && !module->empty());
+    const auto module = session.plugInSink();
+    ASSERT_FALSE(module.empty());
     ASSERT_TRUE(testing::waitUntil([&] { return hw->isDeviceAlive("test-usb"); }, 5s));
 
     // The session manager restarts: its metadata, and with it our move, is gone for a moment
@@ -417,7 +404,7 @@ TEST_F(PipeWireHardwareTest, APerAppSinkNeverBecomesTheDefault) {
         10s))
         << "the move is not made again";
     EXPECT_TRUE(defaultIs(speakers));
-    ASSERT_EQ(session.runToEnd({"pactl", "unload-module", *module}), 0);
+    ASSERT_EQ(session.runToEnd({"pactl", "unload-module", module}), 0);
     ASSERT_TRUE(testing::waitUntil([&] { return !hw->isDeviceAlive("test-usb"); }, 5s));
     EXPECT_TRUE(defaultIs(speakers));
     for (const auto& name : watcher.seen()) {
@@ -445,9 +432,10 @@ TEST_F(PipeWireHardwareTest, APerAppSinkNeverBecomesTheDefault) {
 TEST_F(PipeWireHardwareTest, ItReconnectsAfterTheServerRestartsAndOldHandlesStillGo) {
     auto player = session.tonePlayer({"440:0.5"}, speakers);
     Chain old = route(pidOf(*player), false, speakers, 1.0f, false);
-    DeviceChanges changes(*hw);
+    testing::ChangeCounter changes([&](auto changed) { hw->setOnDeviceChange(changed); });
     player.reset();
-    session.restartServer();
+    session.stopServer();
+    session.startServer();
     ASSERT_TRUE(testing::waitUntil(
         [&] {
             try {
@@ -474,6 +462,7 @@ TEST_F(PipeWireHardwareTest, ItReconnectsAfterTheServerRestartsAndOldHandlesStil
 }
 
 TEST_F(PipeWireHardwareTest, ErrorsNameTheFailingStepAndCarryPipeWiresCode) {
+    // (noSuchObject for an unknown process and a second stopIO: the adapter contract.)
     auto expectStatus = [](auto&& call, const std::string& operation, std::int32_t code) {
         try {
             call();
@@ -482,13 +471,6 @@ TEST_F(PipeWireHardwareTest, ErrorsNameTheFailingStepAndCarryPipeWiresCode) {
             EXPECT_EQ(e, AudioHardwareError::status(operation, code)) << e.text();
         }
     };
-    // A pid without any PipeWire client has no process object.
-    try {
-        hw->processObject(999999);
-        ADD_FAILURE() << "processObject did not fail";
-    } catch (const AudioHardwareError& e) {
-        EXPECT_EQ(e, AudioHardwareError::noSuchObject());
-    }
     expectStatus([&] { hw->createTap(12345, "Brindell 1", false); }, "CreateProcessTap", -ESRCH);
     expectStatus([&] { hw->destroyTap(12345); }, "DestroyProcessTap", -ENOENT);
     expectStatus([&] { hw->destroyAggregate(12345); }, "DestroyAggregateDevice", -ENOENT);
@@ -516,12 +498,6 @@ TEST_F(PipeWireHardwareTest, ErrorsNameTheFailingStepAndCarryPipeWiresCode) {
     EXPECT_EQ(first.token, 1u);
     EXPECT_EQ(second.token, 2u);
     hw->stopIO(first);
-    try {
-        hw->stopIO(first);
-        ADD_FAILURE() << "a second stopIO did not fail";
-    } catch (const AudioHardwareError& e) {
-        EXPECT_EQ(e, AudioHardwareError::noSuchObject());
-    }
     hw->stopIO(second);
     hw->destroyAggregate(aggregate);
     hw->destroyTap(tap.objectID);

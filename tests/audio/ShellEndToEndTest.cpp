@@ -3,9 +3,12 @@
 #include "support/LevelMeter.h"
 #include "support/TestFiles.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
+#include <thread>
 
 namespace brindell {
 namespace {
@@ -37,18 +40,39 @@ protected:
 
     // The last line of the panel's trace that starts with prefix.
     std::string lastTrace(const std::string& prefix) const {
-        const std::string text = readFile(panelLog);
+        std::istringstream text(readFile(panelLog));
         std::string found;
-        std::size_t start = 0;
-        while (start < text.size()) {
-            const std::size_t end = text.find('\n', start);
-            const std::string line = text.substr(start, end - start);
-            if (line.rfind(prefix, 0) == 0) {
-                found = line;
-            }
-            start = end == std::string::npos ? text.size() : end + 1;
+        for (std::string line; std::getline(text, line);) {
+            found = line.rfind(prefix, 0) == 0 ? line : found;
         }
         return found;
+    }
+
+    // The shortcut is grabbed once brindell runs; presses it until the panel shows every row.
+    // A press that finds the panel open closes it, so each round looks at the last event.
+    bool showPanel(const std::vector<std::string>& rows) {
+        return testing::waitUntil(
+            [&] {
+                const std::string last = lastTrace("");
+                if (last.rfind("shown", 0) == 0 &&
+                    std::all_of(rows.begin(), rows.end(), [&](const std::string& row) {
+                        return last.find(row) != std::string::npos;
+                    })) {
+                    return true;
+                }
+                press("ctrl+shift+super+m");
+                testing::waitUntil([&] { return lastTrace("") != last; }, 2s);
+                return false;
+            },
+            30s);
+    }
+
+    std::unique_ptr<testing::ChildProcess> startBrindell() {
+        return session.run({BRINDELL_EXECUTABLE}, false, false,
+                           {{"DISPLAY", xvfb.display()},
+                            {"QT_QPA_PLATFORM", "xcb"},
+                            {"BRINDELL_PANEL_LOG", panelLog},
+                            {"TMPDIR", session.folder()}});
     }
 
     test::XvfbServer xvfb;
@@ -65,28 +89,11 @@ TEST_F(ShellEndToEnd, TheShortcutOpensThePanelAndItsKeysChangeTheChosenAppsLevel
     auto levels = [](double at440, double at660) { return LevelMeter::tonesNear({at440, at660}); };
     ASSERT_TRUE(speakers.waitFor(levels(0.5, 0.5), 10s)) << speakers.recent();
 
-    auto brindell = session.run({BRINDELL_EXECUTABLE}, false, false,
-                                {{"DISPLAY", xvfb.display()},
-                                 {"QT_QPA_PLATFORM", "xcb"},
-                                 {"BRINDELL_PANEL_LOG", panelLog},
-                                 {"TMPDIR", session.folder()}});
+    auto brindell = startBrindell();
     const std::string toneRow =
         "\"" + std::string(testing::toneAppName) + "\" " + std::to_string(tone->pid()) + " ";
     const std::string pulseRow = "\" " + std::to_string(pulse->pid()) + " ";
-    // The shortcut is grabbed once brindell runs; press it until the panel shows both apps.
-    // A press that finds the panel open closes it, so each round looks at the last event.
-    const bool shown = testing::waitUntil(
-        [&] {
-            const std::string last = lastTrace("");
-            if (last.rfind("shown", 0) == 0 && last.find(toneRow) != std::string::npos &&
-                last.find(pulseRow) != std::string::npos) {
-                return true;
-            }
-            press("ctrl+shift+super+m");
-            testing::waitUntil([&] { return lastTrace("") != last; }, 2s);
-            return false;
-        },
-        30s);
+    const bool shown = showPanel({toneRow, pulseRow});
     ASSERT_TRUE(shown) << readFile(panelLog) << session.logs();
     EXPECT_TRUE(brindell->running());
 

@@ -6,8 +6,10 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <poll.h>
+#include <sstream>
 #include <stdexcept>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -18,32 +20,16 @@ extern char** environ;
 
 namespace brindell::testing {
 
-namespace {
-
 using Clock = std::chrono::steady_clock;
-
-std::string baseName(const std::string& path) {
-    auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-} // namespace
 
 std::string findProgram(const std::string& name) {
     const char* path = std::getenv("PATH");
-    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-        auto end = dirs.find(':', start);
-        const std::string dir = dirs.substr(start, end == std::string::npos ? end : end - start);
-        const std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
+    std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
         if (access(candidate.c_str(), X_OK) == 0) {
             return candidate;
         }
-        if (end == std::string::npos) {
-            break;
-        }
-        start = end + 1;
     }
     throw std::runtime_error(name + " is not installed (tools/install-deps.sh installs it)");
 }
@@ -82,21 +68,21 @@ Environment currentEnvironment() {
 std::string tailOfFile(const std::string& path, std::size_t maxLines) {
     std::ifstream in(path);
     std::deque<std::string> lines;
-    std::string line;
-    while (std::getline(in, line)) {
-        lines.push_back(line);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back("    " + line + "\n");
         if (lines.size() > maxLines) {
             lines.pop_front();
         }
     }
     std::string result;
-    for (const auto& l : lines) {
-        result += "    " + l + "\n";
+    for (const auto& line : lines) {
+        result += line;
     }
     return result;
 }
 
-ChildProcess::ChildProcess(Options options) : name_(baseName(options.argv.at(0))) {
+ChildProcess::ChildProcess(Options options)
+    : name_(std::filesystem::path(options.argv.at(0)).filename()) {
     if (options.argv[0].find('/') == std::string::npos) {
         options.argv[0] = findProgram(options.argv[0]);
     }

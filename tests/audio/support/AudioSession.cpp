@@ -1,17 +1,16 @@
 #include "support/AudioSession.h"
 
+#include "support/TestFiles.h"
+
 #include <algorithm>
-#include <cmath>
-#include <cstdint>
+#include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <poll.h>
 #include <stdexcept>
 #include <sys/stat.h>
-#include <thread>
+#include <tuple>
 #include <unistd.h>
 
 #ifndef BRINDELL_TONE_TOOL
@@ -33,51 +32,12 @@ void writeFile(const fs::path& path, const std::string& text) {
     }
 }
 
-// A 16-bit stereo WAV at 48 kHz: a sine (440 Hz unless told) at amplitude 0.5 (16384 of 32768).
-void writeToneWav(const std::string& path, int seconds, int frequency = 440) {
-    const std::uint32_t rate = 48000;
-    const std::uint32_t frames = rate * static_cast<std::uint32_t>(seconds);
-    const std::uint32_t dataBytes = frames * 4;
-    std::ofstream out(path, std::ios::binary);
-    auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    out.write("RIFF", 4);
-    u32(36 + dataBytes);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1); // PCM
-    u16(2);
-    u32(rate);
-    u32(rate * 4);
-    u16(4);
-    u16(16);
-    out.write("data", 4);
-    u32(dataBytes);
-    std::vector<std::int16_t> block(2 * 4800);
-    for (std::uint32_t start = 0; start < frames; start += 4800) {
-        for (std::uint32_t i = 0; i < 4800; ++i) {
-            const double t = static_cast<double>(start + i) / rate;
-            const auto sample = static_cast<std::int16_t>(
-                std::lround(16384.0 * std::sin(2.0 * M_PI * frequency * t)));
-            block[2 * i] = sample;
-            block[2 * i + 1] = sample;
-        }
-        out.write(reinterpret_cast<const char*>(block.data()),
-                  static_cast<std::streamsize>(block.size() * 2));
-    }
-    if (!out.flush()) {
-        throw std::runtime_error("cannot write " + path);
-    }
-}
-
 } // namespace
 
 AudioSession::AudioSession() : AudioSession(Clock{}) {}
 
 AudioSession::AudioSession(Clock clock) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/brindell-audio-XXXXXX";
+    std::string pattern = (fs::temp_directory_path() / "brindell-audio-XXXXXX").native();
     if (mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("cannot make a temporary folder");
     }
@@ -99,24 +59,11 @@ AudioSession::AudioSession(Clock clock) {
         environment_["DISPLAY"] = "";
         environment_["WAYLAND_DISPLAY"] = "";
 
-        // dbus first: WirePlumber and pipewire-pulse expect a session bus.
-        int addressPipe[2];
-        if (pipe2(addressPipe, O_CLOEXEC) != 0) {
-            throw std::runtime_error("pipe failed");
-        }
-        {
-            ChildProcess::Options options;
-            options.argv = {"dbus-daemon", "--session", "--nofork", "--nopidfile",
-                            "--print-address=3"};
-            options.environment = environment_;
-            options.logFile = folder_ + "/dbus.log";
-            options.extraFd = addressPipe[1];
-            dbus_ = std::make_unique<ChildProcess>(options);
-        }
-        close(addressPipe[1]);
-        // dbus writes one line with its address.
-        const std::string address = readLineFrom(addressPipe[0], 10s).value_or("");
-        close(addressPipe[0]);
+        // dbus first: WirePlumber and pipewire-pulse expect a session bus. It writes one line
+        // with its address.
+        dbus_ = startDaemon("dbus-daemon",
+                            {"--session", "--nofork", "--nopidfile", "--print-address=1"}, true);
+        const std::string address = dbus_->readLine(10s).value_or("");
         if (address.empty()) {
             throw std::runtime_error("dbus-daemon gave no address");
         }
@@ -132,9 +79,7 @@ AudioSession::AudioSession(Clock clock) {
         startServer();
     } catch (const std::exception& e) {
         const std::string message = std::string(e.what()) + "\n" + logs();
-        pulse_.reset();
-        wireplumber_.reset();
-        pipewire_.reset();
+        stopServer();
         dbus_.reset();
         std::error_code ignored;
         fs::remove_all(folder_, ignored);
@@ -143,9 +88,7 @@ AudioSession::AudioSession(Clock clock) {
 }
 
 AudioSession::~AudioSession() {
-    pulse_.reset();
-    wireplumber_.reset();
-    pipewire_.reset();
+    stopServer();
     dbus_.reset();
     const char* keep = std::getenv("BRINDELL_KEEP_AUDIO_SESSION");
     if (keep == nullptr || *keep == '\0') {
@@ -155,10 +98,10 @@ AudioSession::~AudioSession() {
 }
 
 void AudioSession::writeConfiguration(const Clock& clock) {
-    fs::create_directories(folder_ + "/run");
+    for (const char* sub : {"/run", "/state", "/home"}) {
+        fs::create_directories(folder_ + sub);
+    }
     chmod((folder_ + "/run").c_str(), 0700);
-    fs::create_directories(folder_ + "/state");
-    fs::create_directories(folder_ + "/home");
     std::string properties;
     if (clock.rate != 0) {
         const std::string rate = std::to_string(clock.rate);
@@ -179,32 +122,18 @@ void AudioSession::writeConfiguration(const Clock& clock) {
         writeFile(folder_ + "/config/pipewire/pipewire.conf.d/40-brindell-test-clock.conf",
                   "context.properties = {\n" + properties + "}\n");
     }
-    writeFile(folder_ + "/config/pipewire/pipewire.conf.d/50-brindell-test-sinks.conf", R"(
-context.objects = [
-    { factory = adapter
-        args = {
-            factory.name = support.null-audio-sink
-            node.name = "test-speakers"
-            node.description = "Test Speakers"
-            media.class = "Audio/Sink"
-            audio.position = [ FL FR ]
-            priority.session = 1100
-            priority.driver = 1100
-        }
+    std::string sinks;
+    for (const auto& [name, description, priority] :
+         {std::tuple{speakers, "Test Speakers", "1100"},
+          std::tuple{headphones, "Test Headphones", "1000"}}) {
+        sinks +=
+            std::string("{ factory = adapter args = { factory.name = support.null-audio-sink") +
+            " node.name = \"" + name + "\" node.description = \"" + description +
+            "\" media.class = \"Audio/Sink\" audio.position = [ FL FR ] priority.session = " +
+            priority + " priority.driver = " + priority + " } }\n";
     }
-    { factory = adapter
-        args = {
-            factory.name = support.null-audio-sink
-            node.name = "test-headphones"
-            node.description = "Test Headphones"
-            media.class = "Audio/Sink"
-            audio.position = [ FL FR ]
-            priority.session = 1000
-            priority.driver = 1000
-        }
-    }
-]
-)");
+    writeFile(folder_ + "/config/pipewire/pipewire.conf.d/50-brindell-test-sinks.conf",
+              "context.objects = [\n" + sinks + "]\n");
     // No sound card, camera or Bluetooth: the session must not reach the machine's devices.
     writeFile(folder_ + "/config/wireplumber/main.lua.d/51-brindell-test.lua",
               "alsa_monitor.enabled = false\n"
@@ -215,12 +144,14 @@ context.objects = [
 }
 
 std::unique_ptr<ChildProcess> AudioSession::startDaemon(const std::string& program,
-                                                        std::vector<std::string> args) {
+                                                        std::vector<std::string> args,
+                                                        bool pipeStdout) {
     ChildProcess::Options options;
     options.argv = {program};
     options.argv.insert(options.argv.end(), args.begin(), args.end());
     options.environment = environment_;
     options.logFile = folder_ + "/" + program + ".log";
+    options.pipeStdout = pipeStdout;
     return std::make_unique<ChildProcess>(options);
 }
 
@@ -237,7 +168,7 @@ void AudioSession::startServer() {
     }
 }
 
-void AudioSession::restartServer() {
+void AudioSession::stopServer() {
     pulse_.reset();
     wireplumber_.reset();
     pipewire_.reset();
@@ -245,11 +176,16 @@ void AudioSession::restartServer() {
     std::error_code ignored;
     fs::remove(folder_ + "/run/pipewire-0", ignored);
     fs::remove(folder_ + "/run/pulse/native", ignored);
-    startServer();
 }
 
 void AudioSession::stopWirePlumber() {
     wireplumber_.reset();
+}
+
+void AudioSession::freezeWirePlumber(bool frozen) {
+    if (wireplumber_) {
+        wireplumber_->signal(frozen ? SIGSTOP : SIGCONT);
+    }
 }
 
 void AudioSession::startWirePlumber(const std::string& expectedDefault) {
@@ -270,7 +206,7 @@ void AudioSession::startWirePlumber(const std::string& expectedDefault) {
 
 std::string AudioSession::logs() const {
     std::string text;
-    for (const char* name : {"pipewire", "wireplumber", "pipewire-pulse", "dbus"}) {
+    for (const char* name : {"pipewire", "wireplumber", "pipewire-pulse", "dbus-daemon"}) {
         const std::string path = folder_ + "/" + name + ".log";
         if (fs::exists(path)) {
             text += "--- " + std::string(name) + ".log\n" + tailOfFile(path, 15);
@@ -302,52 +238,51 @@ std::optional<int> AudioSession::runToEnd(std::vector<std::string> argv,
     return child->status();
 }
 
+std::string AudioSession::plugInSink() {
+    auto pactl = run({"pactl", "load-module", "module-null-sink", "sink_name=test-usb",
+                      "sink_properties=device.description=Test-USB"},
+                     true);
+    return pactl->readLine(10s).value_or("");
+}
+
 std::unique_ptr<ChildProcess> AudioSession::tonePlayer(const std::vector<std::string>& tones,
                                                        const std::string& target, bool impulse) {
-    std::vector<std::string> argv = {BRINDELL_TONE_TOOL};
+    std::vector<std::string> args;
     if (!target.empty()) {
-        argv.insert(argv.end(), {"--target", target});
+        args = {"--target", target};
     }
     if (impulse) {
-        argv.push_back("--impulse");
+        args.push_back("--impulse");
     }
-    argv.insert(argv.end(), tones.begin(), tones.end());
-    auto player = run(argv, true, true);
-    for (std::size_t i = 0; i < tones.size(); ++i) {
-        if (!player->waitForLine("streaming", 10s)) {
-            throw std::runtime_error("the tone player did not start playing");
-        }
-    }
-    return player;
+    args.insert(args.end(), tones.begin(), tones.end());
+    return startTone(*this, BRINDELL_TONE_TOOL, args, static_cast<int>(tones.size()));
 }
 
-std::string AudioSession::toneFile() {
-    if (toneFile_.empty()) {
-        toneFile_ = folder_ + "/tone-440.wav";
-        writeToneWav(toneFile_, 60);
-    }
-    return toneFile_;
+std::unique_ptr<ChildProcess> AudioSession::pwPlay() {
+    return run({"pw-play", toneFileAt(440)});
 }
 
-std::unique_ptr<ChildProcess> AudioSession::pwPlay(const std::string& target) {
-    std::vector<std::string> argv = {"pw-play"};
-    if (!target.empty()) {
-        argv.insert(argv.end(), {"--target", target});
-    }
-    argv.push_back(toneFile());
-    return run(argv);
+std::unique_ptr<ChildProcess> AudioSession::paplay() {
+    return run({"paplay", toneFileAt(440)});
 }
 
+// A 60 s stereo sine at amplitude 0.5, 16 bits at 48 kHz.
 std::string AudioSession::toneFileAt(int frequency) {
     const std::string path = folder_ + "/tone-" + std::to_string(frequency) + ".wav";
-    if (!std::filesystem::exists(path)) {
-        writeToneWav(path, 60, frequency);
+    if (!fs::exists(path) &&
+        runToEnd({"sox", "-n", "-r", "48000", "-c", "2", "-b", "16", path, "synth", "60", "sine",
+                  std::to_string(frequency), "vol", "0.5"}) != 0) {
+        throw std::runtime_error("sox made no " + path);
     }
     return path;
 }
 
-std::unique_ptr<ChildProcess> AudioSession::paplay() {
-    return run({"paplay", toneFile()});
+std::optional<std::string> AudioSession::variable(const std::string& name) const {
+    const auto found = environment_.find(name);
+    if (found == environment_.end() || found->second.empty()) {
+        return std::nullopt;
+    }
+    return found->second;
 }
 
 nlohmann::json AudioSession::dump() {
@@ -389,16 +324,6 @@ std::optional<std::string> AudioSession::configuredSink() {
     return metadataName(dump(), "default.configured.audio.sink");
 }
 
-std::vector<std::string> AudioSession::nodeNames() {
-    std::vector<std::string> names;
-    for (const auto& object : dump()) {
-        if (object.value("type", "") == "PipeWire:Interface:Node") {
-            names.push_back(object["info"]["props"].value("node.name", ""));
-        }
-    }
-    return names;
-}
-
 std::vector<std::string> AudioSession::metadataValues() {
     std::vector<std::string> values;
     for (const auto& object : dump()) {
@@ -419,8 +344,9 @@ std::optional<std::string> AudioSession::leftover(const std::vector<std::string>
             return text.find(needle) != std::string::npos;
         });
     };
-    for (const auto& name : nodeNames()) {
-        if (mentions(name)) {
+    for (const auto& object : dump()) {
+        const auto name = object.value(nlohmann::json::json_pointer("/info/props/node.name"), "");
+        if (object.value("type", "") == "PipeWire:Interface:Node" && mentions(name)) {
             return "node " + name;
         }
     }
@@ -432,34 +358,47 @@ std::optional<std::string> AudioSession::leftover(const std::vector<std::string>
     return std::nullopt;
 }
 
-std::vector<std::string> AudioSession::linkedTargetsOf(int pid) {
-    const auto graph = dump();
-    std::map<int, std::string> nodeNames;
+namespace {
+
+// The playback stream nodes in graph whose client says it is pid.
+std::vector<int> streamNodesIn(const nlohmann::json& graph, int pid) {
     std::map<int, int> clientPids;
+    for (const auto& object : graph) {
+        const auto claimed = object.value(
+            nlohmann::json::json_pointer("/info/props/application.process.id"), nlohmann::json());
+        if (object.value("type", "") == "PipeWire:Interface:Client" && !claimed.is_null()) {
+            clientPids[object.value("id", 0)] =
+                claimed.is_number() ? claimed.get<int>() : std::stoi(claimed.get<std::string>());
+        }
+    }
     std::vector<int> streams;
     for (const auto& object : graph) {
-        const std::string type = object.value("type", "");
-        if (type == "PipeWire:Interface:Client") {
-            const auto& props = object["info"]["props"];
-            if (props.contains("application.process.id")) {
-                clientPids[object.value("id", 0)] =
-                    props["application.process.id"].is_number()
-                        ? props["application.process.id"].get<int>()
-                        : std::stoi(props["application.process.id"].get<std::string>());
+        const auto props =
+            object.value(nlohmann::json::json_pointer("/info/props"), nlohmann::json::object());
+        if (object.value("type", "") == "PipeWire:Interface:Node" &&
+            props.value("media.class", "") == "Stream/Output/Audio") {
+            const auto client = clientPids.find(props.value("client.id", -1));
+            if (client != clientPids.end() && client->second == pid) {
+                streams.push_back(object.value("id", 0));
             }
         }
     }
+    return streams;
+}
+
+} // namespace
+
+std::vector<int> AudioSession::streamNodesOf(int pid) {
+    return streamNodesIn(dump(), pid);
+}
+
+std::vector<std::string> AudioSession::linkedTargetsOf(int pid) {
+    const auto graph = dump();
+    const auto streams = streamNodesIn(graph, pid);
+    std::map<int, std::string> nodeNames;
     for (const auto& object : graph) {
-        if (object.value("type", "") != "PipeWire:Interface:Node") {
-            continue;
-        }
-        const auto& props = object["info"]["props"];
-        nodeNames[object.value("id", 0)] = props.value("node.name", "");
-        if (props.value("media.class", "") == "Stream/Output/Audio") {
-            const int client = props.value("client.id", -1);
-            if (clientPids.count(client) != 0 && clientPids[client] == pid) {
-                streams.push_back(object.value("id", 0));
-            }
+        if (object.value("type", "") == "PipeWire:Interface:Node") {
+            nodeNames[object.value("id", 0)] = object["info"]["props"].value("node.name", "");
         }
     }
     std::vector<std::string> targets;
@@ -480,13 +419,7 @@ std::vector<std::string> AudioSession::linkedTargetsOf(int pid) {
 }
 
 std::string AudioSession::wirePlumberState(const std::string& file) const {
-    std::ifstream in(folder_ + "/state/wireplumber/" + file);
-    std::string text;
-    std::string line;
-    while (std::getline(in, line)) {
-        text += line + "\n";
-    }
-    return text;
+    return readFile(folder_ + "/state/wireplumber/" + file);
 }
 
 } // namespace brindell::testing

@@ -45,6 +45,8 @@ public:
 
     const std::string& folder() const { return folder_; }
     const Environment& environment() const { return environment_; }
+    // A variable of the session's environment; none when unset or empty.
+    std::optional<std::string> variable(const std::string& name) const;
 
     // --- clients --------------------------------------------------------------------------
     // The project's tone player: one stream per FREQ:AMP tone; with impulse, clicks of that
@@ -52,7 +54,7 @@ public:
     std::unique_ptr<ChildProcess> tonePlayer(const std::vector<std::string>& tones,
                                              const std::string& target = {}, bool impulse = false);
     // pw-play / paplay playing a 440 Hz tone at amplitude 0.5 (a 60 s file made once).
-    std::unique_ptr<ChildProcess> pwPlay(const std::string& target = {});
+    std::unique_ptr<ChildProcess> pwPlay();
     std::unique_ptr<ChildProcess> paplay();
     // A 60 s tone file of the given frequency at amplitude 0.5, made once.
     std::string toneFileAt(int frequency);
@@ -60,6 +62,9 @@ public:
     // folder.
     std::unique_ptr<ChildProcess> run(std::vector<std::string> argv, bool pipeStdout = false,
                                       bool pipeStdin = false, const Environment& extra = {});
+    // Loads a null sink "test-usb" (described "Test-USB") as a USB headset plugged in; the
+    // module's index for pactl unload-module, empty when it failed.
+    std::string plugInSink();
     // Runs a program to its end (bounded by timeout); its exit status, or none on time-out.
     std::optional<int> runToEnd(std::vector<std::string> argv,
                                 std::chrono::milliseconds timeout = 10s);
@@ -68,13 +73,14 @@ public:
     nlohmann::json dump();
     std::optional<std::string> defaultSink();
     std::optional<std::string> configuredSink();
-    // Every node.name in the graph, and every value of the "default" metadata.
-    std::vector<std::string> nodeNames();
+    // Every metadata value in the graph.
     std::vector<std::string> metadataValues();
     // The first node.name or metadata value that contains any of the needles, described for a
     // failure message; none when the graph holds no such thing.
     std::optional<std::string> leftover(const std::vector<std::string>& needles);
-    // The stream nodes of a pid and the node.names of the nodes they are linked to.
+    // The ids of the playback stream nodes whose client says it is pid, and the node.names of
+    // the nodes they are linked to.
+    std::vector<int> streamNodesOf(int pid);
     std::vector<std::string> linkedTargetsOf(int pid);
     // The file WirePlumber keeps under the session's state folder (for example
     // "restore-stream"); empty when it does not exist.
@@ -82,10 +88,13 @@ public:
 
     // --- the session itself -----------------------------------------------------------------
     void stopWirePlumber();
+    // SIGSTOP (frozen) or SIGCONT to WirePlumber: it keeps its connection but answers nothing.
+    void freezeWirePlumber(bool frozen);
     // Starts it and waits until it chose a default again: the given sink (none: speakers).
     void startWirePlumber(const std::string& expectedDefault = {});
-    // Stops pipewire, wireplumber and pipewire-pulse and starts them again.
-    void restartServer();
+    // Stops pipewire, wireplumber and pipewire-pulse; startServer starts them again.
+    void stopServer();
+    void startServer();
     // The daemons' logs, for failure messages.
     std::string logs() const;
     // The pids of the pipewire and pipewire-pulse daemons (for the figures); -1 when stopped.
@@ -94,10 +103,9 @@ public:
 
 private:
     std::unique_ptr<ChildProcess> startDaemon(const std::string& program,
-                                              std::vector<std::string> args = {});
+                                              std::vector<std::string> args = {},
+                                              bool pipeStdout = false);
     void writeConfiguration(const Clock& clock);
-    void startServer();
-    std::string toneFile();
 
     std::string folder_;
     Environment environment_;
@@ -105,7 +113,6 @@ private:
     std::unique_ptr<ChildProcess> pipewire_;
     std::unique_ptr<ChildProcess> wireplumber_;
     std::unique_ptr<ChildProcess> pulse_;
-    std::string toneFile_;
     int runs_ = 0;
 };
 

@@ -76,7 +76,7 @@ struct Tool {
     bool impulse = false;
     std::vector<std::unique_ptr<Stream>> streams;
     std::string input;
-    std::string self;
+    std::vector<std::string> options; // the program and its options as given, for a child
 };
 
 void say(const std::string& line) {
@@ -145,20 +145,13 @@ bool openStream(Tool& tool, const Tone& tone) {
     if (!tool.appID.empty()) {
         pw_properties_set(props, PW_KEY_APP_ID, tool.appID.c_str());
     }
-    static const struct pw_stream_events events = {
-        .version = PW_VERSION_STREAM_EVENTS,
-        .destroy = nullptr,
-        .state_changed = &onStateChanged,
-        .control_info = nullptr,
-        .io_changed = nullptr,
-        .param_changed = nullptr,
-        .add_buffer = nullptr,
-        .remove_buffer = nullptr,
-        .process = &onProcess,
-        .drained = nullptr,
-        .command = nullptr,
-        .trigger_done = nullptr,
-    };
+    static const struct pw_stream_events events = [] {
+        struct pw_stream_events e {};
+        e.version = PW_VERSION_STREAM_EVENTS;
+        e.state_changed = &onStateChanged;
+        e.process = &onProcess;
+        return e;
+    }();
     s->stream = pw_stream_new_simple(pw_main_loop_get_loop(tool.loop), nodeName.c_str(), props,
                                      &events, s.get());
     if (s->stream == nullptr) {
@@ -186,18 +179,8 @@ bool openStream(Tool& tool, const Tone& tone) {
 }
 
 void forkPlayer(Tool& tool, const std::string& tone) {
-    const std::string name = tool.name + "-child";
-    std::vector<std::string> args = {tool.self, "--name", name};
-    if (!tool.target.empty()) {
-        args.insert(args.end(), {"--target", tool.target});
-    }
-    if (!tool.appID.empty()) {
-        args.insert(args.end(), {"--app-id", tool.appID});
-    }
-    if (tool.impulse) {
-        args.push_back("--impulse");
-    }
-    args.push_back(tone);
+    std::vector<std::string> args = tool.options;
+    args.insert(args.end(), {"--name", tool.name + "-child", tone});
     std::vector<char*> argv;
     for (auto& a : args) {
         argv.push_back(a.data());
@@ -213,7 +196,7 @@ void forkPlayer(Tool& tool, const std::string& tone) {
         // Its standard input is not ours: the child takes no commands.
         const int devNull = open("/dev/null", O_RDONLY);
         dup2(devNull, 0);
-        execv(argv[0], argv.data());
+        execv("/proc/self/exe", argv.data());
         _exit(127);
     }
     say(child > 0 ? "forked " + std::to_string(child) : "fork failed");
@@ -221,26 +204,26 @@ void forkPlayer(Tool& tool, const std::string& tone) {
 
 void command(Tool& tool, const std::string& line) {
     Tone tone;
+    char verb[8];
+    std::size_t index = 0;
     if (line.rfind("open ", 0) == 0 && parseTone(line.substr(5), tone)) {
         if (!openStream(tool, tone)) {
             say("open failed");
         }
-    } else if (line.rfind("close ", 0) == 0) {
-        const auto index = static_cast<std::size_t>(std::atoi(line.c_str() + 6));
-        if (index < tool.streams.size() && tool.streams[index]->stream != nullptr) {
-            pw_stream_destroy(tool.streams[index]->stream);
-            tool.streams[index]->stream = nullptr;
-            say("closed " + std::to_string(index));
-        }
-    } else if (line.rfind("pause ", 0) == 0 || line.rfind("resume ", 0) == 0) {
-        const bool resume = line[0] == 'r';
-        const auto index = static_cast<std::size_t>(std::atoi(line.c_str() + (resume ? 7 : 6)));
-        if (index < tool.streams.size() && tool.streams[index]->stream != nullptr) {
-            pw_stream_set_active(tool.streams[index]->stream, resume);
-            say((resume ? "resumed " : "paused ") + std::to_string(index));
-        }
     } else if (line.rfind("fork ", 0) == 0 && parseTone(line.substr(5), tone)) {
         forkPlayer(tool, line.substr(5));
+    } else if (std::sscanf(line.c_str(), "%7s %zu", verb, &index) == 2 &&
+               index < tool.streams.size() && tool.streams[index]->stream != nullptr) {
+        const std::string what = verb;
+        auto*& stream = tool.streams[index]->stream;
+        if (what == "close") {
+            pw_stream_destroy(stream);
+            stream = nullptr;
+            say("closed " + std::to_string(index));
+        } else if (what == "pause" || what == "resume") {
+            pw_stream_set_active(stream, what == "resume");
+            say(what + "d " + std::to_string(index));
+        }
     } else if (line == "quit") {
         pw_main_loop_quit(tool.loop);
     } else if (!line.empty()) {
@@ -272,35 +255,27 @@ void onSignal(void* data, int /*signo*/) {
 
 int main(int argc, char** argv) {
     Tool tool;
+    tool.options = {argv[0]};
     std::vector<Tone> tones;
-    std::vector<std::string> toneTexts;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--name" && i + 1 < argc) {
-            tool.name = argv[++i];
-        } else if (arg == "--target" && i + 1 < argc) {
-            tool.target = argv[++i];
-        } else if (arg == "--app-id" && i + 1 < argc) {
-            tool.appID = argv[++i];
+        if ((arg == "--name" || arg == "--target" || arg == "--app-id") && i + 1 < argc) {
+            (arg == "--name"     ? tool.name
+             : arg == "--target" ? tool.target
+                                 : tool.appID) = argv[++i];
         } else if (arg == "--impulse") {
             tool.impulse = true;
-        } else {
-            Tone tone;
-            if (!parseTone(arg, tone)) {
-                std::fprintf(stderr,
-                             "usage: brindell-tone [--name N] [--target SINK] [--app-id ID] "
-                             "[--impulse] FREQ:AMP...\n");
-                return 2;
-            }
+        } else if (Tone tone; parseTone(arg, tone)) {
             tones.push_back(tone);
+            continue;
+        } else {
+            std::fprintf(stderr, "usage: brindell-tone [--name N] [--target SINK] [--app-id ID] "
+                                 "[--impulse] FREQ:AMP...\n");
+            return 2;
         }
+        tool.options.insert(tool.options.end(), argv + i - (arg == "--impulse" ? 0 : 1),
+                            argv + i + 1);
     }
-    char self[4096] = {};
-    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) {
-        std::strncpy(self, argv[0], sizeof self - 1);
-    }
-    tool.self = self;
-
     pw_init(&argc, &argv);
     tool.loop = pw_main_loop_new(nullptr);
     if (tool.loop == nullptr) {
