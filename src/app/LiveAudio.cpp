@@ -20,12 +20,22 @@ LiveAudio makeLiveAudio(std::shared_ptr<Workspace> workspace, std::shared_ptr<Xd
     auto storage = options.settingsDirectory.empty()
                        ? std::make_shared<FileSettingsStorage>(key)
                        : std::make_shared<FileSettingsStorage>(options.settingsDirectory, key);
-    auto hardware = std::make_shared<PipeWireHardware>();
+    // One connection for the three adapters, so that they see the same graph: each joins it
+    // before it starts, and so sees every change from the first.
+    auto graph = makeSharedGraph();
+    PipeWireHardware::Options hardwareOptions;
+    hardwareOptions.graph = graph;
+    auto hardware = std::make_shared<PipeWireHardware>(hardwareOptions);
+    PipeWireProcessSource::Options sourceOptions;
+    sourceOptions.graph = graph;
+    PipeWireSystemControl::Options controlOptions;
+    controlOptions.graph = graph;
 
     LiveMixerEngine::Parts parts;
     parts.hardware = hardware;
-    parts.processSource = makePipeWireProcessSource(xdg);
-    parts.systemControl = PipeWireSystemControl::create(hardware);
+    parts.processSource = makePipeWireProcessSource(xdg, std::move(sourceOptions));
+    parts.systemControl = PipeWireSystemControl::create(hardware, std::move(controlOptions));
+    startSharedGraph(*graph, hardwareOptions.timeout);
     parts.appInfo = std::make_shared<WorkspaceAppInfoProvider>(workspace);
     parts.grouper = WorkspaceProcessGrouper::overWorkspace(workspace);
     parts.settingsStore = std::make_shared<AppSettingsStore>(std::move(storage));

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
+#include <unistd.h>
 
 namespace brindell {
 namespace {
@@ -82,10 +83,28 @@ TEST_F(LiveEngineTest, VolumeMuteAndOutputOfOneAppLeaveTheOtherAlone) {
     LevelMeter speakers(session, AudioSession::speakers, {440, 660});
     ASSERT_TRUE(speakers.waitFor(levels(0.5, 0.5), 10s)) << speakers.recent();
 
+    // The PipeWire clients this process has open.
+    const auto ownClients = [&] {
+        int count = 0;
+        for (const auto& object : session.dump()) {
+            if (object.value("type", "") != "PipeWire:Interface:Client") {
+                continue;
+            }
+            const auto claimed =
+                object.at("info").at("props").value("application.process.id", nlohmann::json());
+            const std::string pid =
+                claimed.is_string() ? claimed.get<std::string>() : claimed.dump();
+            count += pid == std::to_string(getpid()) ? 1 : 0;
+        }
+        return count;
+    };
+    const int clientsBefore = ownClients();
     auto engine = startEngine();
     const pid_type tonePID = tone->pid();
     const auto row = waitForRow(*engine, tonePID, tapped);
     ASSERT_TRUE(row) << rows(*engine);
+    // The list of apps, the taps and the output section share one connection, so they agree.
+    EXPECT_EQ(ownClients(), clientsBefore + 1);
     EXPECT_EQ(row->name, toneName);
     EXPECT_EQ(row->bundleID, std::optional<std::string>(toneID));
     ASSERT_TRUE(waitForRow(*engine, pulse->pid(), tapped)) << rows(*engine);
@@ -167,6 +186,24 @@ TEST_F(LiveEngineTest, ARememberedAppGetsItsSettingsBackUntilTheyAreForgotten) {
     EXPECT_TRUE(waitForRow(*engine, tone->pid(), [](const MixerRow& r) {
         return r.volume == 1.0f && !r.outputUID;
     })) << rows(*engine);
+    engine->stop();
+}
+
+// The app list, the taps and the output section share one connection: after the server comes
+// back they all see it again, and a new app is adjusted.
+TEST_F(LiveEngineTest, AfterTheServerRestartsANewAppIsAdjusted) {
+    auto engine = startEngine();
+    auto tone = playTone();
+    ASSERT_TRUE(waitForRow(*engine, tone->pid(), tapped)) << rows(*engine);
+    session.stopServer();
+    tone.reset();
+    session.startServer();
+    auto again = playTone();
+    LevelMeter speakers(session, AudioSession::speakers, {440, 660});
+    ASSERT_TRUE(waitForRow(*engine, again->pid(), tapped, 20s)) << rows(*engine);
+    engine->setVolume(again->pid(), 0.5f);
+    EXPECT_TRUE(speakers.waitFor(levels(0, 0.25), 10s)) << speakers.recent();
+    EXPECT_TRUE(engine->snapshot().master) << "the output section is back too";
     engine->stop();
 }
 

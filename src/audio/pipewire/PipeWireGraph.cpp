@@ -423,6 +423,50 @@ void PipeWireGraph::emit(const GraphChange& change) {
     if (handler_) {
         handler_(change);
     }
+    // By id: a handler may remove another (or itself) from within its call.
+    std::vector<std::uint64_t> ids;
+    ids.reserve(handlers_.size());
+    for (const auto& entry : handlers_) {
+        ids.push_back(entry.first);
+    }
+    for (const std::uint64_t id : ids) {
+        const auto found = std::find_if(handlers_.begin(), handlers_.end(),
+                                        [id](const auto& entry) { return entry.first == id; });
+        if (found != handlers_.end()) {
+            const ChangeHandler handler = found->second;
+            handler(change);
+        }
+    }
+}
+
+std::uint64_t joinGraph(std::shared_ptr<PipeWireGraph>& graph,
+                        const std::shared_ptr<PipeWireGraph>& shared, const std::string& remote,
+                        PipeWireGraph::ChangeHandler handler) {
+    graph = shared ? shared : std::make_shared<PipeWireGraph>(remote);
+    const std::uint64_t id = graph->addHandler(std::move(handler));
+    if (!shared) {
+        graph->start();
+    }
+    return id;
+}
+
+void leaveGraph(std::shared_ptr<PipeWireGraph>& graph, std::uint64_t handler) {
+    if (graph) {
+        graph->removeHandler(handler);
+        graph.reset();
+    }
+}
+
+std::uint64_t PipeWireGraph::addHandler(ChangeHandler handler) {
+    Lock lock(*this);
+    const std::uint64_t id = nextHandler_++;
+    handlers_.emplace_back(id, std::move(handler));
+    return id;
+}
+
+void PipeWireGraph::removeHandler(std::uint64_t id) {
+    Lock lock(*this);
+    std::erase_if(handlers_, [id](const auto& entry) { return entry.first == id; });
 }
 
 void PipeWireGraph::connect() {

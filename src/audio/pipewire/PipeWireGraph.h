@@ -108,8 +108,9 @@ public:
     using ChangeHandler = std::function<void(const GraphChange&)>;
 
     // remote: the server's socket name, empty for the usual one ($PIPEWIRE_REMOTE, else
-    // pipewire-0). The handler runs on the loop thread, from start() on.
-    PipeWireGraph(std::string remote, ChangeHandler handler);
+    // pipewire-0). The handler runs on the loop thread, from start() on; none: only handlers
+    // added later.
+    PipeWireGraph(std::string remote, ChangeHandler handler = nullptr);
     // Starts the loop thread and connects; events reach the handler from now on.
     void start();
     ~PipeWireGraph();
@@ -129,6 +130,12 @@ public:
     };
 
     bool inLoopThread() const;
+
+    // Several owners may share one connection: each adds a handler of its own, called after
+    // those added before it, and removes it before it goes. Added before start(), a handler
+    // sees every change; removed, it is not called again (both take the lock).
+    std::uint64_t addHandler(ChangeHandler handler);
+    void removeHandler(std::uint64_t id);
     struct pw_thread_loop* loop() const {
         return loop_;
     }
@@ -211,6 +218,9 @@ private:
 
     const std::string remote_;
     const ChangeHandler handler_;
+    // Loop-lock state: the handlers added, in order.
+    std::vector<std::pair<std::uint64_t, ChangeHandler>> handlers_;
+    std::uint64_t nextHandler_ = 1;
     struct pw_thread_loop* loop_ = nullptr;
     struct pw_context* context_ = nullptr;
     struct spa_source* reconnectSource_ = nullptr;
@@ -241,15 +251,17 @@ private:
     GraphMirror mirror_;
 };
 
+// An adapter's use of a connection: the shared one when given, else one of its own. The handler
+// gets every change from here on; a connection of its own is started here, a shared one by its
+// owner once every adapter has joined. Sets graph; returns the handler's id for leaveGraph.
+std::uint64_t joinGraph(std::shared_ptr<PipeWireGraph>& graph,
+                        const std::shared_ptr<PipeWireGraph>& shared, const std::string& remote,
+                        PipeWireGraph::ChangeHandler handler);
+// Removes the handler, so that no change reaches the adapter any more, then lets go of the
+// connection (one of its own stops here).
+void leaveGraph(std::shared_ptr<PipeWireGraph>& graph, std::uint64_t handler);
+
 // PipeWire's dictionary as the mirror's plain properties.
 GraphMirror::Properties toProperties(const struct spa_dict* dict);
-
-// Destroys an owner's graph while `graph` still points at it: the destructor ends the loop
-// thread, whose last events may still reach the owner's handler and read through `graph`
-// (unique_ptr::reset would clear it first).
-inline void destroyGraph(std::unique_ptr<PipeWireGraph>& graph) {
-    delete graph.get();
-    static_cast<void>(graph.release());
-}
 
 } // namespace brindell

@@ -108,7 +108,8 @@ struct PipeWireHardware::Impl {
     DeviceChangeCallback onDeviceChange;
 
     // Last, so that it is built after and destroyed before everything its events reach.
-    std::unique_ptr<PipeWireGraph> graph;
+    std::shared_ptr<PipeWireGraph> graph;
+    std::uint64_t handler = 0;
 
     // --- loop thread ------------------------------------------------------------------------
     void onGraphChange(const GraphChange& change);
@@ -548,16 +549,34 @@ void PipeWireHardware::Impl::ensureNotLoopThread(const char* operation) const {
     }
 }
 
+std::shared_ptr<PipeWireGraph> makeSharedGraph(std::string remote) {
+    return std::make_shared<PipeWireGraph>(std::move(remote));
+}
+
+void startSharedGraph(PipeWireGraph& graph, double timeout) {
+    graph.start();
+    PipeWireGraph::Lock lock(graph);
+    if (!graph.waitFor([&] { return graph.core() == nullptr || graph.isSettled(); }, timeout) ||
+        graph.core() == nullptr) {
+        return;
+    }
+    // The session manager's metadata, if it runs, is bound by now; give it a moment to fill in,
+    // so that the default output is known when this returns.
+    graph.waitFor([&] { return graph.hasDefaultMetadata() && graph.isSettled(); },
+                  std::min(1.0, timeout));
+}
+
 PipeWireHardware::PipeWireHardware() : PipeWireHardware(Options{}) {}
 
 PipeWireHardware::PipeWireHardware(Options options)
     : impl_(std::make_unique<Impl>(std::move(options))) {
     Impl* impl = impl_.get();
-    impl->graph = std::make_unique<PipeWireGraph>(
-        impl->options.remote, [impl](const GraphChange& change) { impl->onGraphChange(change); });
-    impl->graph->start();
+    impl->handler = joinGraph(impl->graph, impl->options.graph, impl->options.remote,
+                              [impl](const GraphChange& change) { impl->onGraphChange(change); });
     PipeWireGraph::Lock lock(*impl->graph);
-    impl->graph->waitFor([&] { return impl->graph->isSettled(); }, impl->options.timeout);
+    // Without a server there is nothing to wait for: it is tried again in the background.
+    impl->graph->waitFor([&] { return impl->graph->core() == nullptr || impl->graph->isSettled(); },
+                         impl->options.timeout);
 }
 
 PipeWireHardware::~PipeWireHardware() {
@@ -566,20 +585,24 @@ PipeWireHardware::~PipeWireHardware() {
         std::lock_guard lock(impl.callbackMutex);
         impl.onDeviceChange = nullptr;
     }
-    PipeWireGraph::Lock lock(*impl.graph);
     {
-        std::lock_guard procedures(impl.procedureMutex);
-        impl.procedures.clear();
+        PipeWireGraph::Lock lock(*impl.graph);
+        {
+            std::lock_guard procedures(impl.procedureMutex);
+            impl.procedures.clear();
+        }
+        for (auto& [id, tap] : impl.taps) {
+            impl.deactivate(tap);
+        }
+        impl.taps.clear();
+        impl.aggregates.clear();
+        // Let the restored metadata and the removals reach the server before the connection
+        // closes, or while a shared one goes on without them.
+        if (!impl.graph->inLoopThread()) {
+            impl.graph->roundTrip(impl.options.timeout);
+        }
     }
-    for (auto& [id, tap] : impl.taps) {
-        impl.deactivate(tap);
-    }
-    impl.taps.clear();
-    impl.aggregates.clear();
-    // Let the restored metadata reach the server before the connection closes.
-    if (!impl.graph->inLoopThread()) {
-        impl.graph->roundTrip(impl.options.timeout);
-    }
+    leaveGraph(impl.graph, impl.handler);
 }
 
 void PipeWireHardware::setOnDeviceChange(DeviceChangeCallback callback) {

@@ -9,11 +9,22 @@
 
 namespace brindell {
 
+class PipeWireGraph;
+
+// One connection to the PipeWire server, with its loop thread and its mirror of the graph, for
+// the hardware adapter, the process source and the system control to share, so that they agree
+// on what the graph holds. Give it to each adapter's options, then start it: startSharedGraph
+// connects and waits, up to timeout seconds, until the graph and the session manager's metadata
+// are in (at once without a server, which is then tried again in the background).
+std::shared_ptr<PipeWireGraph> makeSharedGraph(std::string remote = {});
+void startSharedGraph(PipeWireGraph& graph, double timeout = 5.0);
+
 // The production AudioHardware, on PipeWire with WirePlumber as session manager.
 //
-// One connection with its own loop thread (the listener queue). A mirror of the graph is kept on
-// that thread and read under a lock, so lookups (processObject, outputDevices, isDeviceAlive,
-// defaultOutputDeviceUID, deviceID) cost no round trip. The objects of the interface map as:
+// One connection with its loop thread (the listener queue): the application's shared one, or one
+// of its own. A mirror of the graph is kept on that thread and read under a lock, so lookups
+// (processObject, outputDevices, isDeviceAlive, defaultOutputDeviceUID, deviceID) cost no round
+// trip. The objects of the interface map as:
 // - process object: an id per pid with a PipeWire client or stream node, kept while the pid
 //   stays, never reused;
 // - device: an Audio/Sink (or source, duplex) node; UID node.name, name node.description;
@@ -37,6 +48,8 @@ public:
         double timeout = 5.0; // the longest one operation waits for the server, seconds
         // Objects named with this prefix are Brindell's, also those of another (crashed) run.
         std::string ownNamePrefix = "com.quorvel.";
+        // The connection shared with the other adapters, not yet started; none: one of its own.
+        std::shared_ptr<PipeWireGraph> graph;
     };
 
     // Connects and waits, up to the timeout, until the graph is mirrored. Without a server it

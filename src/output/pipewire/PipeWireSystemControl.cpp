@@ -255,7 +255,8 @@ struct PipeWireSystemControl::Impl {
     std::map<std::uint32_t, std::string> devices;
 
     // Last, so that it is built after and destroyed before everything its events reach.
-    std::unique_ptr<PipeWireGraph> graph;
+    std::shared_ptr<PipeWireGraph> graph;
+    std::uint64_t handler = 0;
 
     // --- loop thread (or lock held) ---------------------------------------------------------
     void onGraphChange(const GraphChange& change);
@@ -486,11 +487,14 @@ PipeWireSystemControl::create(std::shared_ptr<PipeWireHardware> hardware, Option
 PipeWireSystemControl::PipeWireSystemControl(DeviceLookup lookup, Options options)
     : impl_(std::make_unique<Impl>(std::move(lookup), std::move(options))) {
     Impl* impl = impl_.get();
-    impl->graph = std::make_unique<PipeWireGraph>(
-        impl->options.remote, [impl](const GraphChange& change) { impl->onGraphChange(change); });
-    impl->graph->start();
+    impl->handler = joinGraph(impl->graph, impl->options.graph, impl->options.remote,
+                              [impl](const GraphChange& change) { impl->onGraphChange(change); });
     PipeWireGraph::Lock lock(*impl->graph);
-    if (!impl->graph->waitFor([&] { return impl->graph->isSettled(); }, impl->options.timeout)) {
+    // Without a server, or on a shared connection not started yet, there is nothing to wait for.
+    if (!impl->graph->waitFor(
+            [&] { return impl->graph->core() == nullptr || impl->graph->isSettled(); },
+            impl->options.timeout) ||
+        impl->graph->core() == nullptr) {
         return;
     }
     // The session manager's metadata, if it runs, is bound by now; give it a moment to fill in,
@@ -510,7 +514,7 @@ PipeWireSystemControl::~PipeWireSystemControl() {
         impl_->observedUID.reset();
         impl_->dropWatches();
     }
-    destroyGraph(impl_->graph);
+    leaveGraph(impl_->graph, impl_->handler);
 }
 
 void PipeWireSystemControl::setOnChange(ChangeCallback callback) {

@@ -10,6 +10,7 @@
 
 namespace brindell {
 
+class PipeWireGraph;
 class PipeWireHardware;
 
 // The production SystemAudioControl, on PipeWire with WirePlumber as session manager.
@@ -23,11 +24,11 @@ class PipeWireHardware;
 //   volumes), on the device's Route when the sink belongs to a device with routes, else on the
 //   node's Props. A sink with neither has no software volume (volume none).
 //
-// It keeps a connection of its own to the server, with its own loop thread (the listener
-// thread): the default output and the device list are watched from the registry and the
-// metadata, the watched device's volume and mute from its parameters. A device id is found with
-// the given lookup (the hardware adapter's deviceID) and checked against this connection's view
-// of the graph.
+// It uses a connection to the server, with its loop thread (the listener thread): the
+// application's shared one, or one of its own. The default output and the device list are watched
+// from the registry and the metadata, the watched device's volume and mute from its parameters. A
+// device id is found with the given lookup (the hardware adapter's deviceID) and checked against
+// this connection's view of the graph.
 //
 // Threading: as SystemAudioControl. The operations wait for the server (bounded by the
 // timeout) and must not be called on the listener thread: there the getters read none and the
@@ -44,6 +45,8 @@ public:
         // How long setDefaultOutput waits for the session manager to make the choice the
         // default, seconds. Not following within it is no error: the change report follows.
         double defaultFollowTimeout = 1.0;
+        // The connection shared with the other adapters, not yet started; none: one of its own.
+        std::shared_ptr<PipeWireGraph> graph;
     };
 
     // The control the program uses: UIDs resolved with the hardware adapter's lookup. The

@@ -59,22 +59,28 @@ struct PipeWireProcessSource::Impl {
     // Loop thread only: the list as last reported.
     std::optional<std::vector<GraphMirror::AudioProcess>> last;
     // Last, so that its loop thread stops before anything it uses goes.
-    std::unique_ptr<PipeWireGraph> graph;
+    std::shared_ptr<PipeWireGraph> graph;
+    std::uint64_t handler = 0;
 };
 
 PipeWireProcessSource::PipeWireProcessSource(Options options)
     : impl_(std::make_unique<Impl>(std::move(options))) {
     Impl* impl = impl_.get();
-    impl->graph = std::make_unique<PipeWireGraph>(
-        impl->options.remote, [impl](const GraphChange& change) { impl->onGraphChange(change); });
-    impl->graph->start();
+    impl->handler = joinGraph(impl->graph, impl->options.graph, impl->options.remote,
+                              [impl](const GraphChange& change) { impl->onGraphChange(change); });
     PipeWireGraph::Lock lock(*impl->graph);
-    impl->graph->waitFor([impl] { return impl->connected.load(); }, impl->options.connectTimeout);
+    if (impl->graph->isSettled()) {
+        impl->connected = true; // a shared connection that was up before
+    }
+    // Without a server there is nothing to wait for: it is tried again in the background.
+    impl->graph->waitFor(
+        [impl] { return impl->graph->core() == nullptr || impl->connected.load(); },
+        impl->options.connectTimeout);
 }
 
 PipeWireProcessSource::~PipeWireProcessSource() {
     setOnChange(nullptr);
-    destroyGraph(impl_->graph);
+    leaveGraph(impl_->graph, impl_->handler);
 }
 
 std::vector<AudioProcessInfo> PipeWireProcessSource::processes() {

@@ -9,6 +9,7 @@
 
 namespace brindell {
 
+class PipeWireGraph;
 class XdgWorkspace;
 
 // The AudioProcessSource on PipeWire. A process object is a pid with at least one PipeWire
@@ -21,9 +22,10 @@ class XdgWorkspace;
 // the graph gives (application.name), for naming. A process is a verified host pid or a client
 // of its own (see GraphMirror).
 //
-// It keeps a connection of its own to the server, with its own loop thread, and a mirror of the
-// graph fed from the registry there: processes() is answered from the mirror, without a round
-// trip. After a lost connection it reconnects by itself; meanwhile processes() fails.
+// It uses a connection to the server, with its loop thread, and the mirror of the graph fed
+// from the registry there: the application's shared one, or one of its own. processes() is
+// answered from the mirror, without a round trip. After a lost connection it reconnects by
+// itself; meanwhile processes() fails.
 //
 // Threading: processes() may be called from any thread but the source's loop thread. onChange
 // is called on the loop thread (the source's listener queue) whenever the list of process
@@ -42,6 +44,8 @@ public:
         ApplicationIDLookup applicationID;
         ApplicationIDReport reportApplicationID;
         ApplicationIDReport reportApplicationName;
+        // The connection shared with the other adapters, not yet started; none: one of its own.
+        std::shared_ptr<PipeWireGraph> graph;
     };
 
     // Connects and waits, up to connectTimeout, until the graph is mirrored. Without a server it
