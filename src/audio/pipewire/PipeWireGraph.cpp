@@ -246,7 +246,10 @@ struct PipeWireGraph::Bound {
 // PipeWireGraph
 
 PipeWireGraph::PipeWireGraph(std::string remote, ChangeHandler handler)
-    : remote_(std::move(remote)), handler_(std::move(handler)) {
+    : remote_(std::move(remote)) {
+    if (handler) {
+        handlers_.emplace_back(nextHandler_++, std::move(handler));
+    }
     std::call_once(initOnce, [] { pw_init(nullptr, nullptr); });
     loop_ = pw_thread_loop_new("brindell-pipewire", nullptr);
     if (loop_ == nullptr) {
@@ -323,6 +326,17 @@ void PipeWireGraph::signal() {
     if (loop_ != nullptr) {
         pw_thread_loop_signal(loop_, false);
     }
+}
+
+bool PipeWireGraph::waitUntilSettled(double seconds, double metadataSeconds) {
+    if (!waitFor([this] { return core_ == nullptr || isSettled(); }, seconds) || core_ == nullptr) {
+        return false;
+    }
+    // The session manager's metadata, if it runs, is bound by now; give it a moment to fill in,
+    // so that the default output is known on return.
+    waitFor([this] { return hasDefaultMetadata() && isSettled(); },
+            std::min(metadataSeconds, seconds));
+    return true;
 }
 
 bool PipeWireGraph::waitFor(const std::function<bool()>& done, double seconds) {
@@ -420,9 +434,6 @@ struct pw_proxy* PipeWireGraph::bindGlobal(std::uint32_t id, const char* type,
 
 void PipeWireGraph::emit(const GraphChange& change) {
     signal();
-    if (handler_) {
-        handler_(change);
-    }
     // By id: a handler may remove another (or itself) from within its call.
     std::vector<std::uint64_t> ids;
     ids.reserve(handlers_.size());

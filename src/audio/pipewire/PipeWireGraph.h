@@ -152,6 +152,10 @@ public:
     std::uint32_t quantumLimit() const { return quantumLimit_; }
     // Waits, releasing the lock meanwhile, until done() holds or `seconds` pass. False on time-out.
     bool waitFor(const std::function<bool()>& done, double seconds);
+    // Waits (lock held), up to seconds, until the graph is mirrored, then up to metadataSeconds
+    // more for the session manager's metadata. False at once without a connection (none yet, or
+    // not started) and when the graph did not settle in time.
+    bool waitUntilSettled(double seconds, double metadataSeconds);
     // A round trip to the server: every request sent before it has been processed. 0, or a
     // negative errno (-ETIMEDOUT, -EPIPE).
     int roundTrip(double seconds);
@@ -217,8 +221,7 @@ private:
     static void ownerTimer(void* data, std::uint64_t expirations);
 
     const std::string remote_;
-    const ChangeHandler handler_;
-    // Loop-lock state: the handlers added, in order.
+    // Loop-lock state: the handlers, the constructor's first, in the order added.
     std::vector<std::pair<std::uint64_t, ChangeHandler>> handlers_;
     std::uint64_t nextHandler_ = 1;
     struct pw_thread_loop* loop_ = nullptr;

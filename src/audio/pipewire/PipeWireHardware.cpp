@@ -556,14 +556,7 @@ std::shared_ptr<PipeWireGraph> makeSharedGraph(std::string remote) {
 void startSharedGraph(PipeWireGraph& graph, double timeout) {
     graph.start();
     PipeWireGraph::Lock lock(graph);
-    if (!graph.waitFor([&] { return graph.core() == nullptr || graph.isSettled(); }, timeout) ||
-        graph.core() == nullptr) {
-        return;
-    }
-    // The session manager's metadata, if it runs, is bound by now; give it a moment to fill in,
-    // so that the default output is known when this returns.
-    graph.waitFor([&] { return graph.hasDefaultMetadata() && graph.isSettled(); },
-                  std::min(1.0, timeout));
+    graph.waitUntilSettled(timeout, 1.0);
 }
 
 PipeWireHardware::PipeWireHardware() : PipeWireHardware(Options{}) {}

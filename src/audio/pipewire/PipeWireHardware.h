@@ -52,8 +52,9 @@ public:
         std::shared_ptr<PipeWireGraph> graph;
     };
 
-    // Connects and waits, up to the timeout, until the graph is mirrored. Without a server it
-    // keeps trying in the background; meanwhile the operations fail with the connection's error.
+    // Connects and waits, up to the timeout, until the graph is mirrored; on a shared connection
+    // it waits for nothing. Without a server it returns at once and keeps trying in the
+    // background; meanwhile the operations fail with the connection's error.
     PipeWireHardware();
     explicit PipeWireHardware(Options options);
     ~PipeWireHardware() override; // destroys every object it still holds, restores metadata

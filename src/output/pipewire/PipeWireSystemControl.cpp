@@ -491,17 +491,7 @@ PipeWireSystemControl::PipeWireSystemControl(DeviceLookup lookup, Options option
                               [impl](const GraphChange& change) { impl->onGraphChange(change); });
     PipeWireGraph::Lock lock(*impl->graph);
     // Without a server, or on a shared connection not started yet, there is nothing to wait for.
-    if (!impl->graph->waitFor(
-            [&] { return impl->graph->core() == nullptr || impl->graph->isSettled(); },
-            impl->options.timeout) ||
-        impl->graph->core() == nullptr) {
-        return;
-    }
-    // The session manager's metadata, if it runs, is bound by now; give it a moment to fill in,
-    // so that the default output is known when the constructor returns.
-    impl->graph->waitFor(
-        [&] { return impl->graph->hasDefaultMetadata() && impl->graph->isSettled(); },
-        std::min(metadataWait, impl->options.timeout));
+    impl->graph->waitUntilSettled(impl->options.timeout, metadataWait);
 }
 
 PipeWireSystemControl::~PipeWireSystemControl() {

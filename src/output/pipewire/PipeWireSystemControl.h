@@ -56,8 +56,9 @@ public:
     static std::shared_ptr<PipeWireSystemControl>
     create(std::shared_ptr<PipeWireHardware> hardware);
 
-    // Connects and waits, up to the timeout, until the graph and the metadata are in. Without a
-    // server it keeps trying in the background. An empty lookup uses this connection's view.
+    // Connects and waits, up to the timeout, until the graph and the metadata are in; on a shared
+    // connection it waits for nothing. Without a server it returns at once and keeps trying in
+    // the background. An empty lookup uses this connection's view.
     PipeWireSystemControl(DeviceLookup lookup, Options options);
     ~PipeWireSystemControl() override; // stops the listeners, then closes the connection
 

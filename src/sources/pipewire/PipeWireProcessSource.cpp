@@ -69,9 +69,6 @@ PipeWireProcessSource::PipeWireProcessSource(Options options)
     impl->handler = joinGraph(impl->graph, impl->options.graph, impl->options.remote,
                               [impl](const GraphChange& change) { impl->onGraphChange(change); });
     PipeWireGraph::Lock lock(*impl->graph);
-    if (impl->graph->isSettled()) {
-        impl->connected = true; // a shared connection that was up before
-    }
     // Without a server there is nothing to wait for: it is tried again in the background.
     impl->graph->waitFor(
         [impl] { return impl->graph->core() == nullptr || impl->connected.load(); },

@@ -48,8 +48,9 @@ public:
         std::shared_ptr<PipeWireGraph> graph;
     };
 
-    // Connects and waits, up to connectTimeout, until the graph is mirrored. Without a server it
-    // keeps trying in the background.
+    // Connects and waits, up to connectTimeout, until the graph is mirrored; on a shared
+    // connection it waits for nothing. Without a server it returns at once and keeps trying in
+    // the background.
     explicit PipeWireProcessSource(Options options);
     ~PipeWireProcessSource() override; // no onChange call runs or follows once it returns
     PipeWireProcessSource(const PipeWireProcessSource&) = delete;
