@@ -74,6 +74,10 @@ public:
 
     // Errors: status("list size"), status("list").
     virtual std::vector<TapListEntry> listTaps() = 0;
+
+    // False while the audio server cannot be reached; a change is reported as a device change.
+    // Never waits and never throws; hardware without a server is always reachable.
+    virtual bool isServerReachable() const { return true; }
 };
 
 } // namespace brindell

@@ -139,9 +139,24 @@ void LiveMixerEngine::wire() {
 
 void LiveMixerEngine::submit(std::function<void(LiveMixerEngine&)> work) {
     const std::weak_ptr<LiveMixerEngine> weak = weak_from_this();
-    queue_->async([weak, work = std::move(work)] {
+    const std::uint64_t ticket = ++submitted_;
+    queue_->async([weak, ticket, work = std::move(work)] {
         if (const auto self = weak.lock()) {
+            // Two threads may submit in the other order than they took their tickets.
+            self->applied_ = std::max(self->applied_, ticket);
             work(*self);
+            // Until now the published state was held back as out of date; publish it, unless
+            // the work did, or later operations will.
+            if (self->applied_ == self->submitted_.load()) {
+                bool published = false;
+                {
+                    const std::lock_guard lock(self->publishedMutex_);
+                    published = self->publishedTicket_ == self->applied_;
+                }
+                if (!published) {
+                    self->notifyChange();
+                }
+            }
         }
     });
 }
@@ -159,6 +174,12 @@ void LiveMixerEngine::setOnChange(ChangeCallback callback) {
 }
 
 void LiveMixerEngine::notifyChange() {
+    MixerSnapshot fresh = buildSnapshot();
+    {
+        const std::lock_guard lock(publishedMutex_);
+        published_ = std::move(fresh);
+        publishedTicket_ = applied_;
+    }
     ChangeCallback callback;
     {
         const std::lock_guard lock(onChangeMutex_);
@@ -199,6 +220,7 @@ void LiveMixerEngine::startOnQueue() {
             self->tick();
         }
     });
+    notifyChange(); // what is known at start, the audio server's reach included
 }
 
 void LiveMixerEngine::stop() {
@@ -251,16 +273,24 @@ void LiveMixerEngine::reconcile() {
     }
 
     if (permission_.state() != PermissionState::likelyDenied) {
+        std::vector<std::pair<pid_type, const AudioSource*>> starts;
         for (const VisibleSource& entry : visible) {
             if (!entry.isActive) {
                 continue;
             }
             for (const pid_type pid : entry.source.memberPIDs) {
-                if (manager_->session(pid) || startErrors_.contains(pid)) {
-                    continue;
+                if (!manager_->session(pid) && !startErrors_.contains(pid)) {
+                    starts.emplace_back(pid, &entry.source);
                 }
-                startSession(pid, entry.source);
             }
+        }
+        if (!starts.empty()) {
+            // A start waits for the audio server, seconds when its session manager does not
+            // answer: the rows are shown starting meanwhile.
+            notifyChange();
+        }
+        for (const auto& [pid, source] : starts) {
+            startSession(pid, *source);
         }
     }
 
@@ -294,10 +324,36 @@ void LiveMixerEngine::startSession(pid_type pid, const AudioSource& source) {
         startErrors_.insert_or_assign(pid, startFailureStatus(std::current_exception()));
         if (e.hardwareError()) {
             refusals_.push_back(*e.hardwareError()); // judged by the next tick
+            if (isTransient(*e.hardwareError())) {
+                retryStart(pid);
+            }
         }
     } catch (...) {
         startErrors_.insert_or_assign(pid, startFailureStatus(std::current_exception()));
     }
+}
+
+bool LiveMixerEngine::isTransient(const AudioHardwareError& error) {
+    // The server's session manager did not answer in time, or is setting the graph up again.
+    return error.kind() == AudioHardwareError::Kind::status &&
+           (error.code() == -ETIMEDOUT || error.code() == -EAGAIN);
+}
+
+void LiveMixerEngine::retryStart(pid_type pid) {
+    if (!retrying_.insert(pid).second) {
+        return;
+    }
+    const std::weak_ptr<LiveMixerEngine> weak = weak_from_this();
+    queue_->asyncAfter(startRetryDelay, [weak, pid] {
+        const auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        self->retrying_.erase(pid);
+        if (!self->stopped_ && self->startErrors_.erase(pid) != 0) {
+            self->reconcile();
+        }
+    });
 }
 
 MixerRowStatus LiveMixerEngine::startFailureStatus(std::exception_ptr error) const {
@@ -575,6 +631,14 @@ void LiveMixerEngine::publishLevels() {
     }
 }
 
+void LiveMixerEngine::readLevels(LevelsCallback done) {
+    const std::weak_ptr<LiveMixerEngine> weak = weak_from_this();
+    queue_->async([weak, done = std::move(done)] {
+        const auto self = weak.lock();
+        done(self ? self->readLevels() : MixerLevels{}); // an answer also from a gone engine
+    });
+}
+
 MixerLevels LiveMixerEngine::levels() {
     MixerLevels result;
     runAndWait([&] { result = readLevels(); });
@@ -627,8 +691,18 @@ MixerSnapshot LiveMixerEngine::snapshot() {
     return result;
 }
 
+std::optional<MixerSnapshot> LiveMixerEngine::publishedSnapshot() {
+    const std::uint64_t submitted = submitted_.load();
+    const std::lock_guard lock(publishedMutex_);
+    if (publishedTicket_ != submitted) {
+        return std::nullopt; // it would undo what the caller just did
+    }
+    return published_;
+}
+
 MixerSnapshot LiveMixerEngine::buildSnapshot() {
     MixerSnapshot snapshot;
+    snapshot.serverReachable = manager_->isServerReachable();
     for (const VisibleSource& visible : visibility_->visibleSources()) {
         snapshot.rows.push_back(buildRow(visible));
     }

@@ -12,6 +12,7 @@
 #include "sources/Workspace.h"
 #include "tapengine/TapSessionManager.h"
 
+#include <atomic>
 #include <functional>
 #include <limits>
 #include <map>
@@ -35,8 +36,11 @@ namespace brindell {
 // queueLabel): the manager's control side and polls, the monitor's polls, the visibility model,
 // the per-app settings and their store, the permission monitor and the output controller.
 // Public operations may be called from any thread but the queue's: they submit their work and
-// return at once, except snapshot() and stop(), which wait for it. The change callback is
-// called on the queue. The wake notification arrives on the workspace's thread and only
+// return at once, except snapshot(), levels() and stop(), which wait for it. Work on the queue
+// may wait for the audio server (up to its adapter's time-out per step), so the main thread
+// never waits for the queue: every change publishes a fresh snapshot, read by
+// publishedSnapshot() under a lock of its own, before the change callback is called on the
+// queue. The wake notification arrives on the workspace's thread and only
 // submits work. The render callbacks on the hardware's real-time threads share nothing with the
 // engine but the sessions' TapIOState memory.
 //
@@ -74,6 +78,9 @@ public:
     static constexpr Seconds wakeGracePeriod = 10.0;
     // Start failures right after a wake are retried once, this much later.
     static constexpr Seconds wakeRetryDelay = 3.0;
+    // A start that timed out waiting for the audio server is tried again this much later, for
+    // as long as it times out.
+    static constexpr Seconds startRetryDelay = 2.0;
 
     // The platform services the engine is built from; see create(Parts).
     struct Parts {
@@ -129,6 +136,7 @@ public:
     // --- MixerEngine ----------------------------------------------------------------------
     void setOnChange(ChangeCallback callback) override;
     MixerSnapshot snapshot() override;
+    std::optional<MixerSnapshot> publishedSnapshot() override;
     void setVolume(pid_type pid, float volume) override;
     void setMuted(pid_type pid, bool muted) override;
     void setOutput(pid_type pid, std::optional<std::string> uid) override;
@@ -143,6 +151,7 @@ public:
     void setOnLevels(LevelsCallback callback) override;
     void setLevelsWanted(bool wanted) override;
     MixerLevels levels() override;
+    void readLevels(LevelsCallback done) override;
 
     // A member whose IO has run no cycle for this long (its stream paused, its device stalled)
     // shows silence rather than its last peak.
@@ -173,6 +182,8 @@ private:
     void reconcile();
     void startSession(pid_type pid, const AudioSource& source);
     MixerRowStatus startFailureStatus(std::exception_ptr error) const;
+    static bool isTransient(const AudioHardwareError& error);
+    void retryStart(pid_type pid);
     void tick();
     void applyVolume(pid_type pid, float volume);
     void flushPendingSave();
@@ -203,6 +214,13 @@ private:
     ChangeCallback onChange_;
     std::mutex onLevelsMutex_;
     LevelsCallback onLevels_;
+    // Every submitted operation takes the next ticket; the snapshot published at every change
+    // on the queue carries the ticket of the last operation applied before it.
+    std::atomic<std::uint64_t> submitted_{0};
+    std::uint64_t applied_ = 0; // on the queue
+    std::mutex publishedMutex_;
+    MixerSnapshot published_;
+    std::uint64_t publishedTicket_ = 0;
 
     // Held by start and stop, on the caller's thread.
     std::mutex wakeMutex_;
@@ -210,6 +228,7 @@ private:
 
     // Everything below lives on the queue.
     std::map<pid_type, MixerRowStatus> startErrors_;
+    std::set<pid_type> retrying_; // start errors with a retry scheduled
     std::optional<std::vector<OutputChoice>> cachedOutputs_;
     PermissionMonitor permission_{silenceThreshold, refusalStatuses()};
     // Refused starts since the last tick; the tick judges them, once the wake's grace is over.

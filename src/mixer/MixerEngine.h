@@ -12,9 +12,10 @@ namespace brindell {
 // engine with canned data.
 //
 // Threading: every mutating operation only schedules its work and returns at once; the engine
-// applies it on its own serial queue and then calls the change callback there. snapshot()
-// waits for that queue, so it must not be called from it. All operations may be called from
-// the main thread.
+// applies it on its own serial queue and then calls the change callback there. snapshot() and
+// levels() wait for that queue, which may itself wait for the audio server: they are for tools
+// and tests, never for the main thread and never for the queue itself. The main thread reads
+// publishedSnapshot() and asks readLevels(); every other operation may be called from it.
 class MixerEngine {
 public:
     using ChangeCallback = std::function<void()>;
@@ -31,6 +32,10 @@ public:
 
     // The current state, complete. Waits for the engine's queue.
     virtual MixerSnapshot snapshot() = 0;
+    // The state as the engine published it with its last change, at once: never waits. None
+    // while operations called before are still on their way (a later change publishes their
+    // outcome). An engine whose snapshot never waits need not override it.
+    virtual std::optional<MixerSnapshot> publishedSnapshot() { return snapshot(); }
 
     virtual void setVolume(pid_type pid, float volume) = 0;
     virtual void setMuted(pid_type pid, bool muted) = 0;
@@ -59,6 +64,9 @@ public:
     virtual void setLevelsWanted(bool) {}
     // The levels as they are now, read once. Waits for the engine's queue like snapshot.
     virtual MixerLevels levels() { return {}; }
+    // Reads the levels once and hands them to done: on the engine's queue, without waiting
+    // for it (an engine without a queue may call done at once).
+    virtual void readLevels(LevelsCallback done) { done(levels()); }
 };
 
 } // namespace brindell

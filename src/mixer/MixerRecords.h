@@ -109,6 +109,8 @@ struct MixerSnapshot {
     std::vector<OutputChoice> outputs; // in display order
     std::optional<std::string> defaultOutputName;
     PermissionState permission = PermissionState::unknown;
+    // False while the audio server cannot be reached: the rest shows nothing of the system then.
+    bool serverReachable = true;
     friend bool operator==(const MixerSnapshot&, const MixerSnapshot&) = default;
 };
 

@@ -72,11 +72,19 @@ void MixerViewModel::refresh() {
         // Neither reorder nor jump under the pointer while a slider is held.
         return;
     }
-    MixerSnapshot snapshot = engine_->snapshot();
+    // Never the engine's own snapshot: it waits for the engine, and so for the audio server.
+    std::optional<MixerSnapshot> published = engine_->publishedSnapshot();
+    if (!published) {
+        return; // the panel already shows what it asked for; the engine publishes it next
+    }
+    MixerSnapshot& snapshot = *published;
     master.set(std::move(snapshot.master));
     outputs.set(std::move(snapshot.outputs));
     defaultOutputName.set(std::move(snapshot.defaultOutputName));
     permission.set(snapshot.permission);
+    if (snapshot.serverReachable != serverReachable.get()) {
+        serverReachable.set(snapshot.serverReachable);
+    }
 
     const auto& fresh = snapshot.rows;
     const auto hasRow = [&fresh](pid_type pid) {

@@ -52,9 +52,10 @@ inline constexpr std::uint16_t home = 115;
 inline constexpr std::uint16_t end = 119;
 } // namespace keycode
 
-// The state behind the mixer panel: the engine's snapshot copied into published values on the
-// main thread, user actions forwarded to the engine (and applied to the copy at once, so the
-// panel responds without waiting), one VolumeBox per row, and the panel's keyboard control.
+// The state behind the mixer panel: the engine's published snapshot copied into published
+// values on the main thread, user actions forwarded to the engine (and applied to the copy at
+// once, so the panel responds without waiting), one VolumeBox per row, and the panel's keyboard
+// control. Nothing here waits for the engine or the audio server.
 //
 // Threading: every operation runs on the main thread, the thread of mainQueue. The engine's
 // change callback may arrive on any thread; it only schedules refresh() on mainQueue.
@@ -74,6 +75,8 @@ public:
     Published<std::vector<OutputChoice>> outputs;
     Published<std::optional<std::string>> defaultOutputName;
     Published<PermissionState> permission{PermissionState::unknown};
+    // False while the audio server cannot be reached; republished only when it changes.
+    Published<bool> serverReachable{true};
     Published<std::optional<KeyboardTarget>> keyboardTarget;
     // The live level each row shows, with its fall-off: only rows at ok that are not muted, and
     // only while levels are wanted. Republished only when a shown level changes.
@@ -86,7 +89,8 @@ public:
     // own: forgetSettings, forgetAllSettings, recheckPermission and setDefaultOutput.
     MixerEngine& engine() { return *engine_; }
 
-    // Copies a new snapshot in; ignored while a slider is dragged.
+    // Copies the engine's published snapshot in; ignored while a slider is dragged or while
+    // the engine has operations of the panel still to apply.
     void refresh();
 
     // The row's box, made from its volume (1 for an unknown pid) on first use.

@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QStyle>
+#include <chrono>
 #include <cstdio>
 
 namespace brindell {
@@ -82,11 +83,14 @@ int runBrindell(int argc, char** argv, const LaunchOptions& options) {
     }
     services.statusItemStorage =
         std::make_shared<FileSettingsStorage>(std::string(settingsKeys::statusItem));
-    // BRINDELL_PANEL_LOG names a file that gets the panel's diagnostic trace.
+    // BRINDELL_PANEL_LOG names a file that gets the panel's diagnostic trace; each line ends
+    // with the monotonic clock's time in milliseconds, so a test can tell how soon it came.
     if (const QString path = qEnvironmentVariable("BRINDELL_PANEL_LOG"); !path.isEmpty()) {
         services.trace = [file = path.toStdString()](const std::string& line) {
+            const auto now = std::chrono::steady_clock::now().time_since_epoch();
+            const double ms = std::chrono::duration<double, std::milli>(now).count();
             if (FILE* out = std::fopen(file.c_str(), "a")) {
-                std::fprintf(out, "%s\n", line.c_str());
+                std::fprintf(out, "%s @%.3f\n", line.c_str(), ms);
                 std::fclose(out);
             }
         };

@@ -73,10 +73,14 @@ public slots:
         return list;
     }
     controlbus::Levels GetLevels(const QDBusMessage& message) {
-        controlbus::Levels levels;
-        run(message,
-            [&levels](ControlService& s) { levels = controlbus::levelsToBus(s.levels()); });
-        return levels;
+        // Answered once the engine has read them; the main thread goes on meanwhile.
+        run(message, [&](ControlService& s) {
+            message.setDelayedReply(true);
+            s.levels([bus = bus_, message](const MixerLevels& levels) {
+                bus.send(message.createReply(QVariant::fromValue(controlbus::levelsToBus(levels))));
+            });
+        });
+        return {};
     }
     void SetVolume(const QString& app, double volume, const QDBusMessage& message) {
         run(message, [&](ControlService& s) { s.setVolume(app.toStdString(), volume); });
@@ -170,7 +174,7 @@ private:
 
 ControlService::ControlService(QObject& exported, QDBusConnection bus, MixerViewModel& model,
                                std::shared_ptr<SerialQueue> mainQueue, ControlActions actions)
-    : model_(model), actions_(std::move(actions)),
+    : model_(model), actions_(std::move(actions)), mainQueue_(mainQueue),
       throttle_(std::move(mainQueue), 1.0 / changedPerSecond, [this] { emit changed(); }) {
     controlbus::registerTypes();
     // Every refresh from the engine republishes the master section; the panel's own changes
@@ -193,8 +197,13 @@ std::vector<ControlApp> ControlService::listApps() const {
     return controlApps(model_.rows.get());
 }
 
-MixerLevels ControlService::levels() const {
-    return model_.engine().levels();
+void ControlService::levels(std::function<void(const MixerLevels&)> reply) const {
+    model_.engine().readLevels(
+        [queue = mainQueue_, reply = std::move(reply)](const MixerLevels& levels) {
+            if (const auto main = queue.lock()) {
+                main->async([reply, levels] { reply(levels); });
+            }
+        });
 }
 
 void ControlService::setVolume(const std::string& app, double volume) {

@@ -44,8 +44,9 @@ public:
     ~ControlService() override;
 
     std::vector<ControlApp> listApps() const;
-    // The apps' live levels, read now (they are not kept while the panel is hidden).
-    MixerLevels levels() const;
+    // The apps' live levels, read now (they are not kept while the panel is hidden): reply is
+    // called on the main queue once the engine has read them; nothing waits meanwhile.
+    void levels(std::function<void(const MixerLevels&)> reply) const;
     void setVolume(const std::string& app, double volume);
     // Moves each of the app's rows by delta, clamped to 0 to 1; returns the first row's volume.
     double adjustVolume(const std::string& app, double delta);
@@ -78,6 +79,7 @@ private:
 
     MixerViewModel& model_;
     ControlActions actions_;
+    std::weak_ptr<SerialQueue> mainQueue_;
     ChangeThrottle throttle_;
     std::vector<Subscription> watches_;
 };

@@ -3,7 +3,7 @@
 namespace brindell {
 
 LayoutKey LayoutKey::make(const std::vector<MixerRow>& rows, PermissionState permission,
-                          const std::optional<OutputState>& master) {
+                          const std::optional<OutputState>& master, bool serverReachable) {
     LayoutKey key;
     key.rows.reserve(rows.size());
     for (const auto& row : rows) {
@@ -12,6 +12,7 @@ LayoutKey LayoutKey::make(const std::vector<MixerRow>& rows, PermissionState per
     }
     key.permission = permission;
     key.hasVolume = master && master->volume;
+    key.serverReachable = serverReachable;
     return key;
 }
 

@@ -14,10 +14,11 @@ struct LayoutKey {
     // Per row, in order: "PID|status|active".
     std::vector<std::string> rows;
     PermissionState permission = PermissionState::unknown;
-    bool hasVolume = false; // the system output is known and has a software volume
+    bool hasVolume = false;      // the system output is known and has a software volume
+    bool serverReachable = true; // without the server a note stands in for the rows
 
     static LayoutKey make(const std::vector<MixerRow>& rows, PermissionState permission,
-                          const std::optional<OutputState>& master);
+                          const std::optional<OutputState>& master, bool serverReachable = true);
 
     friend bool operator==(const LayoutKey&, const LayoutKey&) = default;
 };

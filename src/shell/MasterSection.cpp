@@ -95,7 +95,10 @@ void MasterSection::applyTheme() {
 
 void MasterSection::refresh() {
     const auto& master = model_->master.get();
-    const QString name = master ? toQString(master->deviceName) : QStringLiteral("No output");
+    const bool reachable = model_->serverReachable.get();
+    const QString name = !reachable ? QStringLiteral("No audio server")
+                         : master   ? toQString(master->deviceName)
+                                    : QStringLiteral("No output");
     device_->setText(name);
     device_->setAccessibleValue(name);
     device_->updateGeometry();
@@ -111,7 +114,7 @@ void MasterSection::refresh() {
 
     const bool hasVolume = master && master->volume.has_value();
     volumeLine_->setVisible(hasVolume);
-    noVolume_->setVisible(!hasVolume);
+    noVolume_->setVisible(!hasVolume && reachable); // no device to explain without a server
     if (hasVolume) {
         slider_->setVolume(*master->volume);
     }

@@ -131,6 +131,7 @@ MixerView::MixerView(std::shared_ptr<MixerViewModel> model, Appearance desktop,
 
     empty_ = new QLabel(QStringLiteral("No apps are playing audio"), this);
     empty_->setAlignment(Qt::AlignCenter);
+    empty_->setWordWrap(true);
     empty_->setMinimumHeight(80);
     column_->addWidget(empty_);
 
@@ -188,6 +189,10 @@ MixerView::MixerView(std::shared_ptr<MixerViewModel> model, Appearance desktop,
     subscriptions_.push_back(
         model_->defaultOutputName.subscribe([this](const auto&) { syncOutputs(); }));
     subscriptions_.push_back(model_->rows.subscribe([this](const auto&) { syncRows(); }));
+    subscriptions_.push_back(model_->serverReachable.subscribe([this](const auto&) {
+        master_->refresh();
+        syncRows();
+    }));
     subscriptions_.push_back(
         model_->permission.subscribe([this](const auto&) { syncPermission(); }));
     subscriptions_.push_back(
@@ -329,8 +334,14 @@ void MixerView::syncRows() {
         rowsLayout_->insertWidget(index++, rows_[row.pid]);
         rows_[row.pid]->show();
     }
-    empty_->setVisible(rows.empty());
-    list_->setVisible(!rows.empty());
+    // Without the audio server the rows are out of date: the panel says so instead.
+    const bool reachable = model_->serverReachable.get();
+    empty_->setText(reachable ? QStringLiteral("No apps are playing audio")
+                              : QStringLiteral("Brindell can't reach the audio server. It keeps "
+                                               "trying and shows your apps again once the "
+                                               "server is back."));
+    empty_->setVisible(rows.empty() || !reachable);
+    list_->setVisible(!rows.empty() && reachable);
     syncKeyboardTarget();
     syncLevels();
     measureList();

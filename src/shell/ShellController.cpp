@@ -68,16 +68,17 @@ ShellController::~ShellController() {
 }
 
 void ShellController::watchLayout() {
-    // Rows, permission and the master's volume control decide the panel's height; each
-    // distinct combination re-measures the panel from the main queue.
+    // Rows, permission, the server's reach and the master's volume control decide the panel's
+    // height; each distinct combination re-measures the panel from the main queue.
     QPointer<ShellController> self(this);
     const auto changed = [self] {
         auto* shell = self.data();
         if (shell == nullptr) {
             return;
         }
-        LayoutKey key = LayoutKey::make(shell->model_->rows.get(), shell->model_->permission.get(),
-                                        shell->model_->master.get());
+        LayoutKey key =
+            LayoutKey::make(shell->model_->rows.get(), shell->model_->permission.get(),
+                            shell->model_->master.get(), shell->model_->serverReachable.get());
         if (shell->lastLayout_ == key) {
             return;
         }
@@ -91,6 +92,8 @@ void ShellController::watchLayout() {
     layoutWatcher_.push_back(model_->rows.subscribe([changed](const auto&) { changed(); }));
     layoutWatcher_.push_back(model_->permission.subscribe([changed](const auto&) { changed(); }));
     layoutWatcher_.push_back(model_->master.subscribe([changed](const auto&) { changed(); }));
+    layoutWatcher_.push_back(
+        model_->serverReachable.subscribe([changed](const auto&) { changed(); }));
     changed();
 }
 

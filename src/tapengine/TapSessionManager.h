@@ -194,6 +194,8 @@ public:
     const std::string& uidPrefix() const { return uidPrefix_; }
     // Confirming rebuilds attempted since creation; never reset.
     std::int64_t confirmations() const { return confirmations_; }
+    // Whether the hardware's audio server can be reached now; never waits.
+    bool isServerReachable() const { return hardware_->isServerReachable(); }
     // The session table, ascending by pid. Holds live and failed sessions, never ended ones.
     const SessionTable& sessions() const { return sessions_; }
     std::shared_ptr<Session> session(pid_type pid) const;

@@ -224,6 +224,29 @@ TEST_F(LiveEngineTest, AnAppThatReopensItsStreamKeepsItsVolume) {
     engine->stop();
 }
 
+// Without the audio server the engine publishes that it cannot reach it, and once the server
+// is back it lists and adjusts the apps that play on it, by itself.
+TEST_F(LiveEngineTest, WithoutTheServerItSaysSoAndRecoversWhenTheServerReturns) {
+    auto engine = startEngine();
+    auto tone = playTone();
+    ASSERT_TRUE(waitForRow(*engine, tone->pid(), tapped)) << rows(*engine);
+    const auto reachable = [&engine](bool expected) {
+        return testing::waitUntil(
+            [&] {
+                const auto published = engine->publishedSnapshot();
+                return published && published->serverReachable == expected;
+            },
+            15s);
+    };
+    session.stopServer();
+    EXPECT_TRUE(reachable(false));
+    session.startServer();
+    auto again = playTone();
+    EXPECT_TRUE(reachable(true));
+    EXPECT_TRUE(waitForRow(*engine, again->pid(), tapped, 20s)) << rows(*engine);
+    engine->stop();
+}
+
 // An app that is silenced in another mixer keeps a running stream: its silence is no refusal of
 // capture, so the mixer keeps working for it and for apps that start later. Such a later app's
 // remembered volume applies, and its remembered output "" is the system default.

@@ -67,6 +67,33 @@ protected:
             30s);
     }
 
+    // Presses keys at once (no delay between key down and up) and returns how many
+    // milliseconds after the key was sent the panel traced a new line starting with prefix, as
+    // the line's own time stamp says; none when no such line came within 5 s.
+    std::optional<double> answer(const std::string& keys, const std::string& prefix) {
+        const std::string before = lastTrace(prefix);
+        if (!test::runOnDisplay(xvfb.display(), {"xdotool", "key", "--delay", "0", keys})) {
+            return std::nullopt;
+        }
+        const double sent = std::chrono::duration<double, std::milli>(
+                                std::chrono::steady_clock::now().time_since_epoch())
+                                .count();
+        std::string line;
+        if (!testing::waitUntil(
+                [&] {
+                    line = lastTrace(prefix);
+                    return !line.empty() && line != before;
+                },
+                5s)) {
+            return std::nullopt;
+        }
+        const std::size_t at = line.rfind(" @");
+        if (at == std::string::npos) {
+            return std::nullopt;
+        }
+        return std::max(0.0, std::stod(line.substr(at + 2)) - sent);
+    }
+
     std::unique_ptr<testing::ChildProcess> startBrindell() {
         return session.run({BRINDELL_EXECUTABLE}, false, false,
                            {{"DISPLAY", xvfb.display()},
@@ -123,6 +150,71 @@ TEST_F(ShellEndToEnd, TheShortcutOpensThePanelAndItsKeysChangeTheChosenAppsLevel
     EXPECT_EQ(brindell->status().value_or(-1), 0) << session.logs();
     EXPECT_TRUE(speakers.waitFor(levels(0.5, 0.5), 10s)) << speakers.recent();
     EXPECT_FALSE(session.leftover({"com.quorvel."}));
+}
+
+// The panel never waits for the audio server. Two more players of the app come back from a
+// pause while WirePlumber is frozen: each start of theirs waits for WirePlumber (their per-app
+// sinks get no ports) until it times out, one behind the other. Meanwhile the panel opens,
+// moves its keyboard target and changes the app's volume, each answered within 50 ms; once
+// WirePlumber goes on, all three players play at the new volume.
+TEST_F(ShellEndToEnd, WithWirePlumberFrozenThePanelAnswersAtOnceAndCatchesUpAfter) {
+    auto first = testing::startTone(session, toneProgram, {"660:0.5"}, 1);
+    auto second = testing::startTone(session, toneProgram, {"440:0.5"}, 1);
+    auto third = testing::startTone(session, toneProgram, {"550:0.5"}, 1);
+    for (auto* player : {second.get(), third.get()}) {
+        ASSERT_TRUE(player->writeLine("pause 0"));
+        ASSERT_TRUE(player->waitForLine("paused 0", 5s));
+    }
+    LevelMeter speakers(session, AudioSession::speakers, {440, 550, 660});
+    ASSERT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0, 0, 0.5}), 10s)) << speakers.recent();
+    auto brindell = startBrindell();
+    const std::string toneRow = "\"" + std::string(testing::toneAppName) + "\" ";
+    const bool shown = testing::waitUntil(
+        [&] {
+            const std::string last = lastTrace("");
+            if (last.rfind("shown", 0) == 0 && last.find(toneRow) != std::string::npos) {
+                return true;
+            }
+            press("ctrl+shift+super+m");
+            testing::waitUntil([&] { return lastTrace("") != last; }, 2s);
+            return false;
+        },
+        30s);
+    ASSERT_TRUE(shown) << readFile(panelLog) << session.logs();
+    ASSERT_TRUE(answer("ctrl+shift+super+m", "hidden"));
+
+    session.freezeWirePlumber(true);
+    struct Thaw {
+        AudioSession& session;
+        ~Thaw() { session.freezeWirePlumber(false); }
+    } thaw{session};
+    ASSERT_TRUE(second->writeLine("resume 0"));
+    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(third->writeLine("resume 0"));
+    // The second player's start has timed out; the third's waits now.
+    std::this_thread::sleep_for(5s);
+
+    std::vector<std::pair<std::string, std::optional<double>>> answers;
+    answers.emplace_back("open", answer("ctrl+shift+super+m", "shown"));
+    // Down: the output section, then the app's row.
+    answers.emplace_back("down", answer("Down", "key"));
+    answers.emplace_back("down", answer("Down", "key"));
+    answers.emplace_back("left", answer("Left", "key"));
+    answers.emplace_back("left", answer("Left", "key"));
+    for (const auto& [what, ms] : answers) {
+        ASSERT_TRUE(ms) << what << "\n" << readFile(panelLog);
+        std::printf("answer to %s with WirePlumber frozen: %.1f ms\n", what.c_str(), *ms);
+        EXPECT_LT(*ms, 50.0) << what << "\n" << readFile(panelLog);
+    }
+    const std::string last = lastTrace("key");
+    EXPECT_NE(last.find("target row("), std::string::npos) << readFile(panelLog);
+    EXPECT_NE(last.find(toneRow + std::to_string(first->pid()) + " 90%"), std::string::npos)
+        << readFile(panelLog);
+
+    session.freezeWirePlumber(false);
+    // 90%: every player of the app reaches the sink at 0.45.
+    EXPECT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0.45, 0.45, 0.45}), 20s))
+        << speakers.recent() << readFile(panelLog) << session.logs();
 }
 
 } // namespace

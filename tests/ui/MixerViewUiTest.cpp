@@ -35,6 +35,29 @@ TEST(MixerView, NoRowsShowsTheNoteAtLeast80High) {
     EXPECT_FALSE(mixer.view->list()->isVisible());
 }
 
+TEST(MixerView, WithoutTheAudioServerThePanelSaysSoUntilItIsBack) {
+    PreviewMixer mixer;
+    MixerSnapshot gone;
+    gone.serverReachable = false;
+    gone.rows = mixer.engine->current().rows; // the last rows known are out of date
+    mixer.engine->publish(gone);
+    settle();
+    EXPECT_TRUE(mixer.view->emptyNote()->isVisible());
+    EXPECT_TRUE(mixer.view->emptyNote()->text().startsWith(
+        "Brindell can't reach the audio server. It keeps trying"))
+        << mixer.view->emptyNote()->text().toStdString();
+    EXPECT_FALSE(mixer.view->list()->isVisible());
+    MasterSection* master = mixer.view->masterSection();
+    EXPECT_EQ(master->deviceMenu()->text(), "No audio server");
+    EXPECT_FALSE(master->noVolumeNote()->isVisible());
+
+    mixer.engine->publish(PreviewMixerEngine::cannedSnapshot());
+    settle();
+    EXPECT_FALSE(mixer.view->emptyNote()->isVisible());
+    EXPECT_TRUE(mixer.view->list()->isVisible());
+    EXPECT_EQ(master->deviceMenu()->text(), "Built-in Speakers");
+}
+
 TEST(MixerView, TheListGrowsWithItsRowsUpTo360ThenScrolls) {
     PreviewMixer mixer;
     const int four = mixer.view->listHeight();

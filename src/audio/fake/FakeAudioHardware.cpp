@@ -116,6 +116,17 @@ void FakeAudioHardware::setDefaultOutput(std::optional<std::string> uid) {
     reportDeviceChange(lock);
 }
 
+void FakeAudioHardware::setServerReachable(bool reachable) {
+    std::unique_lock lock(mutex_);
+    serverReachable_ = reachable;
+    reportDeviceChange(lock);
+}
+
+bool FakeAudioHardware::isServerReachable() const {
+    std::lock_guard lock(mutex_);
+    return serverReachable_;
+}
+
 AudioObjectID FakeAudioHardware::addProcess(pid_type pid) {
     std::lock_guard lock(mutex_);
     const AudioObjectID id = nextObjectID_++;

@@ -70,6 +70,8 @@ public:
     void removeDevice(const std::string& uid); // reports a device change
     void setDeviceAlive(const std::string& uid, bool alive);
     void setDefaultOutput(std::optional<std::string> uid); // reports a device change
+    // The audio server went away (false) or came back; reports a device change.
+    void setServerReachable(bool reachable);
 
     AudioObjectID addProcess(pid_type pid); // a fresh process object id
     void removeProcess(pid_type pid);       // the process exited
@@ -118,6 +120,7 @@ public:
     std::vector<AudioDeviceInfo> outputDevices() override;
     bool isDeviceAlive(const std::string& uid) override;
     std::vector<TapListEntry> listTaps() override;
+    bool isServerReachable() const override;
 
 private:
     struct IOProc {
@@ -141,6 +144,7 @@ private:
     DeviceChangeCallback onDeviceChange_;
     AudioObjectID nextObjectID_ = 100;
     std::uint64_t nextToken_ = 1;
+    bool serverReachable_ = true;
     std::vector<std::pair<AudioObjectID, Device>> devices_;
     std::optional<std::string> defaultOutput_;
     std::map<pid_type, AudioObjectID> processes_;

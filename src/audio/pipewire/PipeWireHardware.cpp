@@ -4,6 +4,7 @@
 #include "audio/pipewire/PipeWireGraph.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <map>
@@ -106,6 +107,8 @@ struct PipeWireHardware::Impl {
 
     mutable std::mutex callbackMutex;
     DeviceChangeCallback onDeviceChange;
+    // Set on the loop thread as the connection comes and goes; read without the loop lock.
+    std::atomic<bool> reachable{false};
 
     // Last, so that it is built after and destroyed before everything its events reach.
     std::shared_ptr<PipeWireGraph> graph;
@@ -209,9 +212,11 @@ void PipeWireHardware::Impl::onGraphChange(const GraphChange& change) {
         }
         break;
     case GraphChange::What::connected:
+        reachable = true;
         devicesChanged = true;
         break;
     case GraphChange::What::disconnected:
+        reachable = false;
         dropConnectionObjects();
         devicesChanged = true;
         break;
@@ -973,6 +978,10 @@ std::optional<AudioObjectID> PipeWireHardware::deviceID(const std::string& uid) 
 
 std::vector<pid_type> PipeWireHardware::playingProcesses() const {
     return impl_->graph->read([](const GraphMirror& m) { return m.playingProcesses(); });
+}
+
+bool PipeWireHardware::isServerReachable() const {
+    return impl_->reachable.load();
 }
 
 bool PipeWireHardware::isConnected() const {

@@ -75,6 +75,7 @@ public:
     std::vector<AudioDeviceInfo> outputDevices() override;
     bool isDeviceAlive(const std::string& uid) override;
     std::vector<TapListEntry> listTaps() override;
+    bool isServerReachable() const override;
 
     // The device node of a UID; absent when no device has it or the graph is not known.
     std::optional<AudioObjectID> deviceID(const std::string& uid) const;

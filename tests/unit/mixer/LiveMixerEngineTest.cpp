@@ -1,6 +1,7 @@
 #include "mixer/LiveMixerEngine.h"
 
 #include "audio/fake/FakeAudioHardware.h"
+#include "mixer/MixerViewModel.h"
 #include "output/fake/FakeSystemAudioControl.h"
 #include "queue/DeterministicQueue.h"
 #include "settings/fake/MemorySettingsStorage.h"
@@ -556,6 +557,43 @@ TEST_F(LiveMixerEngineTest, MasterActionsGoToTheSystemOutputAndTheListIsCached) 
     hw->addDevice({"hdmi", "Television", DeviceTransport::hdmi, 2, true});
     run(0.5);
     EXPECT_EQ(engine->snapshot().outputs.size(), 3u);
+}
+
+TEST_F(LiveMixerEngineTest, AStartThatTimedOutIsTriedAgainUntilItWorks) {
+    startEngine();
+    hw->fail(Op::createAggregate, -ETIMEDOUT, 2); // the session manager does not answer
+    play(300, player);
+    run(0.2);
+    EXPECT_EQ(row(300)->status.kind(), MixerRowStatus::Kind::captureFailed);
+    run(2 * LiveMixerEngine::startRetryDelay + 0.5);
+    ASSERT_TRUE(session(300));
+    EXPECT_EQ(row(300)->status.kind(), MixerRowStatus::Kind::ok);
+    EXPECT_NE(engine->permission().state(), PermissionState::likelyDenied);
+}
+
+TEST_F(LiveMixerEngineTest, ThePanelReadsWhatWasPublishedAndLearnsWhenTheServerIsGone) {
+    startEngine();
+    auto model = MixerViewModel::create(engine, scheduler.makeQueue("main"));
+    play(300, player);
+    run(1.0);
+    ASSERT_EQ(model->rows->size(), 1u);
+
+    // A state published before a panel command does not undo it on the panel.
+    model->setVolume(300, 0.4f);
+    model->refresh();
+    EXPECT_FLOAT_EQ(model->rows->front().volume, 0.4f);
+    run(0.2);
+    EXPECT_FLOAT_EQ(session(300)->volume, 0.4f);
+    EXPECT_FLOAT_EQ(model->rows->front().volume, 0.4f);
+
+    hw->setServerReachable(false);
+    run(0.2);
+    EXPECT_FALSE(model->serverReachable.get());
+    hw->setServerReachable(true);
+    play(301, browser);
+    run(1.0);
+    EXPECT_TRUE(model->serverReachable.get());
+    EXPECT_EQ(model->rows->size(), 2u);
 }
 
 } // namespace
