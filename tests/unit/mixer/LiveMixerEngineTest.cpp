@@ -504,6 +504,16 @@ TEST_F(LiveMixerEngineTest, OutputChoicesAreRememberedAndForgotten) {
     startEngine();
     play(300, player);
     run(1.0);
+    // Routed by another program: the row shows where it plays; nothing is remembered here.
+    hw->setRoutedOutput(300, "headphones");
+    run(1.0);
+    EXPECT_EQ(row(300)->outputUID, "headphones");
+    EXPECT_EQ(session(300)->resolvedOutputUID, "headphones");
+    EXPECT_EQ(stored(player), std::nullopt);
+    hw->setRoutedOutput(300, std::nullopt);
+    run(1.0);
+    EXPECT_EQ(row(300)->outputUID, std::nullopt);
+
     engine->setOutput(300, "headphones");
     run(1.0);
     EXPECT_EQ(session(300)->resolvedOutputUID, "headphones");
