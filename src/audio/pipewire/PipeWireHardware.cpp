@@ -98,6 +98,9 @@ struct PipeWireHardware::Impl {
     std::map<AudioObjectID, Aggregate> aggregates;
     AudioObjectID nextTapID = firstTapID;
     std::string lastRealDefault;
+    // The node.names of every per-app sink this connection made: a move naming one of them is
+    // undone by deactivate, never stale.
+    std::set<std::string> ownSinkNames;
     // While the session manager is away our links are dropped, and they come back only once it
     // has taken charge of the graph again (see holdLinksForSessionManager).
     bool holdLinks = false;
@@ -599,7 +602,8 @@ void PipeWireHardware::Impl::sweepStaleTargets() {
         std::vector<Stale> result;
         for (const auto& entry : m.metadataEntries()) {
             if (entry.subject != 0 && entry.key == targetObjectKey &&
-                startsWith(entry.value, options.ownNamePrefix) && !m.nodeByName(entry.value)) {
+                startsWith(entry.value, options.ownNamePrefix) && !m.nodeByName(entry.value) &&
+                !ownSinkNames.contains(entry.value)) {
                 result.push_back({entry.subject, m.metadata(entry.subject, targetNodeKey)});
             }
         }
@@ -831,6 +835,7 @@ AudioObjectID PipeWireHardware::createAggregate(const AggregateSpec& request) {
         return node != nullptr ? node->serial : 0;
     });
     impl.aggregates[id] = Impl::Aggregate{id, serial, request, std::move(proxy)};
+    impl.ownSinkNames.insert(request.uid);
     tap->aggregate = id;
     impl.reconcileTaps();
     if (int res = impl.graph->roundTrip(impl.options.timeout); res < 0) {
