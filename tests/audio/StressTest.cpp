@@ -251,7 +251,7 @@ TEST(Routing, AnotherMixersChoiceIsWhereTheAppPlaysAndStaysStored) {
                    : state.substr(at + key.size(), state.find('\n', at) - at - key.size());
     };
     auto storedBecomes = [&](const std::string& sink) {
-        return AudioSession::waitUntil([&] { return stored() == sink; }, 5s);
+        return testing::waitUntil([&] { return stored() == sink; }, 5s);
     };
     auto move = [&](int pid, const char* sink) {
         const auto input = sinkInputOf(session, pid);
@@ -260,7 +260,7 @@ TEST(Routing, AnotherMixersChoiceIsWhereTheAppPlaysAndStaysStored) {
     // Waits until pid's row is adjusted and shows the output (none: the system default).
     auto rowOutput = [&](int pid, const char* uid) {
         std::string last;
-        const bool shown = AudioSession::waitUntil(
+        const bool shown = testing::waitUntil(
             [&] {
                 last = testing::ctl(session, {"list", "--json"}).output;
                 const auto apps = testing::appsOf(last);
