@@ -10,6 +10,8 @@ $SUDO apt-get install -y -q --no-install-recommends \
     libpipewire-0.3-dev libspa-0.2-dev \
     libx11-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev uuid-dev \
     libgtest-dev libgmock-dev libbenchmark-dev \
-    pipewire pipewire-bin wireplumber pipewire-pulse pulseaudio-utils sox \
+    pipewire pipewire-bin wireplumber pipewire-pulse pipewire-alsa pulseaudio-utils sox \
+    mpv gstreamer1.0-tools gstreamer1.0-pipewire gstreamer1.0-plugins-base \
+    gstreamer1.0-pulseaudio alsa-utils ffmpeg \
     xvfb xauth xdotool dbus dbus-bin \
     desktop-file-utils appstream dpkg-dev man-db groff-base gzip

@@ -3,6 +3,7 @@
 #include "support/LevelMeter.h"
 #include "support/TestFiles.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <iostream>
@@ -341,6 +342,56 @@ TEST(Routing, AnotherMixersChoiceIsWhereTheAppPlaysAndStaysStored) {
     ASSERT_TRUE(mpv->waitExit(5s));
     mpv = startMpv();
     EXPECT_TRUE(headphones.waitFor(both(0.5, 0), 15s)) << headphones.recent();
+    EXPECT_EQ(testing::crashDiagnostics(session), std::vector<std::string>{})
+        << testing::readFile(log);
+}
+
+// Players from Debian's packages, each through its own path into the server: mpv's PipeWire
+// output, GStreamer's pipewiresink, ALSA's aplay through pipewire-alsa and ffmpeg's pulse
+// output. Started while brindell runs, each is a row of its own and each is adjusted alone.
+TEST(RealClients, EachIsItsOwnRowAndAdjustedAlone) {
+    AudioSession session;
+    const std::vector<double> tones{300, 500, 700, 900};
+    LevelMeter speakers(session, AudioSession::speakers, tones);
+    auto file = [&](int frequency) {
+        const std::string path = session.folder() + "/real-" + std::to_string(frequency) + ".wav";
+        session.runToEnd({"sox", "-n", "-r", "48000", "-c", "2", "-b", "16", path, "synth", "120",
+                          "sine", std::to_string(frequency), "vol", "0.2"});
+        return path;
+    };
+    const std::string log = session.folder() + "/brindell.log";
+    auto brindell = testing::startBrindell(session, log);
+    std::vector<std::unique_ptr<ChildProcess>> clients;
+    clients.push_back(session.run(
+        {"mpv", "--no-config", "--no-video", "--really-quiet", "--ao=pipewire", file(300)}));
+    clients.push_back(session.run({"gst-launch-1.0", "-q", "audiotestsrc", "freq=500", "volume=0.2",
+                                   "!", "audioconvert", "!", "pipewiresink"}));
+    clients.push_back(session.run({"aplay", "-q", file(700)}));
+    clients.push_back(session.run({"ffmpeg", "-nostdin", "-loglevel", "error", "-re", "-f", "lavfi",
+                                   "-i", "aevalsrc=0.2*sin(2*PI*900*t)|0.2*sin(2*PI*900*t):s=48000",
+                                   "-f", "pulse", "ffmpeg"}));
+    ASSERT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0.2, 0.2, 0.2, 0.2}), 20s))
+        << speakers.recent();
+
+    std::string list;
+    ASSERT_TRUE(testing::waitUntil(
+        [&] {
+            list = testing::ctl(session, {"list", "--json"}).output;
+            const auto apps = testing::appsOf(list);
+            return std::all_of(clients.begin(), clients.end(), [&](const auto& client) {
+                const auto* app = testing::appWithPid(apps, client->pid());
+                return app != nullptr && (*app)["status"].is_null();
+            });
+        },
+        30s))
+        << list << testing::readFile(log);
+    std::cout << testing::ctl(session, {"list"}).output;
+    auto pidOf = [&](std::size_t i) { return std::to_string(clients[i]->pid()); };
+    ASSERT_EQ(testing::ctl(session, {"set-volume", pidOf(0), "50%"}).status, 0);
+    ASSERT_EQ(testing::ctl(session, {"mute", pidOf(2)}).status, 0);
+    ASSERT_EQ(testing::ctl(session, {"set-volume", pidOf(3), "25%"}).status, 0);
+    EXPECT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0.1, 0.2, 0.0, 0.05}), 20s))
+        << speakers.recent();
     EXPECT_EQ(testing::crashDiagnostics(session), std::vector<std::string>{})
         << testing::readFile(log);
 }
