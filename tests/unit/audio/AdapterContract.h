@@ -1,8 +1,7 @@
 #pragma once
 
-// What the unit tests rely on the fakes for, checked against both the fake (unit tier) and the
-// PipeWire adapter on a private session (audio tier): one body per interface, run on a rig that
-// each tier makes.
+// What the unit tests rely on the fakes for, checked against the PipeWire adapters on a private
+// session (audio tier): one body per interface, run on a rig the test makes.
 
 #include "audio/AudioHardware.h"
 #include "audio/AudioHardwareError.h"
