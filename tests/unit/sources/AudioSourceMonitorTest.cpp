@@ -1,14 +1,10 @@
 #include "sources/AudioSourceMonitor.h"
 
 #include "queue/DeterministicQueue.h"
-#include "queue/ThreadQueue.h"
 #include "sources/fake/FakeAppInfoProvider.h"
 #include "sources/fake/FakeAudioProcessSource.h"
-#include "support/TestSupport.h"
 
-#include <atomic>
 #include <gtest/gtest.h>
-#include <mutex>
 
 namespace brindell {
 namespace {
@@ -268,27 +264,6 @@ TEST_F(AudioSourceMonitorTest, AReleasedMonitorStopsPollingByItself) {
     scheduler.advance(10.0);
     EXPECT_EQ(source->listCount(), before);
     EXPECT_EQ(scheduler.timedCount(), 0u);
-}
-
-// The platform's listener thread notifies while the monitor polls on its own thread.
-TEST(AudioSourceMonitorThreads, NotificationsFromAnotherThreadReachTheMonitorQueue) {
-    auto listenerQueue = std::make_shared<ThreadQueue>("process-listeners");
-    auto queue = std::make_shared<ThreadQueue>("mixer");
-    auto source = std::make_shared<FakeAudioProcessSource>(listenerQueue);
-    auto monitor = AudioSourceMonitor::create(source, std::make_shared<FakeAppInfoProvider>(),
-                                              ownPID, std::make_shared<NoProcessGrouper>());
-    std::atomic<std::size_t> latest{0};
-    monitor->setOnChange([&](const std::vector<AudioSource>& sources) { latest = sources.size(); });
-    // A long interval: only the first poll and the notifications can see the players.
-    ASSERT_TRUE(queue->sync([&] { monitor->start(queue, 3600.0); }));
-    for (pid_type pid = 100; pid < 120; ++pid) {
-        source->play(pid);
-    }
-    EXPECT_TRUE(testing::waitUntil([&] { return latest == 20; }));
-    ASSERT_TRUE(queue->sync([&] { monitor->stop(); }));
-    EXPECT_FALSE(source->hasOnChange());
-    ASSERT_TRUE(listenerQueue->sync([] {})); // let queued notifications drain first
-    ASSERT_TRUE(queue->sync([] {}));
 }
 
 } // namespace
