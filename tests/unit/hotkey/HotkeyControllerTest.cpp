@@ -145,21 +145,6 @@ TEST(HotkeyController, ApplyChecksRulesInOrderBeforeAskingTheRegistrar) {
     EXPECT_EQ(rig.storage->text(), R"({"keyCode":12,"modifiers":9})");
 }
 
-TEST(HotkeyController, ApplyingTheCurrentShortcutIsANoOpOnlyWhileRegistered) {
-    Rig rig(R"({"keyCode":46,"modifiers":6})");
-    auto& controller = rig.make();
-    rig.start();
-    controller.apply(kCtrlOptM); // a loaded Ctrl+Alt shortcut may be applied again
-    EXPECT_EQ(rig.registrar->attempts.size(), 1U);
-    EXPECT_EQ(rig.storage->saves, 0);
-
-    controller.unregister();
-    controller.apply(kCtrlOptM);
-    EXPECT_EQ(rig.registrar->attempts.size(), 2U);
-    EXPECT_TRUE(controller.isRegistered());
-    EXPECT_TRUE(rig.registrar->press(kCtrlOptM));
-}
-
 TEST(HotkeyController, ARefusedNewShortcutLeavesTheOldOneWorkingAndStored) {
     Rig rig(kCmdShiftKText);
     auto& controller = rig.make();

@@ -212,12 +212,6 @@ TEST(AppSettingsStoreUpdate, VolumesAndUIDsAreCleanedBeforeComparing) {
     f.store.setOutput("", "a", true);
     f.store.setOutput(std::nullopt, "a", true);
     EXPECT_EQ(f.storage->saves, 3); // -0, "usb", ""; the rest changed nothing
-
-    // A stored empty UID means the default output from the start: no device is named "".
-    Fixture g(document(R"("a":{"isMuted":true,"outputDeviceUID":"","volume":1})"));
-    EXPECT_EQ(g.store.setting("a"), make(1.0f, true));
-    g.store.setVolume(0.5f, "a", true);
-    EXPECT_EQ(g.store.setting("a"), make(0.5f, true));
 }
 
 TEST(AppSettingsStoreUpdate, ChangesThatChangeNothingNeitherWriteNorTouchDirty) {
@@ -301,14 +295,6 @@ TEST(AppSettingsStoreFlush, DirectEditsAreWrittenAndUnwritableEntriesDoNotCostTh
     f.store.setOutput("dev\xc3", "c", true);
     EXPECT_EQ(f.store.apps().size(), 3u);
     EXPECT_EQ(f.storage->text(), document(R"("b":{"isMuted":true,"volume":0.5})"));
-
-    // Entries an owner put in by hand that loading would drop are not written either.
-    f.store.apps() = {{"", make(0.5f, true)},
-                      {"default", AppSetting{}},
-                      {"nan", make(nan, false)},
-                      {"over", make(2.0f, true)}};
-    f.store.flush();
-    EXPECT_EQ(f.storage->text(), document(R"("over":{"isMuted":true,"volume":1})"));
 }
 
 } // namespace

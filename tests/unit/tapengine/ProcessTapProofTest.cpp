@@ -147,11 +147,6 @@ TEST_F(ProcessTapProofTest, FailuresAreReportedWithTheirStatusAndLeaveNothingBeh
     EXPECT_THAT(take(), ElementsAre("translate pid 7 status noSuchObject"));
     EXPECT_TRUE(hw->taps().empty());
 
-    hw->fail(Op::createTap, -13, 1);
-    proof.run(42);
-    EXPECT_EQ(take().back(), "createTap status -13");
-    EXPECT_TRUE(hw->taps().empty());
-
     hw->fail(Op::createAggregate, -12, 1);
     proof.run(42);
     EXPECT_EQ(take().back(), "createAggregate status -12");

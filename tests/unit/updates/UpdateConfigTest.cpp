@@ -85,19 +85,13 @@ TEST(InfoDictionary, TheBuildDescribesItselfAndCarriesNoUpdateFeedByDefault) {
     }
 }
 
-TEST(UpdateController, IsAlwaysWithoutAControllerAndKeepsItsPreference) {
+TEST(UpdateController, IsAlwaysWithoutAController) {
     UpdateController updates(
         UpdateConfig::fromInfo(info("https://updates.example.com/appcast.xml", kKey32)));
     EXPECT_TRUE(updates.config());
     updates.start();
     EXPECT_FALSE(updates.hasController());
     EXPECT_FALSE(updates.canCheck());
-    EXPECT_FALSE(updates.automaticChecks());
-    int changes = 0;
-    updates.setOnChange([&] { ++changes; });
-    updates.setAutomaticChecks(true);
-    EXPECT_TRUE(updates.automaticChecks());
-    EXPECT_EQ(changes, 1);
     updates.checkForUpdates();
     EXPECT_FALSE(updates.canCheck());
     EXPECT_FALSE(BuildMarker::current());
