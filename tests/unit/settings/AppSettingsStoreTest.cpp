@@ -47,15 +47,6 @@ std::string document(const std::string& apps) {
     return R"({"apps":{)" + apps + R"(},"version":1})";
 }
 
-TEST(AppSettingsStoreLoad, WithoutDocumentEveryAppHasTheDefaultAndNothingIsWritten) {
-    Fixture f;
-    EXPECT_EQ(f.store.setting("org.example.player"), make(1.0f, false));
-    EXPECT_TRUE(f.store.apps().empty());
-    EXPECT_FALSE(f.store.isReadOnly());
-    EXPECT_FALSE(f.store.dirty());
-    EXPECT_EQ(f.storage->saves, 0);
-}
-
 TEST(AppSettingsStoreLoad, SanitisesVolumesAndDropsWhatWouldBeTheDefault) {
     for (const char* version : {"1", "0", "-3"}) {
         SCOPED_TRACE(version);
