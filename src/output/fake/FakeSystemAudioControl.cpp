@@ -187,14 +187,12 @@ void FakeSystemAudioControl::setDefaultOutput(const std::string& uid) {
 
 std::string FakeSystemAudioControl::mainDeviceUID(const std::string& uid) {
     std::lock_guard lock(mutex_);
-    record("mainDeviceUID");
     const Device* device = find(uid);
     return device != nullptr && !device->mainSubDevice.empty() ? device->mainSubDevice : uid;
 }
 
 std::optional<float> FakeSystemAudioControl::volume(const std::string& uid) {
     std::lock_guard lock(mutex_);
-    record("volume");
     const Device* device = find(uid);
     return device != nullptr ? device->volume : std::nullopt;
 }
@@ -213,7 +211,6 @@ void FakeSystemAudioControl::setVolume(const std::string& uid, float value) {
 
 std::optional<bool> FakeSystemAudioControl::isMuted(const std::string& uid) {
     std::lock_guard lock(mutex_);
-    record("isMuted");
     const Device* device = find(uid);
     return device != nullptr ? device->muted : std::nullopt;
 }
@@ -244,7 +241,6 @@ void FakeSystemAudioControl::observeDevice(const std::optional<std::string>& uid
 
 void FakeSystemAudioControl::stopObservingDevice() {
     std::lock_guard lock(mutex_);
-    record("stopObservingDevice");
     observed_.reset();
 }
 

@@ -61,7 +61,9 @@ public:
     std::optional<std::string> systemDefault() const;
     std::optional<std::string> observedDevice() const;
     bool hasOnChange() const;
-    std::size_t callCount(const std::string& operation) const; // by interface operation name
+    // Calls of the interface operation of that name: the setters, defaultOutputUID and
+    // observeDevice.
+    std::size_t callCount(const std::string& operation) const;
     void clearCalls();
 
     // --- SystemAudioControl ---------------------------------------------------------------

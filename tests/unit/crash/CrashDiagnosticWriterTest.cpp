@@ -165,12 +165,5 @@ TEST(CrashDiagnosticWriter, TheLargestCrashFitsAndOverflowIsRefused) {
     EXPECT_EQ(writeCrashDiagnostic(crash, small.data(), 0), 0u);
 }
 
-TEST(CrashDiagnosticWriter, NamesFilesAfterTheCrashTimeAndPid) {
-    char name[64];
-    ASSERT_EQ(writeCrashDiagnosticName(1712345678, 42, 977, name, sizeof name), 29u);
-    EXPECT_STREQ(name, "1712345678.000000042-977.json");
-    EXPECT_EQ(writeCrashDiagnosticName(1712345678, 42, 977, name, 29), 0u);
-}
-
 } // namespace
 } // namespace brindell

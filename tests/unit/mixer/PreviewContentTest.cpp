@@ -8,15 +8,6 @@
 namespace brindell {
 namespace {
 
-TEST(PreviewContent, NamesRoundTrip) {
-    for (const auto& name : previewStateNames()) {
-        EXPECT_TRUE(previewStateNamed(name)) << name;
-    }
-    EXPECT_EQ(previewStateNamed("no-output"), PreviewState::noOutput);
-    EXPECT_FALSE(previewStateNamed("Denied"));
-    EXPECT_FALSE(previewStateNamed(""));
-}
-
 TEST(PreviewContent, StatesChangeOnlyWhatTheyName) {
     const MixerSnapshot canned = PreviewMixerEngine::cannedSnapshot();
     EXPECT_EQ(previewSnapshot(PreviewState::canned, 0), canned);

@@ -2,9 +2,7 @@
 
 #include "queue/DeterministicQueue.h"
 
-#include <cmath>
 #include <gtest/gtest.h>
-#include <limits>
 
 namespace brindell {
 namespace {
@@ -162,18 +160,6 @@ TEST_F(SourceVisibilityModelTest, OnlyChangesThatShowArePublished) {
     grown.memberPIDs = {10, 11};
     model.update({grown, again});
     EXPECT_EQ(published.size(), 4u) << "a new member process is a change";
-}
-
-TEST_F(SourceVisibilityModelTest, TheCoolDownIsCleaned) {
-    SourceVisibilityModel none = make(0.0);
-    none.update({alpha, beta});
-    none.update({alpha});
-    EXPECT_EQ(none.visibleSources().size(), 1u) << "removed by the update that stops it";
-
-    EXPECT_EQ(make(120.0).coolDown(), 60.0);
-    EXPECT_EQ(make(-3.0).coolDown(), 0.0);
-    EXPECT_EQ(make(std::numeric_limits<double>::quiet_NaN()).coolDown(), 5.0);
-    EXPECT_EQ(make(std::numeric_limits<double>::infinity()).coolDown(), 60.0);
 }
 
 } // namespace

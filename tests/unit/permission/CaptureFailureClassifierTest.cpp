@@ -15,21 +15,8 @@ TEST(CaptureFailureClassifierTest, MapsEachKindOfFailureToWhatTheRowSays) {
     EXPECT_EQ(classifier.classify(AudioHardwareError::status("CreateProcessTap", -50), "ignored"),
               MixerRowStatus::captureFailed(
                   "The audio system refused the CreateProcessTap step (error -50)."));
-}
-
-TEST(CaptureFailureClassifierTest, OnlyConfirmedProtectedStatusesMeanProtectedAudio) {
-    CaptureFailureClassifier classifier;
+    // No status is known to mean protected audio: every refusal is a plain one.
     EXPECT_TRUE(classifier.confirmedProtectedStatuses().empty());
-    const auto error = AudioHardwareError::status("CreateProcessTap", 1852797029);
-    EXPECT_EQ(classifier.classify(error, "").kind(), MixerRowStatus::Kind::captureFailed);
-
-    classifier.addProtectedStatus(1852797029);
-    EXPECT_EQ(classifier.classify(error, ""), MixerRowStatus::drmRestricted());
-    // The code decides, whichever step failed; other codes are still plain refusals.
-    EXPECT_EQ(classifier.classify(AudioHardwareError::status("AudioDeviceStart", 1852797029), ""),
-              MixerRowStatus::drmRestricted());
-    EXPECT_EQ(classifier.classify(AudioHardwareError::status("AudioDeviceStart", -5), "").kind(),
-              MixerRowStatus::Kind::captureFailed);
 }
 
 } // namespace

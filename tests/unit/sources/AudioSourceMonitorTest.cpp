@@ -1,14 +1,10 @@
 #include "sources/AudioSourceMonitor.h"
 
 #include "queue/DeterministicQueue.h"
-#include "queue/ThreadQueue.h"
 #include "sources/fake/FakeAppInfoProvider.h"
 #include "sources/fake/FakeAudioProcessSource.h"
-#include "support/TestSupport.h"
 
-#include <atomic>
 #include <gtest/gtest.h>
-#include <mutex>
 
 namespace brindell {
 namespace {
@@ -152,19 +148,6 @@ TEST_F(AudioSourceMonitorTest, MembersComingAndGoingRepublishWithoutEvents) {
     EXPECT_TRUE(published.back().empty());
 }
 
-TEST_F(AudioSourceMonitorTest, SortsByCaseInsensitiveNameThenPID) {
-    appInfo->setInfo(9, {"zebra", std::nullopt});
-    appInfo->setInfo(8, {"Alpha", std::nullopt});
-    appInfo->setInfo(7, {"ÉCLAIR", std::nullopt});
-    appInfo->setInfo(6, {"alpha", std::nullopt});
-    appInfo->setInfo(5, {"éclair", std::nullopt});
-    for (pid_type pid : {9, 8, 7, 6, 5}) {
-        source->play(pid);
-    }
-    monitor->poll();
-    EXPECT_EQ(pids(published.back()), (std::vector<pid_type>{6, 8, 9, 5, 7}));
-}
-
 TEST_F(AudioSourceMonitorTest, IgnoredBundleIDsAreDroppedWhetherCarriedOrGrouped) {
     make({"org.brindell.Helper", "org.ignored.App"});
     source->play(20, "org.brindell.Helper");
@@ -196,28 +179,6 @@ TEST_F(AudioSourceMonitorTest, AFailedListingChangesNothing) {
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0],
               AudioSourceEvent::stopped(active.at(AudioSourceMonitor::processKey(exiting))));
-}
-
-TEST_F(AudioSourceMonitorTest, AnEmptyListStopsEverySourceInKeyOrder) {
-    grouper->setGroup(72, ProcessGroup{"b.app", 72});
-    grouper->setGroup(71, ProcessGroup{"a.app", 71});
-    source->play(70);
-    source->play(71);
-    source->play(72);
-    monitor->poll();
-    events.clear();
-    source->setProcesses({});
-    monitor->poll();
-    ASSERT_EQ(events.size(), 3u);
-    // "app:a.app" < "app:b.app" < "process:..."
-    EXPECT_EQ(events[0].source.pid, 71);
-    EXPECT_EQ(events[1].source.pid, 72);
-    EXPECT_EQ(events[2].source.pid, 70);
-    for (const auto& e : events) {
-        EXPECT_EQ(e.kind, AudioSourceEvent::Kind::stopped);
-    }
-    EXPECT_TRUE(published.back().empty());
-    EXPECT_TRUE(monitor->active().empty());
 }
 
 TEST_F(AudioSourceMonitorTest, TimerAndEveryNotificationPollWhileStarted) {
@@ -268,27 +229,6 @@ TEST_F(AudioSourceMonitorTest, AReleasedMonitorStopsPollingByItself) {
     scheduler.advance(10.0);
     EXPECT_EQ(source->listCount(), before);
     EXPECT_EQ(scheduler.timedCount(), 0u);
-}
-
-// The platform's listener thread notifies while the monitor polls on its own thread.
-TEST(AudioSourceMonitorThreads, NotificationsFromAnotherThreadReachTheMonitorQueue) {
-    auto listenerQueue = std::make_shared<ThreadQueue>("process-listeners");
-    auto queue = std::make_shared<ThreadQueue>("mixer");
-    auto source = std::make_shared<FakeAudioProcessSource>(listenerQueue);
-    auto monitor = AudioSourceMonitor::create(source, std::make_shared<FakeAppInfoProvider>(),
-                                              ownPID, std::make_shared<NoProcessGrouper>());
-    std::atomic<std::size_t> latest{0};
-    monitor->setOnChange([&](const std::vector<AudioSource>& sources) { latest = sources.size(); });
-    // A long interval: only the first poll and the notifications can see the players.
-    ASSERT_TRUE(queue->sync([&] { monitor->start(queue, 3600.0); }));
-    for (pid_type pid = 100; pid < 120; ++pid) {
-        source->play(pid);
-    }
-    EXPECT_TRUE(testing::waitUntil([&] { return latest == 20; }));
-    ASSERT_TRUE(queue->sync([&] { monitor->stop(); }));
-    EXPECT_FALSE(source->hasOnChange());
-    ASSERT_TRUE(listenerQueue->sync([] {})); // let queued notifications drain first
-    ASSERT_TRUE(queue->sync([] {}));
 }
 
 } // namespace

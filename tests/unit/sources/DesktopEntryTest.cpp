@@ -59,8 +59,6 @@ TEST(DesktopEntry, PicksTheBestTranslationForTheLocale) {
     EXPECT_EQ(name("sr_ME@latin"), "SrLatin");
     EXPECT_EQ(name("sr_ME"), "Sr");
     EXPECT_EQ(name("de_DE.UTF-8"), "Plain");
-    EXPECT_EQ(name("C.UTF-8"), "Plain");
-    EXPECT_EQ(name(""), "Plain");
     EXPECT_EQ(Locale::parse("de_DE.ISO-8859-15@euro"), (Locale{"de", "DE", "euro"}));
     EXPECT_TRUE(Locale::parse("POSIX").candidates().empty());
 }
@@ -72,15 +70,12 @@ TEST(DesktopEntry, SplitsExecLinesByTheQuotingRules) {
               (Args{"sh", "-c", R"(echo "hi" $HOME \ `x`)"}));
     EXPECT_EQ(splitExec("app --percent=100%% --file=%f"),
               (Args{"app", "--percent=100%", "--file="}));
-    EXPECT_EQ(splitExec("  app\t\targ  "), (Args{"app", "arg"}));
     EXPECT_EQ(splitExec("app \"unterminated"), std::nullopt);
-    EXPECT_EQ(splitExec(""), Args{});
     EXPECT_EQ(splitExec("app %"), (Args{"app", "%"}));
 
     EXPECT_EQ(execProgram({"env", "GDK_BACKEND=x11", "-u", "FOO", "/opt/app/app", "%U"}),
               "/opt/app/app");
     EXPECT_EQ(execProgram({"/usr/bin/env", "A=1"}), std::nullopt);
-    EXPECT_EQ(execProgram({"app"}), "app");
     EXPECT_EQ(execProgram({}), std::nullopt);
 }
 

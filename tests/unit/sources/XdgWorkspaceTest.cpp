@@ -2,11 +2,7 @@
 
 #include "FakeProc.h"
 #include "queue/DeterministicQueue.h"
-#include "sources/AudioSourceMonitor.h"
 #include "sources/SoundSettings.h"
-#include "sources/WorkspaceAppInfoProvider.h"
-#include "sources/WorkspaceProcessGrouper.h"
-#include "sources/fake/FakeAudioProcessSource.h"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -137,7 +133,6 @@ TEST_F(XdgWorkspaceTest, NamesAndIconsComeFromDesktopEntries) {
     EXPECT_EQ(workspace->bundleContaining(tree.path("opt/browser/crashpad")), entry);
     EXPECT_EQ(workspace->bundleNames(entry), (BundleNames{"Netz", "Browser"}));
     EXPECT_EQ(workspace->bundleDisplayName(entry), "com.example.Browser");
-    EXPECT_EQ(workspace->bundleDisplayName("/x/io.github.appimage.desktop"), "io.github.appimage");
     EXPECT_EQ(workspace->fileIcon(entry), IconReference::theme("com.example.Browser"));
     EXPECT_EQ(workspace->fileIcon(tree.path("missing.desktop")),
               IconReference::theme("application-x-executable"));
@@ -145,38 +140,8 @@ TEST_F(XdgWorkspaceTest, NamesAndIconsComeFromDesktopEntries) {
 
     EXPECT_EQ(XdgWorkspace::iconReference("org.example.App.png"),
               IconReference::theme("org.example.App"));
-    EXPECT_EQ(XdgWorkspace::iconReference(".png"), IconReference::theme(".png"));
     EXPECT_EQ(XdgWorkspace::iconReference("icons/app.png"), std::nullopt);
     EXPECT_EQ(XdgWorkspace::iconReference(""), std::nullopt);
-}
-
-// The grouper, the name lookup and the monitor over this workspace, as the shell wires them.
-TEST_F(XdgWorkspaceTest, FoldsBrowserAndSandboxHelpersIntoTheirApplications) {
-    auto source = std::make_shared<FakeAudioProcessSource>();
-    auto monitor =
-        AudioSourceMonitor::create(source, std::make_shared<WorkspaceAppInfoProvider>(workspace),
-                                   4242, WorkspaceProcessGrouper::overWorkspace(workspace));
-    std::vector<AudioSource> latest;
-    monitor->setOnChange([&](const std::vector<AudioSource>& s) { latest = s; });
-    source->play(102);
-    source->play(103);
-    source->play(201, "org.example.Flat");
-    source->play(600);
-    source->play(400);
-    monitor->poll();
-
-    std::map<pid_type, AudioSource> byPID;
-    for (const AudioSource& s : latest) {
-        byPID.emplace(s.pid, s);
-    }
-    ASSERT_EQ(byPID.size(), 4u);
-    EXPECT_EQ(byPID.at(100).name, "Netz");
-    EXPECT_EQ(byPID.at(100).memberPIDs, (std::vector<pid_type>{102, 103}));
-    EXPECT_EQ(byPID.at(200).name, "Flat");
-    EXPECT_EQ(byPID.at(200).memberPIDs, std::vector<pid_type>{201});
-    EXPECT_EQ(byPID.at(600).name, "mpv");
-    EXPECT_EQ(byPID.at(600).icon, IconReference::theme("application-x-executable"));
-    EXPECT_EQ(byPID.at(400).name, "python3.11");
 }
 
 TEST_F(XdgWorkspaceTest, OpensTheFirstInstalledSoundSettings) {
@@ -232,9 +197,6 @@ TEST(XdgWorkspaceOptions, ComeFromTheEnvironmentWithTheDesktopDefaults) {
                                         "/var/lib/snapd/desktop"}));
     EXPECT_EQ(set.searchPath, (std::vector<std::string>{"/usr/bin", "/opt/bin"}));
     EXPECT_EQ(set.locale, (Locale{"fr", "CA", ""}));
-
-    const auto homeless = from({});
-    EXPECT_EQ(homeless.dataDirs.front(), "/usr/local/share");
 }
 
 } // namespace
