@@ -347,8 +347,9 @@ TEST(Routing, AnotherMixersChoiceIsWhereTheAppPlaysAndStaysStored) {
 }
 
 // Players from Debian's packages, each through its own path into the server: mpv's PipeWire
-// output, GStreamer's pipewiresink, ALSA's aplay through pipewire-alsa and ffmpeg's pulse
-// output. Started while brindell runs, each is a row of its own and each is adjusted alone.
+// output, GStreamer's automatic sink (pulsesink, as GStreamer apps play), ALSA's aplay through
+// pipewire-alsa and ffmpeg's pulse output. Started while brindell runs, each is a row of its own
+// and each is adjusted alone.
 TEST(RealClients, EachIsItsOwnRowAndAdjustedAlone) {
     AudioSession session;
     const std::vector<double> tones{300, 500, 700, 900};
@@ -365,7 +366,7 @@ TEST(RealClients, EachIsItsOwnRowAndAdjustedAlone) {
     clients.push_back(session.run(
         {"mpv", "--no-config", "--no-video", "--really-quiet", "--ao=pipewire", file(300)}));
     clients.push_back(session.run({"gst-launch-1.0", "-q", "audiotestsrc", "freq=500", "volume=0.2",
-                                   "!", "audioconvert", "!", "pipewiresink"}));
+                                   "!", "audioconvert", "!", "autoaudiosink"}));
     clients.push_back(session.run({"aplay", "-q", file(700)}));
     clients.push_back(session.run({"ffmpeg", "-nostdin", "-loglevel", "error", "-re", "-f", "lavfi",
                                    "-i", "aevalsrc=0.2*sin(2*PI*900*t)|0.2*sin(2*PI*900*t):s=48000",
