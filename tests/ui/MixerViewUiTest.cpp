@@ -95,18 +95,6 @@ TEST(MixerView, AnInactiveRowIsFadedAndAMutedOneShowsTheSlashedSpeaker) {
     EXPECT_DOUBLE_EQ(helper->slider()->opacity(), 1.0);
 }
 
-TEST(MixerView, SlidersSpeakTheirValueInPercent) {
-    PreviewMixer mixer;
-    VolumeSlider* slider = mixer.view->rowView(1)->slider();
-    EXPECT_EQ(accessibleText(slider, QAccessible::Name), "Music volume");
-    mixer.model->setVolume(1, 0.456f);
-    EXPECT_EQ(accessibleText(slider, QAccessible::Value), "46 percent");
-    EXPECT_EQ(accessibleText(mixer.view->masterSection()->slider(), QAccessible::Name),
-              "Master volume");
-    EXPECT_EQ(accessibleText(mixer.view->masterSection()->slider(), QAccessible::Value),
-              "60 percent");
-}
-
 TEST(MixerView, TheResetEntryNeedsABundleIdentifier) {
     MixerSnapshot s = PreviewMixerEngine::cannedSnapshot();
     s.rows[1].bundleID.reset();
