@@ -187,49 +187,6 @@ TEST_F(GraphMirrorTest, ClientsInOtherPidNamespacesAreEachTheirOwnProcess) {
     EXPECT_FALSE(mirror.processObject(firstClientIdentity + static_cast<pid_type>(first)));
 }
 
-TEST_F(GraphMirrorTest, AudioProcessesCarryTheStateOfTheirAudioStreams) {
-    using Process = GraphMirror::AudioProcess;
-    add(Kind::client, 60, {{"application.process.id", "500"}}); // a client that never plays
-    stream(61, {{"client.id", "62"}});
-    add(Kind::client, 62, {{"application.process.id", "400"}}); // the stream came first
-    add(Kind::node, 63, {{"media.class", "Stream/Input/Audio"}, {"application.process.id", "400"}});
-    add(Kind::node, 64,
-        {{"media.class", "Stream/Output/Video"}, {"application.process.id", "600"}});
-    add(Kind::node, 65, {{"media.class", "Audio/Sink"}, {"application.process.id", "700"}});
-
-    const auto idle = mirror.audioProcesses();
-    ASSERT_EQ(idle.size(), 3u) << "a sink's pid is no process object";
-    EXPECT_EQ(idle[0].pid, 500) << "in the order the pids appeared";
-    EXPECT_EQ(idle[1].pid, 400);
-    EXPECT_EQ(idle[2].pid, 600);
-    EXPECT_LT(idle[0].objectID, idle[1].objectID);
-    for (const Process& p : idle) {
-        EXPECT_EQ(p.objectID, mirror.processObject(p.pid));
-        EXPECT_FALSE(p.running || p.runningInput || p.runningOutput) << p.pid;
-    }
-
-    mirror.setRunning(63, true);
-    mirror.setRunning(64, true);
-    auto now = mirror.audioProcesses();
-    EXPECT_TRUE(now[1].running && now[1].runningInput && !now[1].runningOutput);
-    EXPECT_FALSE(now[2].running) << "a video stream does no audio IO";
-
-    mirror.setRunning(61, true);
-    now = mirror.audioProcesses();
-    EXPECT_TRUE(now[1].running && now[1].runningInput && now[1].runningOutput);
-    EXPECT_EQ(now[1].streams, (std::vector<std::uint32_t>{61, 63}));
-    EXPECT_TRUE(now[2].streams.empty());
-    mirror.setRunning(63, false);
-    now = mirror.audioProcesses();
-    EXPECT_TRUE(now[1].running && !now[1].runningInput && now[1].runningOutput);
-
-    mirror.remove(61);
-    mirror.remove(63);
-    now = mirror.audioProcesses();
-    EXPECT_FALSE(now[1].running) << "the client alone keeps the process object, idle";
-    EXPECT_EQ(now[1].objectID, idle[1].objectID);
-}
-
 TEST_F(GraphMirrorTest, AnAudioProcessTakesItsApplicationIDFromItsStreamsThenItsClients) {
     // pipewire-pulse's own connection names its own id; the pulse client's stream names its app.
     add(Kind::client, 70, {{"pipewire.sec.pid", "300"}, {"application.id", "org.pipewire.pulse"}});
