@@ -121,24 +121,6 @@ protected:
     int builds = 0;
 };
 
-TEST_F(PipeWireHardwareTest, UnmutedTapLeavesTheAppOnItsRouteAndFeedsTheIOBlock) {
-    auto player = session.tonePlayer({"440:0.5"}, speakers);
-    LevelMeter meter(session, speakers);
-    ASSERT_TRUE(meter.waitForPeak(0.48, 0.52, 10s)) << meter.recent();
-
-    Chain chain = route(pidOf(*player), false, speakers, 1.0f, false);
-    const auto* memory = chain.state->memory();
-    ASSERT_TRUE(testing::waitUntil([&] { return memory->nonzeroBuffers.load() >= 10; }, 10s))
-        << "buffers " << memory->buffers.load();
-    EXPECT_NEAR(memory->peak.load(), 0.5f, 0.02f);
-    // Passthrough off: the IO node adds silence, the app's own route carries it unchanged.
-    EXPECT_TRUE(meter.waitForPeak(0.48, 0.52, 5s, 10)) << meter.recent();
-    const auto targets = session.linkedTargetsOf(pidOf(*player));
-    EXPECT_NE(std::find(targets.begin(), targets.end(), speakers), targets.end());
-    EXPECT_EQ(targets.size(), 2u) << "its own route and the per-app sink";
-    unroute(chain);
-}
-
 // A muted tap takes the app off its own route: it plays through the gain stage alone, with
 // every stream it opens later, but not with its children. Taken down, the chain puts it back.
 TEST_F(PipeWireHardwareTest, MutedTapPlaysTheAppOnlyThroughTheGainStageUntilTornDown) {
@@ -200,10 +182,11 @@ std::vector<std::pair<std::size_t, float>> clicks(const std::vector<float>& samp
     return result;
 }
 
-TEST_F(PipeWireHardwareTest, TheTappedCopyPlaysInTheSameGraphCycleAsTheApp) {
-    // A click every half second; the app stays on its own route (unmuted tap) and the copy
-    // plays at half height beside it. In the same cycle both land on one sample: 0.4 + 0.2.
-    // A copy a cycle late would stand apart at 0.2, one quantum after the click.
+// An unmuted tap leaves the app on its own route. With passthrough off the IO node adds
+// silence; with it on, the copy plays in the same graph cycle as the app: a click of 0.4 and
+// its copy at half height land on one sample, 0.6. A copy a cycle late would stand apart at
+// 0.2, one quantum after the click.
+TEST_F(PipeWireHardwareTest, UnmutedTapLeavesTheAppOnItsRouteAndItsCopyPlaysInTheSameCycle) {
     auto player = session.tonePlayer({"1000:0.4"}, speakers, true);
     LevelMeter meter(session, speakers);
     auto heightsAre = [&](float height) {
@@ -220,10 +203,16 @@ TEST_F(PipeWireHardwareTest, TheTappedCopyPlaysInTheSameGraphCycleAsTheApp) {
     };
     ASSERT_TRUE(testing::waitUntil([&] { return heightsAre(0.4f); }, 10s)) << heightsAre(0.4f);
 
-    Chain chain = route(pidOf(*player), false, speakers, 0.5f, true);
-    ASSERT_TRUE(
-        testing::waitUntil([&] { return chain.state->memory()->nonzeroBuffers.load() >= 1; }, 10s));
-    EXPECT_TRUE(heightsAre(0.6f));
+    Chain chain = route(pidOf(*player), false, speakers, 0.5f, false);
+    auto* memory = chain.state->memory();
+    ASSERT_TRUE(testing::waitUntil([&] { return memory->nonzeroBuffers.load() >= 2; }, 10s));
+    EXPECT_TRUE(heightsAre(0.4f));
+    const auto targets = session.linkedTargetsOf(pidOf(*player));
+    EXPECT_NE(std::find(targets.begin(), targets.end(), speakers), targets.end());
+    EXPECT_EQ(targets.size(), 2u) << "its own route and the per-app sink";
+
+    memory->passthrough.store(1);
+    EXPECT_TRUE(testing::waitUntil([&] { return heightsAre(0.6f); }, 10s)) << heightsAre(0.6f);
     unroute(chain);
 }
 
