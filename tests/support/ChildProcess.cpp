@@ -6,7 +6,6 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
-#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
@@ -22,6 +21,9 @@ namespace brindell::testing {
 
 using Clock = std::chrono::steady_clock;
 
+namespace {
+
+// The absolute path of a program on PATH; throws when it is missing.
 std::string findProgram(const std::string& name) {
     const char* path = std::getenv("PATH");
     std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
@@ -33,6 +35,8 @@ std::string findProgram(const std::string& name) {
     }
     throw std::runtime_error(name + " is not installed (tools/install-deps.sh installs it)");
 }
+
+} // namespace
 
 std::optional<std::string> readLineFrom(int fd, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -81,9 +85,8 @@ std::string tailOfFile(const std::string& path, std::size_t maxLines) {
     return result;
 }
 
-ChildProcess::ChildProcess(Options options)
-    : name_(std::filesystem::path(options.argv.at(0)).filename()) {
-    if (options.argv[0].find('/') == std::string::npos) {
+ChildProcess::ChildProcess(Options options) {
+    if (options.argv.at(0).find('/') == std::string::npos) {
         options.argv[0] = findProgram(options.argv[0]);
     }
     // Everything the child needs is prepared before fork: after it, only async-signal-safe

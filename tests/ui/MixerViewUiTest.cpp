@@ -28,14 +28,7 @@ QString accessibleText(QWidget* widget, QAccessible::Text text) {
     return face ? face->text(text) : QString();
 }
 
-TEST(MixerView, NoRowsShowsTheNoteAtLeast80High) {
-    PreviewMixer mixer(previewSnapshot(PreviewState::empty, 0));
-    EXPECT_TRUE(mixer.view->emptyNote()->isVisible());
-    EXPECT_GE(mixer.view->emptyNote()->height(), 80);
-    EXPECT_FALSE(mixer.view->list()->isVisible());
-}
-
-TEST(MixerView, TheListGrowsWithItsRowsUpTo360ThenScrolls) {
+TEST(MixerView, TheListGrowsWithItsRowsUpTo360ThenScrollsAndANoteStandsInForNone) {
     PreviewMixer mixer;
     const int four = mixer.view->listHeight();
     EXPECT_GT(four, 0);
@@ -49,14 +42,19 @@ TEST(MixerView, TheListGrowsWithItsRowsUpTo360ThenScrolls) {
     EXPECT_EQ(mixer.view->list()->height(), MixerView::maxListHeight);
     EXPECT_GT(mixer.view->list()->verticalScrollBar()->maximum(), 0);
 
-    // And shrinks back when apps go.
+    // And shrinks back when apps go; with none a note at least 80 high takes its place.
     mixer.engine->publish(PreviewMixerEngine::cannedSnapshot());
     settle();
     EXPECT_EQ(mixer.view->listHeight(), four);
     EXPECT_EQ(mixer.view->list()->height(), four);
+    mixer.engine->publish(previewSnapshot(PreviewState::empty, 0));
+    settle();
+    EXPECT_TRUE(mixer.view->emptyNote()->isVisible());
+    EXPECT_GE(mixer.view->emptyNote()->height(), 80);
+    EXPECT_FALSE(mixer.view->list()->isVisible());
 }
 
-TEST(MixerView, RowsFollowTheModelsOrderAndReuseTheirWidgets) {
+TEST(MixerView, RowsFollowTheModelsOrderReuseTheirWidgetsAndShowTheCursor) {
     PreviewMixer mixer;
     SourceRowView* game = mixer.view->rowView(4);
     ASSERT_NE(game, nullptr);
@@ -70,6 +68,13 @@ TEST(MixerView, RowsFollowTheModelsOrderAndReuseTheirWidgets) {
     }
     EXPECT_EQ(order, (std::vector<pid_type>{4, 3, 2, 1}));
     EXPECT_EQ(mixer.view->rowView(4), game);
+
+    // The keyboard cursor marks the chosen row, and no row once the master section is chosen.
+    mixer.model->keyboardTarget.set(KeyboardTarget::row(2));
+    EXPECT_TRUE(mixer.view->rowView(2)->keyboardCursor());
+    EXPECT_FALSE(mixer.view->rowView(1)->keyboardCursor());
+    mixer.model->keyboardTarget.set(KeyboardTarget::master());
+    EXPECT_FALSE(mixer.view->rowView(2)->keyboardCursor());
 }
 
 // Browser Helper is inactive and muted; Music plays.
@@ -205,21 +210,22 @@ TEST(MixerView, TheOutputSectionShowsOnlyTheControlsTheDeviceHas) {
     EXPECT_EQ(master->deviceMenu()->text(), "No output");
 }
 
-TEST(MixerView, TheKeyboardCursorMarksTheChosenRowOrSection) {
-    PreviewMixer mixer;
-    mixer.model->keyboardTarget.set(KeyboardTarget::row(2));
-    EXPECT_TRUE(mixer.view->rowView(2)->keyboardCursor());
-    EXPECT_FALSE(mixer.view->rowView(1)->keyboardCursor());
-    mixer.model->keyboardTarget.set(KeyboardTarget::master());
-    EXPECT_FALSE(mixer.view->rowView(2)->keyboardCursor());
-}
-
-TEST(MixerView, TheFooterHintsAtTheKeysAndReachesSettings) {
+TEST(MixerView, TheFooterHintsAtTheKeysReachesSettingsAndCarriesABadge) {
     int settingsOpened = 0;
     MixerViewOptions options;
     options.openSettings = [&] { ++settingsOpened; };
+    options.badge = PanelBadge{"BETA", "Beta build"};
     PreviewMixer mixer(PreviewMixerEngine::cannedSnapshot(), options);
     EXPECT_TRUE(mixer.view->hint()->isVisible());
+    // A special build shows its badge below the footer.
+    QLabel* badge = nullptr;
+    for (auto* label : mixer.view->findChildren<QLabel*>()) {
+        badge = label->text() == "BETA" ? label : badge;
+    }
+    ASSERT_NE(badge, nullptr);
+    EXPECT_TRUE(badge->isVisible());
+    EXPECT_EQ(accessibleText(badge, QAccessible::Name), "Beta build");
+    EXPECT_GE(badge->y(), mixer.view->footer()->geometry().bottom());
     auto* gear = mixer.view->footer()->findChild<SymbolButton*>();
     ASSERT_NE(gear, nullptr);
     EXPECT_EQ(accessibleText(gear, QAccessible::Name), "Brindell Settings");
@@ -232,22 +238,6 @@ TEST(MixerView, TheFooterHintsAtTheKeysAndReachesSettings) {
     settle();
     EXPECT_TRUE(mixer.view->rowViews().empty());
     EXPECT_TRUE(mixer.view->emptyNote()->isVisible());
-}
-
-TEST(MixerView, ASpecialBuildShowsItsBadge) {
-    MixerViewOptions options;
-    options.badge = PanelBadge{"BETA", "Beta build"};
-    PreviewMixer mixer(PreviewMixerEngine::cannedSnapshot(), options);
-    QLabel* badge = nullptr;
-    for (auto* label : mixer.view->findChildren<QLabel*>()) {
-        if (label->text() == "BETA") {
-            badge = label;
-        }
-    }
-    ASSERT_NE(badge, nullptr);
-    EXPECT_TRUE(badge->isVisible());
-    EXPECT_EQ(accessibleText(badge, QAccessible::Name), "Beta build");
-    EXPECT_GE(badge->y(), mixer.view->footer()->geometry().bottom());
 }
 
 // The colour of the panel's fill in the middle of the footer, as drawn.

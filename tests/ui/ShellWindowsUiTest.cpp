@@ -184,31 +184,30 @@ TEST(ShellWindows, ContinueWithTheOptInStoresConsentStartsTheEngineAndShowsTheMi
     EXPECT_EQ(next.diagnostics->subscriberCount(), 1u);
 }
 
-TEST(ShellWindows, ReturnContinuesWithTheOptInAsShown) {
+TEST(ShellWindows, TheKeyboardContinuesWithTheOptInAsShownOrWithoutOne) {
     Stored stored;
-    Launch launch(stored);
-    launch.shell->start();
-    OnboardingView& window = launch.welcome();
-    window.crashReportsToggle()->click();
-    window.crashReportsToggle()->setFocus();
-    QTest::keyClick(window.crashReportsToggle(), Qt::Key_Return);
-    EXPECT_EQ(launch.engineStarts, 1);
-    EXPECT_TRUE(launch.windows->parts().crash->isOn());
-
-    // A second press before the window has gone starts nothing twice.
-    launch.windows->finishOnboarding(true);
-    EXPECT_EQ(launch.engineStarts, 1);
-}
-
-TEST(ShellWindows, WithoutCrashReportingThereIsNoOptInAndContinuePassesFalse) {
-    Stored stored;
-    Launch launch(stored, LaunchSetup{.crashReporting = false});
+    {
+        Launch launch(stored);
+        launch.shell->start();
+        OnboardingView& window = launch.welcome();
+        window.crashReportsToggle()->click();
+        window.crashReportsToggle()->setFocus();
+        QTest::keyClick(window.crashReportsToggle(), Qt::Key_Return);
+        EXPECT_EQ(launch.engineStarts, 1);
+        EXPECT_TRUE(launch.windows->parts().crash->isOn());
+        // A second press before the window has gone starts nothing twice.
+        launch.windows->finishOnboarding(true);
+        EXPECT_EQ(launch.engineStarts, 1);
+    }
+    // Without crash reporting there is no opt-in, and continuing consents to nothing.
+    Stored fresh;
+    Launch launch(fresh, LaunchSetup{.crashReporting = false});
     launch.shell->start();
     EXPECT_EQ(launch.welcome().crashReportsToggle(), nullptr);
     EXPECT_FALSE(launch.welcome().texts().join('\n').contains("crash reports"));
     QTest::keyClick(&launch.welcome(), Qt::Key_Enter, Qt::KeypadModifier);
     EXPECT_EQ(launch.engineStarts, 1);
-    EXPECT_FALSE(stored.consent->text());
+    EXPECT_FALSE(fresh.consent->text());
 }
 
 TEST(ShellWindows, FinishingWhenTheRecordCannotBeSavedStillStartsTheEngine) {
@@ -304,13 +303,14 @@ TEST(ShellWindows, TheIconSwitchHidesAndShowsTheTrayIconAndIsRemembered) {
     EXPECT_FALSE(next.settings().iconToggle()->isChecked());
 }
 
-TEST(ShellWindows, RecordingANewShortcutUpdatesTheShortcutLineAndTheTrayHint) {
+TEST(ShellWindows, TheShortcutSectionRecordsANewShortcutOrPointsToTheDesktopsSettings) {
     Stored stored = onboarded();
     Launch launch(stored);
     launch.shell->start();
     SettingsView& settings = launch.settings();
     EXPECT_EQ(settings.shortcutLabel()->text(), "Ctrl+Shift+Super+M");
     EXPECT_TRUE(settings.shortcutMessage()->isHidden());
+    EXPECT_TRUE(settings.desktopShortcutHint()->isHidden());
 
     // A refused key keeps recording and says why.
     settings.recordButton()->click();
@@ -339,18 +339,11 @@ TEST(ShellWindows, RecordingANewShortcutUpdatesTheShortcutLineAndTheTrayHint) {
     settings.recordButton()->click();
     EXPECT_EQ(settings.recordButton()->text(), "Record");
     EXPECT_FALSE(launch.keys.isInstalled());
-}
 
-TEST(ShellWindows, WithoutAGrabTheShortcutSectionPointsToTheDesktopsKeyboardSettings) {
-    Stored stored = onboarded();
-    {
-        Launch launch(stored);
-        launch.shell->start();
-        EXPECT_TRUE(launch.settings().desktopShortcutHint()->isHidden());
-    }
-    Launch launch(stored, LaunchSetup{.desktopBindsShortcut = true});
-    launch.shell->start();
-    QLabel* hint = launch.settings().desktopShortcutHint();
+    // Without a grab of its own the section points to the desktop's keyboard settings.
+    Launch bound(stored, LaunchSetup{.desktopBindsShortcut = true});
+    bound.shell->start();
+    QLabel* hint = bound.settings().desktopShortcutHint();
     EXPECT_FALSE(hint->isHidden());
     EXPECT_TRUE(hint->text().endsWith("brindell ctl toggle"));
 }
@@ -391,7 +384,7 @@ TEST(ShellWindows, ThePrivacySectionAndItsSwitchFollowCrashReportingAndTheConsen
     EXPECT_EQ(settings.privacySection(), nullptr);
 }
 
-TEST(ShellWindows, TheLoginSwitchRegistersAndShowsAFailure) {
+TEST(ShellWindows, TheLoginSwitchRegistersAndShowsAFailureAndTheWindowsFollowTheDark) {
     Stored stored = onboarded();
     Launch launch(stored);
     SettingsView& settings = launch.settings();
@@ -416,12 +409,8 @@ TEST(ShellWindows, TheLoginSwitchRegistersAndShowsAFailure) {
     launch.login->statusAfterRegister = 2;
     launch.windows->parts().launchAtLogin->set(true);
     EXPECT_FALSE(settings.loginItemsButton()->isHidden());
-}
 
-TEST(ShellWindows, TheWindowsFollowTheDarkAppearance) {
-    Stored stored = onboarded();
-    Launch launch(stored);
-    SettingsView& settings = launch.settings();
+    // The windows follow the dark appearance.
     launch.windows->showOnboarding();
     Appearance dark;
     dark.dark = true;
