@@ -38,25 +38,6 @@ std::string findProgram(const std::string& name) {
 
 } // namespace
 
-std::optional<std::string> readLineFrom(int fd, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::string line;
-    char c = 0;
-    while (true) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd pfd{fd, POLLIN, 0};
-        if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0 ||
-            read(fd, &c, 1) != 1) {
-            return std::nullopt;
-        }
-        if (c == '\n') {
-            return line;
-        }
-        line += c;
-    }
-}
-
 Environment currentEnvironment() {
     Environment env;
     for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -137,11 +118,6 @@ ChildProcess::ChildProcess(Options options) {
         dup2(options.pipeStdin ? inPipe[0] : nullFd, 0);
         dup2(options.pipeStdout ? outPipe[1] : logFd, 1);
         dup2(logFd, 2);
-        if (options.extraFd == 3) {
-            fcntl(3, F_SETFD, 0);
-        } else if (options.extraFd >= 0) {
-            dup2(options.extraFd, 3);
-        }
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);

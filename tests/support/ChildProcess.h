@@ -23,7 +23,6 @@ public:
         std::string logFile;           // stderr, and stdout unless it is piped; empty: /dev/null
         bool pipeStdout = false;       // readLine reads it
         bool pipeStdin = false;        // writeLine writes to it
-        int extraFd = -1;              // passed on as fd 3 (for --print-address=3)
     };
 
     explicit ChildProcess(Options options); // throws std::runtime_error when it cannot start
@@ -59,10 +58,6 @@ private:
     std::string buffered_;
     std::optional<int> status_;
 };
-
-// One line a process writes to fd (without its newline), waiting up to timeout; none when the
-// writer closes it or the time runs out first.
-std::optional<std::string> readLineFrom(int fd, std::chrono::milliseconds timeout);
 
 // The current process's environment with changes; an empty value removes the variable.
 Environment currentEnvironment();
