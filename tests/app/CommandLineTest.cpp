@@ -35,21 +35,8 @@ TEST(CommandLine, SnapshotModesTakeAnOptionalPathAndTheLooks) {
     EXPECT_FALSE(mixer.dark);
     EXPECT_EQ(mixer.previewState, PreviewState::denied);
     EXPECT_EQ(mixer.previewRows, 12);
-
-    const CommandLine panel = parse({"--panel-snapshot", "--dark"});
-    EXPECT_EQ(panel.mode, Mode::panelSnapshot);
-    EXPECT_EQ(panel.outputPath, "") << "a switch is not a path";
-    EXPECT_TRUE(panel.dark);
-    const CommandLine settings = parse({"--dark", "--settings-snapshot", "s.png"});
-    EXPECT_EQ(settings.mode, Mode::settingsSnapshot);
-    EXPECT_EQ(settings.outputPath, "s.png");
-    EXPECT_EQ(parse({"--onboarding-snapshot"}).mode, Mode::onboardingSnapshot);
-    for (const auto& [mode, file] : {std::pair{Mode::panelSnapshot, "/panel-snapshot.png"},
-                                     {Mode::mixerSnapshot, "/mixer-snapshot.png"},
-                                     {Mode::settingsSnapshot, "/settings-snapshot.png"},
-                                     {Mode::onboardingSnapshot, "/onboarding-snapshot.png"}}) {
-        EXPECT_TRUE(defaultSnapshotPath(mode).ends_with(file)) << file;
-    }
+    // (The other snapshot modes, their default files and a switch after the mode that is no
+    // path run end to end in tests/ui/snapshots.sh.)
 
     // Alone the looks and preview switches leave a normal launch.
     EXPECT_EQ(parse({"--dark"}).mode, Mode::launch);
@@ -61,19 +48,13 @@ TEST(CommandLine, SnapshotModesTakeAnOptionalPathAndTheLooks) {
 TEST(CommandLine, DiagnosticsReadTheirArguments) {
     EXPECT_EQ(parse({"--mastertest"}).mode, Mode::masterTest);
     EXPECT_EQ(parse({"--cycletest", "3"}).cycles, 3);
-    EXPECT_EQ(parse({"--autoproof"}).proofPid, std::nullopt);
-    EXPECT_EQ(parse({"--autoproof", "42"}).proofPid, std::optional<std::int32_t>(42));
     const CommandLine route = parse({"--routetest", "4242"});
     EXPECT_EQ(route.mode, Mode::routeTest);
     EXPECT_EQ(route.routePid, 4242);
-    EXPECT_EQ(parse({"--crashtest", "crash"}).crashTestAction, "crash");
-    EXPECT_EQ(parse({"--crashtest"}).crashTestAction, "");
     EXPECT_EQ(parse({"--sourcetest", "5"}).mode, Mode::sourceTest);
     EXPECT_DOUBLE_EQ(parse({"--sourcetest", "0.25"}).sourceTestSeconds, 0.25);
-
-    const CommandLine control = parse({"ctl", "set-volume", "firefox", "-5%", "--json"});
-    EXPECT_EQ(control.mode, Mode::control);
-    EXPECT_EQ(control.controlArgs, (Args{"set-volume", "firefox", "-5%", "--json"}));
+    // (--autoproof, --crashtest and ctl with their arguments run end to end in the audio tier,
+    // tests/app/crashtest.sh and tests/ui/ctl.sh.)
     EXPECT_EQ(parse({"ctl"}).controlArgs, Args{});
 }
 

@@ -38,7 +38,8 @@ std::string describe(const AudioSession::Clock& clock) {
 
 // An adjusted app at every graph size PipeWire runs: small and large quanta (above the 8192
 // samples a filter port holds by default, with the limit raised) and other rates. The level on
-// the sink follows the volume, mute and output, and a volume change ramps instead of stepping.
+// the sink follows the volume and mute, and a volume change ramps instead of stepping (the
+// output and the other app are LiveEngineTest's, at the default clock).
 class GraphSizeTest : public ::testing::TestWithParam<AudioSession::Clock> {};
 
 TEST_P(GraphSizeTest, TheLevelAndTheRampAreRight) {
@@ -95,13 +96,7 @@ TEST_P(GraphSizeTest, TheLevelAndTheRampAreRight) {
     EXPECT_GT(*ramp, 48) << describe(GetParam());
     EXPECT_LT(*ramp, rampFrames + 150) << describe(GetParam());
     EXPECT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0.25}), 5s)) << speakers.recent();
-
     engine->setMuted(tone->pid(), true);
-    EXPECT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0}), 5s)) << speakers.recent();
-    engine->setMuted(tone->pid(), false);
-    LevelMeter headphones(session, AudioSession::headphones, {660});
-    engine->setOutput(tone->pid(), std::string(AudioSession::headphones));
-    EXPECT_TRUE(headphones.waitFor(LevelMeter::tonesNear({0.25}), 5s)) << headphones.recent();
     EXPECT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0}), 5s)) << speakers.recent();
     engine->stop();
     EXPECT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0.5}), 10s)) << speakers.recent();

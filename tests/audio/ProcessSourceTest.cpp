@@ -6,6 +6,7 @@
 #include "sources/XdgWorkspace.h"
 #include "sources/pipewire/PipeWireProcessSource.h"
 #include "support/AudioSession.h"
+#include "support/ChangeCounter.h"
 #include "support/TestFiles.h"
 
 #include <algorithm>
@@ -236,9 +237,8 @@ class PipeWireProcessSourceTest : public ::testing::Test {
 protected:
     AudioSession session;
     std::mutex mutex;
-    std::condition_variable changed;
-    int changes = 0;
     std::map<pid_type, std::string> reported;
+    std::unique_ptr<testing::ChangeCounter> changes; // outlives the source that reports to it
     std::unique_ptr<PipeWireProcessSource> source;
 
     void SetUp() override {
@@ -252,16 +252,8 @@ protected:
         };
         source = std::make_unique<PipeWireProcessSource>(options);
         ASSERT_TRUE(source->isConnected()) << session.logs();
-        source->setOnChange([this] {
-            std::lock_guard lock(mutex);
-            ++changes;
-            changed.notify_all();
-        });
-    }
-
-    int changeCount() {
-        std::lock_guard lock(mutex);
-        return changes;
+        changes = std::make_unique<testing::ChangeCounter>(
+            [this](auto changed) { source->setOnChange(changed); });
     }
 
     std::optional<AudioProcessInfo> processOf(pid_type pid) {
@@ -278,41 +270,21 @@ protected:
     // (the change comes first: the list must not settle without one).
     ::testing::AssertionResult
     changesTo(int seen, pid_type pid, const std::function<bool(const AudioProcessInfo*)>& holds) {
-        {
-            std::unique_lock lock(mutex);
-            if (!changed.wait_for(lock, 5s, [&] { return changes > seen; })) {
-                return ::testing::AssertionFailure() << "no onChange";
-            }
+        if (!changes->waitBeyond(seen, 5s)) {
+            return ::testing::AssertionFailure() << "no onChange";
         }
-        std::string last;
-        const bool ok = testing::waitUntil(
-            [&] {
-                std::optional<AudioProcessInfo> found;
-                try {
-                    found = processOf(pid);
-                } catch (const AudioHardwareError& e) {
-                    last = e.text(); // not connected (again) yet
-                    return false;
-                }
-                const AudioProcessInfo* info = found ? &*found : nullptr;
-                last = info == nullptr ? "absent"
-                                       : "running " + std::to_string(info->isRunning) + " output " +
-                                             std::to_string(info->isRunningOutput) + " input " +
-                                             std::to_string(info->isRunningInput);
-                return holds(info);
-            },
-            5s);
-        return ok ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << last;
-    }
-
-    std::unique_ptr<ChildProcess> tone(const std::vector<std::string>& args, int streams = 1) {
-        return startTone(session, BRINDELL_TONE_TOOL, args, streams);
+        const bool ok = testing::waitUntil([&] {
+            const auto found = processOf(pid);
+            return holds(found ? &*found : nullptr);
+        });
+        return ok ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << "never held";
     }
 };
 
 TEST_F(PipeWireProcessSourceTest, StreamsThatAppearChangeStateAndVanishAreReportedAtOnce) {
-    int seen = changeCount();
-    auto player = tone({"--app-id", "org.example.FromStream", "440:0.3", "660:0.3"}, 2);
+    int seen = changes->count();
+    auto player = startTone(session, BRINDELL_TONE_TOOL,
+                            {"--app-id", "org.example.FromStream", "440:0.3", "660:0.3"}, 2);
     const pid_type pid = pidOf(*player);
     ASSERT_TRUE(changesTo(seen, pid, [](const AudioProcessInfo* p) {
         return p != nullptr && p->isRunning && p->isRunningOutput && !p->isRunningInput;
@@ -328,39 +300,35 @@ TEST_F(PipeWireProcessSourceTest, StreamsThatAppearChangeStateAndVanishAreReport
     const AudioObjectID objectID = info->objectID;
 
     // Paused: the streams stay, their nodes leave the running state; one running is enough.
-    seen = changeCount();
+    seen = changes->count();
     ASSERT_TRUE(player->writeLine("pause 0"));
     ASSERT_TRUE(player->waitForLine("paused 0", 5s));
     ASSERT_TRUE(player->writeLine("pause 1"));
     ASSERT_TRUE(changesTo(seen, pid, [](const AudioProcessInfo* p) {
         return p != nullptr && !p->isRunning && !p->isRunningOutput;
     }));
-    seen = changeCount();
+    seen = changes->count();
     ASSERT_TRUE(player->writeLine("resume 1"));
     ASSERT_TRUE(changesTo(
         seen, pid, [](const AudioProcessInfo* p) { return p != nullptr && p->isRunningOutput; }));
 
     // A stream goes; the process keeps its object while it has another.
-    seen = changeCount();
+    seen = changes->count();
     ASSERT_TRUE(player->writeLine("close 0"));
     ASSERT_TRUE(player->waitForLine("closed 0", 5s));
-    {
-        std::unique_lock lock(mutex);
-        EXPECT_TRUE(changed.wait_for(lock, 5s, [&] { return changes > seen; }))
-            << "a vanished stream is a change";
-    }
+    EXPECT_TRUE(changes->waitBeyond(seen, 5s)) << "a vanished stream is a change";
     info = processOf(pid);
     ASSERT_TRUE(info);
     EXPECT_EQ(info->objectID, objectID);
     EXPECT_TRUE(info->isRunningOutput);
 
     // The process goes.
-    seen = changeCount();
+    seen = changes->count();
     player->stop();
     ASSERT_TRUE(changesTo(seen, pid, [](const AudioProcessInfo* p) { return p == nullptr; }));
 
     // A pulse client without an id of its own takes the workspace's, which hears nothing back.
-    seen = changeCount();
+    seen = changes->count();
     auto pulse = session.paplay();
     ASSERT_TRUE(changesTo(seen, pidOf(*pulse), [](const AudioProcessInfo* p) {
         return p != nullptr && p->isRunningOutput && p->bundleID == "org.example.Looked";

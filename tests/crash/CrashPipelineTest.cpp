@@ -111,7 +111,6 @@ TEST_F(CrashPipeline, ACrashLeavesADiagnosticThatMakesAReportNamingTheProgram) {
     EXPECT_EQ(report->exceptionType, "EXC_BAD_ACCESS");
     EXPECT_EQ(report->signal, SIGSEGV);
     EXPECT_EQ(report->exceptionCode, 1); // SEGV_MAPERR
-    EXPECT_EQ(report->termination, "Namespace SIGNAL, Code 11");
     EXPECT_FALSE(report->os.empty());
     expectCrashSiteInProbe(*report, segv.site);
     // main called the crashing function: the probe appears again further out.

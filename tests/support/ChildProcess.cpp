@@ -6,7 +6,6 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
-#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
@@ -22,6 +21,9 @@ namespace brindell::testing {
 
 using Clock = std::chrono::steady_clock;
 
+namespace {
+
+// The absolute path of a program on PATH; throws when it is missing.
 std::string findProgram(const std::string& name) {
     const char* path = std::getenv("PATH");
     std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
@@ -34,24 +36,7 @@ std::string findProgram(const std::string& name) {
     throw std::runtime_error(name + " is not installed (tools/install-deps.sh installs it)");
 }
 
-std::optional<std::string> readLineFrom(int fd, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::string line;
-    char c = 0;
-    while (true) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd pfd{fd, POLLIN, 0};
-        if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0 ||
-            read(fd, &c, 1) != 1) {
-            return std::nullopt;
-        }
-        if (c == '\n') {
-            return line;
-        }
-        line += c;
-    }
-}
+} // namespace
 
 Environment currentEnvironment() {
     Environment env;
@@ -81,9 +66,8 @@ std::string tailOfFile(const std::string& path, std::size_t maxLines) {
     return result;
 }
 
-ChildProcess::ChildProcess(Options options)
-    : name_(std::filesystem::path(options.argv.at(0)).filename()) {
-    if (options.argv[0].find('/') == std::string::npos) {
+ChildProcess::ChildProcess(Options options) {
+    if (options.argv.at(0).find('/') == std::string::npos) {
         options.argv[0] = findProgram(options.argv[0]);
     }
     // Everything the child needs is prepared before fork: after it, only async-signal-safe
@@ -134,11 +118,6 @@ ChildProcess::ChildProcess(Options options)
         dup2(options.pipeStdin ? inPipe[0] : nullFd, 0);
         dup2(options.pipeStdout ? outPipe[1] : logFd, 1);
         dup2(logFd, 2);
-        if (options.extraFd == 3) {
-            fcntl(3, F_SETFD, 0);
-        } else if (options.extraFd >= 0) {
-            dup2(options.extraFd, 3);
-        }
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);

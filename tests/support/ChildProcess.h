@@ -23,7 +23,6 @@ public:
         std::string logFile;           // stderr, and stdout unless it is piped; empty: /dev/null
         bool pipeStdout = false;       // readLine reads it
         bool pipeStdin = false;        // writeLine writes to it
-        int extraFd = -1;              // passed on as fd 3 (for --print-address=3)
     };
 
     explicit ChildProcess(Options options); // throws std::runtime_error when it cannot start
@@ -32,7 +31,6 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     pid_t pid() const { return pid_; }
-    const std::string& name() const { return name_; }
 
     // The next line of its standard output, waiting up to timeout; none at the deadline or at
     // the end of the output.
@@ -54,20 +52,12 @@ public:
     std::optional<int> status() const { return status_; }
 
 private:
-    std::string name_;
     pid_t pid_ = -1;
     int stdout_ = -1;
     int stdin_ = -1;
     std::string buffered_;
     std::optional<int> status_;
 };
-
-// The absolute path of a program on PATH; throws when it is missing.
-std::string findProgram(const std::string& name);
-
-// One line a process writes to fd (without its newline), waiting up to timeout; none when the
-// writer closes it or the time runs out first.
-std::optional<std::string> readLineFrom(int fd, std::chrono::milliseconds timeout);
 
 // The current process's environment with changes; an empty value removes the variable.
 Environment currentEnvironment();

@@ -1,8 +1,5 @@
 #include "support/TestSupport.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -93,32 +90,18 @@ void TempFolder::remove(const std::string& relative) const {
 }
 
 PrivateBus::PrivateBus() {
-    // The daemon forks away and prints its address and pid, one a line.
-    FILE* out = ::popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
-    if (out == nullptr) {
-        return;
-    }
-    char line[512];
-    std::string address;
-    if (std::fgets(line, sizeof line, out) != nullptr) {
-        address = line;
-        if (std::fgets(line, sizeof line, out) != nullptr) {
-            pid_ = std::atoi(line);
-        }
-    }
-    if (::pclose(out) == 0 && pid_ > 0) {
-        address_ = address.substr(0, address.find_last_not_of("\r\n") + 1);
+    ChildProcess::Options options;
+    options.argv = {"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"};
+    options.environment = currentEnvironment();
+    options.pipeStdout = true;
+    try {
+        daemon_ = std::make_unique<ChildProcess>(options);
+        address_ = daemon_->readLine(std::chrono::seconds(10)).value_or("");
+    } catch (const std::exception&) {
+        // no dbus-daemon: address() stays empty
     }
 }
 
-PrivateBus::~PrivateBus() {
-    if (pid_ <= 0) {
-        return;
-    }
-    ::kill(pid_, SIGTERM);
-    // The forked daemon is not our child; wait until it is gone.
-    waitUntil([this] { return ::kill(pid_, 0) != 0 && errno == ESRCH; }, std::chrono::seconds(5),
-              std::chrono::milliseconds(10));
-}
+PrivateBus::~PrivateBus() = default;
 
 } // namespace brindell::testing

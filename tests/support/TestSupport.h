@@ -3,10 +3,13 @@
 // What tests of every tier share: waiting for state that changes elsewhere, the environment
 // for one scope, temporary folders and a private session bus.
 
+#include "support/ChildProcess.h"
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -73,7 +76,7 @@ public:
     const std::string& address() const { return address_; }
 
 private:
-    int pid_ = 0;
+    std::unique_ptr<ChildProcess> daemon_;
     std::string address_;
 };
 

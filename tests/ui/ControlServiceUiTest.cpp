@@ -86,21 +86,6 @@ protected:
         return reply.type() == QDBusMessage::ErrorMessage ? reply.errorName() : QString();
     }
 
-    std::vector<ControlApp> listApps() {
-        const QDBusMessage reply = call(QStringLiteral("ListApps"));
-        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
-        std::vector<ControlApp> apps;
-        if (reply.arguments().isEmpty()) {
-            return apps;
-        }
-        for (const auto& app : qdbus_cast<QList<controlbus::App>>(reply.arguments().front())) {
-            apps.push_back(controlbus::fromBus(app));
-        }
-        return apps;
-    }
-
-    float musicVolume() { return mixer.engine->current().rows.at(0).volume; }
-
     SessionBus bus;
     PreviewMixer mixer;
     std::unique_ptr<QDBusConnection> server;
@@ -109,31 +94,6 @@ protected:
     std::unique_ptr<ControlService> service;
     std::vector<std::string> actions;
 };
-
-TEST_F(ControlServiceTest, ListsTheRowsTheModelShows) {
-    const auto apps = listApps();
-    ASSERT_EQ(apps.size(), 4u);
-    EXPECT_EQ(apps[0], (ControlApp{1, "com.example.music", "Music", 0.8, false, "", "", true}));
-    EXPECT_EQ(apps[1].outputUID, "bt");
-    EXPECT_TRUE(apps[2].muted);
-    EXPECT_FALSE(apps[2].active);
-    EXPECT_FALSE(apps[3].status.empty());
-}
-
-TEST_F(ControlServiceTest, VolumeReachesTheEngineThroughTheModel) {
-    EXPECT_TRUE(errorOf(QStringLiteral("SetVolume"), {QStringLiteral("1"), 0.4}).isEmpty());
-    EXPECT_FLOAT_EQ(musicVolume(), 0.4f);
-    EXPECT_FLOAT_EQ(mixer.model->volumeBox(1)->value(), 0.4f);
-    EXPECT_EQ(listApps()[0].volume, 0.4);
-
-    const QDBusMessage up = call(QStringLiteral("AdjustVolume"), {QStringLiteral("music"), 0.05});
-    ASSERT_EQ(up.type(), QDBusMessage::ReplyMessage);
-    EXPECT_DOUBLE_EQ(up.arguments().front().toDouble(), 0.45);
-    EXPECT_NEAR(musicVolume(), 0.45f, 1e-6);
-    // A change past the top stops there.
-    call(QStringLiteral("AdjustVolume"), {QStringLiteral("1"), 1.0});
-    EXPECT_FLOAT_EQ(musicVolume(), 1.0f);
-}
 
 TEST_F(ControlServiceTest, BadArgumentsGetAClearErrorAndChangeNothing) {
     const MixerSnapshot before = mixer.engine->current();

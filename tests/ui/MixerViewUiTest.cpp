@@ -28,13 +28,6 @@ QString accessibleText(QWidget* widget, QAccessible::Text text) {
     return face ? face->text(text) : QString();
 }
 
-TEST(MixerView, NoRowsShowsTheNoteAtLeast80High) {
-    PreviewMixer mixer(previewSnapshot(PreviewState::empty, 0));
-    EXPECT_TRUE(mixer.view->emptyNote()->isVisible());
-    EXPECT_GE(mixer.view->emptyNote()->height(), 80);
-    EXPECT_FALSE(mixer.view->list()->isVisible());
-}
-
 TEST(MixerView, WithoutTheAudioServerThePanelSaysSoUntilItIsBack) {
     PreviewMixer mixer;
     MixerSnapshot gone;
@@ -58,7 +51,7 @@ TEST(MixerView, WithoutTheAudioServerThePanelSaysSoUntilItIsBack) {
     EXPECT_EQ(master->deviceMenu()->text(), "Built-in Speakers");
 }
 
-TEST(MixerView, TheListGrowsWithItsRowsUpTo360ThenScrolls) {
+TEST(MixerView, TheListGrowsWithItsRowsUpTo360ThenScrollsAndANoteStandsInForNone) {
     PreviewMixer mixer;
     const int four = mixer.view->listHeight();
     EXPECT_GT(four, 0);
@@ -72,14 +65,19 @@ TEST(MixerView, TheListGrowsWithItsRowsUpTo360ThenScrolls) {
     EXPECT_EQ(mixer.view->list()->height(), MixerView::maxListHeight);
     EXPECT_GT(mixer.view->list()->verticalScrollBar()->maximum(), 0);
 
-    // And shrinks back when apps go.
+    // And shrinks back when apps go; with none a note at least 80 high takes its place.
     mixer.engine->publish(PreviewMixerEngine::cannedSnapshot());
     settle();
     EXPECT_EQ(mixer.view->listHeight(), four);
     EXPECT_EQ(mixer.view->list()->height(), four);
+    mixer.engine->publish(previewSnapshot(PreviewState::empty, 0));
+    settle();
+    EXPECT_TRUE(mixer.view->emptyNote()->isVisible());
+    EXPECT_GE(mixer.view->emptyNote()->height(), 80);
+    EXPECT_FALSE(mixer.view->list()->isVisible());
 }
 
-TEST(MixerView, RowsFollowTheModelsOrderAndReuseTheirWidgets) {
+TEST(MixerView, RowsFollowTheModelsOrderReuseTheirWidgetsAndShowTheCursor) {
     PreviewMixer mixer;
     SourceRowView* game = mixer.view->rowView(4);
     ASSERT_NE(game, nullptr);
@@ -93,6 +91,13 @@ TEST(MixerView, RowsFollowTheModelsOrderAndReuseTheirWidgets) {
     }
     EXPECT_EQ(order, (std::vector<pid_type>{4, 3, 2, 1}));
     EXPECT_EQ(mixer.view->rowView(4), game);
+
+    // The keyboard cursor marks the chosen row, and no row once the master section is chosen.
+    mixer.model->keyboardTarget.set(KeyboardTarget::row(2));
+    EXPECT_TRUE(mixer.view->rowView(2)->keyboardCursor());
+    EXPECT_FALSE(mixer.view->rowView(1)->keyboardCursor());
+    mixer.model->keyboardTarget.set(KeyboardTarget::master());
+    EXPECT_FALSE(mixer.view->rowView(2)->keyboardCursor());
 }
 
 // Browser Helper is inactive and muted; Music plays.
@@ -116,18 +121,6 @@ TEST(MixerView, AnInactiveRowIsFadedAndAMutedOneShowsTheSlashedSpeaker) {
     EXPECT_EQ(helper->muteButton()->symbol(), "speaker.wave.2.fill");
     EXPECT_EQ(helper->muteButton()->toolTip(), "Mute Browser Helper");
     EXPECT_DOUBLE_EQ(helper->slider()->opacity(), 1.0);
-}
-
-TEST(MixerView, SlidersSpeakTheirValueInPercent) {
-    PreviewMixer mixer;
-    VolumeSlider* slider = mixer.view->rowView(1)->slider();
-    EXPECT_EQ(accessibleText(slider, QAccessible::Name), "Music volume");
-    mixer.model->setVolume(1, 0.456f);
-    EXPECT_EQ(accessibleText(slider, QAccessible::Value), "46 percent");
-    EXPECT_EQ(accessibleText(mixer.view->masterSection()->slider(), QAccessible::Name),
-              "Master volume");
-    EXPECT_EQ(accessibleText(mixer.view->masterSection()->slider(), QAccessible::Value),
-              "60 percent");
 }
 
 TEST(MixerView, TheResetEntryNeedsABundleIdentifier) {
@@ -240,21 +233,22 @@ TEST(MixerView, TheOutputSectionShowsOnlyTheControlsTheDeviceHas) {
     EXPECT_EQ(master->deviceMenu()->text(), "No output");
 }
 
-TEST(MixerView, TheKeyboardCursorMarksTheChosenRowOrSection) {
-    PreviewMixer mixer;
-    mixer.model->keyboardTarget.set(KeyboardTarget::row(2));
-    EXPECT_TRUE(mixer.view->rowView(2)->keyboardCursor());
-    EXPECT_FALSE(mixer.view->rowView(1)->keyboardCursor());
-    mixer.model->keyboardTarget.set(KeyboardTarget::master());
-    EXPECT_FALSE(mixer.view->rowView(2)->keyboardCursor());
-}
-
-TEST(MixerView, TheFooterHintsAtTheKeysAndReachesSettings) {
+TEST(MixerView, TheFooterHintsAtTheKeysReachesSettingsAndCarriesABadge) {
     int settingsOpened = 0;
     MixerViewOptions options;
     options.openSettings = [&] { ++settingsOpened; };
+    options.badge = PanelBadge{"BETA", "Beta build"};
     PreviewMixer mixer(PreviewMixerEngine::cannedSnapshot(), options);
     EXPECT_TRUE(mixer.view->hint()->isVisible());
+    // A special build shows its badge below the footer.
+    QLabel* badge = nullptr;
+    for (auto* label : mixer.view->findChildren<QLabel*>()) {
+        badge = label->text() == "BETA" ? label : badge;
+    }
+    ASSERT_NE(badge, nullptr);
+    EXPECT_TRUE(badge->isVisible());
+    EXPECT_EQ(accessibleText(badge, QAccessible::Name), "Beta build");
+    EXPECT_GE(badge->y(), mixer.view->footer()->geometry().bottom());
     auto* gear = mixer.view->footer()->findChild<SymbolButton*>();
     ASSERT_NE(gear, nullptr);
     EXPECT_EQ(accessibleText(gear, QAccessible::Name), "Brindell Settings");
@@ -267,22 +261,6 @@ TEST(MixerView, TheFooterHintsAtTheKeysAndReachesSettings) {
     settle();
     EXPECT_TRUE(mixer.view->rowViews().empty());
     EXPECT_TRUE(mixer.view->emptyNote()->isVisible());
-}
-
-TEST(MixerView, ASpecialBuildShowsItsBadge) {
-    MixerViewOptions options;
-    options.badge = PanelBadge{"BETA", "Beta build"};
-    PreviewMixer mixer(PreviewMixerEngine::cannedSnapshot(), options);
-    QLabel* badge = nullptr;
-    for (auto* label : mixer.view->findChildren<QLabel*>()) {
-        if (label->text() == "BETA") {
-            badge = label;
-        }
-    }
-    ASSERT_NE(badge, nullptr);
-    EXPECT_TRUE(badge->isVisible());
-    EXPECT_EQ(accessibleText(badge, QAccessible::Name), "Beta build");
-    EXPECT_GE(badge->y(), mixer.view->footer()->geometry().bottom());
 }
 
 // The colour of the panel's fill in the middle of the footer, as drawn.

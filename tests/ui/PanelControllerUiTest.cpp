@@ -111,16 +111,7 @@ TEST(PanelController, AnotherApplicationTakingActivationOrEscClosesIt) {
     EXPECT_FALSE(panel.controller.isWatchingActivation());
 }
 
-TEST(PanelController, KeysGoToTheModelFirst) {
-    Panel panel;
-    panel.controller.show(std::nullopt);
-    panel.key(Qt::Key_Down);
-    panel.key(Qt::Key_Down);
-    panel.key(Qt::Key_M, Qt::NoModifier, QStringLiteral("m"));
-    EXPECT_TRUE(panel.engine->current().rows[0].isMuted);
-}
-
-TEST(PanelController, AKeyTheModelDoesNotUseReachesTheFocusedControl) {
+TEST(PanelController, KeysGoToTheModelFirstAndTheRestToTheFocusedControl) {
     Panel panel;
     panel.controller.show(std::nullopt);
     // Nothing chosen: Left means nothing to the model, so the focused slider takes it.
@@ -131,6 +122,12 @@ TEST(PanelController, AKeyTheModelDoesNotUseReachesTheFocusedControl) {
     EXPECT_EQ(slider->value(), 790);
     EXPECT_FLOAT_EQ(panel.engine->current().rows[0].volume, 0.79f);
     EXPECT_FALSE(panel.model->keyboardTarget.get());
+
+    // A key the model uses goes to the model first.
+    panel.key(Qt::Key_Down);
+    panel.key(Qt::Key_Down);
+    panel.key(Qt::Key_M, Qt::NoModifier, QStringLiteral("m"));
+    EXPECT_TRUE(panel.engine->current().rows[0].isMuted);
 }
 
 } // namespace

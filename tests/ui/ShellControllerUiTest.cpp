@@ -54,7 +54,7 @@ struct Shell {
 
 using Calls = std::vector<std::string>;
 
-TEST(ShellController, StartsInOrderAndTheEngineLast) {
+TEST(ShellController, StartsAndEndsInOrderAndTheShortcutTogglesThePanel) {
     Shell s;
     EXPECT_TRUE(s.calls.empty()) << "construction starts nothing";
     s.shell->start();
@@ -62,17 +62,21 @@ TEST(ShellController, StartsInOrderAndTheEngineLast) {
               (Calls{"startUpdates", "subscribeCrashReports", "startShortcut", "startEngine"}));
     s.shell->start();
     EXPECT_EQ(s.calls.size(), 4u) << "start runs once";
-}
 
-TEST(ShellController, TheShortcutPressedTwiceOpensThenClosesThePanel) {
-    Shell s;
-    s.shell->start();
+    // The shortcut toggles the panel, from the main queue.
     ASSERT_TRUE(s.shortcut);
     s.shortcut();
     EXPECT_FALSE(s.panelOpen()) << "the handler only schedules the toggle";
     ASSERT_TRUE(waitFor([&] { return s.panelOpen(); }));
     s.shortcut();
     ASSERT_TRUE(waitFor([&] { return !s.panelOpen(); }));
+
+    // Termination unregisters the shortcut before the engine stops, once.
+    s.calls.clear();
+    s.shell->terminate();
+    EXPECT_EQ(s.calls, (Calls{"unregisterShortcut", "stopEngine"}));
+    s.shell->terminate();
+    EXPECT_EQ(s.calls.size(), 2u) << "once only";
 }
 
 TEST(ShellController, TheTrayIconTogglesAndItsMenuReachesTheShell) {
@@ -98,14 +102,6 @@ TEST(ShellController, TheTrayIconTogglesAndItsMenuReachesTheShell) {
     EXPECT_EQ(s.calls.at(s.calls.size() - 2), "openSettings");
 }
 
-TEST(ShellController, ShowingThePanelClearsTheKeyboardCursor) {
-    Shell s;
-    s.shell->start();
-    s.shell->model().keyboardTarget.set(KeyboardTarget::row(2));
-    s.shell->togglePanel();
-    EXPECT_FALSE(s.shell->model().keyboardTarget.get());
-}
-
 TEST(ShellController, ReopenedOrShownWithoutATrayIconItOpensButNeverClosesThePanel) {
     Shell s; // no tray here: neither a watcher on a bus nor an XEmbed tray
     s.shell->start();
@@ -115,6 +111,12 @@ TEST(ShellController, ReopenedOrShownWithoutATrayIconItOpensButNeverClosesThePan
     EXPECT_EQ(std::count(s.calls.begin(), s.calls.end(), "openSettings"), 0);
     s.shell->reopen();
     EXPECT_TRUE(s.panelOpen()) << "a launch never closes it";
+
+    // Showing the panel clears the keyboard cursor.
+    s.shell->togglePanel();
+    s.shell->model().keyboardTarget.set(KeyboardTarget::row(2));
+    s.shell->togglePanel();
+    EXPECT_FALSE(s.shell->model().keyboardTarget.get());
 }
 
 TEST(ShellController, TheTraysWheelStepsTheMasterVolumeAndItsMiddleClickMutes) {
@@ -177,16 +179,6 @@ TEST(ShellController, APermissionChangeWhileHiddenIsMeasuredAtTheNextShow) {
     settle();
     EXPECT_EQ(s.shell->panel().panel()->height(), s.shell->panel().measure(true).height());
     EXPECT_TRUE(s.shell->view().banner()->isVisible());
-}
-
-TEST(ShellController, TerminationUnregistersTheShortcutBeforeTheEngineStops) {
-    Shell s;
-    s.shell->start();
-    s.calls.clear();
-    s.shell->terminate();
-    EXPECT_EQ(s.calls, (Calls{"unregisterShortcut", "stopEngine"}));
-    s.shell->terminate();
-    EXPECT_EQ(s.calls.size(), 2u) << "once only";
 }
 
 TEST(ShellController, QuitFromTheMenuGoesThroughTheApplicationsQuit) {

@@ -35,23 +35,26 @@ void dragTo(VolumeSlider& slider, int x) {
     QApplication::sendEvent(&slider, &move);
 }
 
-TEST(SliderDrag, TheKnobFollowsOnlyThePointerWhileTheEnginePublishes) {
+// A press on the track jumps there and starts a drag; while it lasts the knob follows only the
+// pointer, and each move goes to the engine.
+TEST(SliderDrag, APressJumpsAndTheKnobFollowsOnlyThePointerWhileTheEnginePublishes) {
     PreviewMixer mixer;
     VolumeSlider& slider = *mixer.view->rowView(1)->slider(); // Music at 0.8
     ASSERT_EQ(slider.value(), 800);
 
-    const QPoint start(xFor(slider, 0.8f), slider.height() / 2);
-    QTest::mousePress(&slider, Qt::LeftButton, Qt::NoModifier, start);
+    QTest::mousePress(&slider, Qt::LeftButton, Qt::NoModifier,
+                      QPoint(xFor(slider, 0.6f), slider.height() / 2));
     ASSERT_TRUE(slider.isTracking());
+    EXPECT_NEAR(slider.value(), 600, 15);
+    EXPECT_NEAR(mixer.engine->current().rows[0].volume, 0.6f, 0.015f);
     EXPECT_EQ(mixer.model->draggingPID(), 1);
 
-    for (const float target : {0.6f, 0.4f, 0.3f}) {
+    for (const float target : {0.4f, 0.3f}) {
         dragTo(slider, xFor(slider, target));
         const int pointerValue = slider.value();
         EXPECT_NEAR(pointerValue, qRound(target * VolumeSlider::steps), 15);
         EXPECT_FLOAT_EQ(mixer.engine->current().rows[0].volume,
-                        static_cast<float>(pointerValue) / VolumeSlider::steps)
-            << "each move goes to the engine";
+                        static_cast<float>(pointerValue) / VolumeSlider::steps);
 
         // Meanwhile the engine publishes another value for this row and the row's box is set
         // from elsewhere: neither moves the knob (what the list does is the view model's).
@@ -66,25 +69,11 @@ TEST(SliderDrag, TheKnobFollowsOnlyThePointerWhileTheEnginePublishes) {
     settle();
     EXPECT_FALSE(slider.isTracking());
     EXPECT_FALSE(mixer.model->draggingPID());
-    // After the drag the knob shows the engine's value again.
+    // After the drag the knob shows the engine's value again, and published values move it.
     EXPECT_EQ(slider.value(), qRound(mixer.engine->current().rows[0].volume * 1000));
-
     mixer.engineChangesRow(1, [](MixerRow& row) { row.volume = 0.25f; });
     settle();
-    EXPECT_EQ(slider.value(), 250) << "once released, published values move the knob";
-}
-
-TEST(SliderDrag, APressOnTheTrackJumpsThereAndStartsADrag) {
-    PreviewMixer mixer;
-    VolumeSlider& slider = *mixer.view->rowView(2)->slider(); // Video Call at 1.0
-    const QPoint at(xFor(slider, 0.25f), slider.height() / 2);
-    QTest::mousePress(&slider, Qt::LeftButton, Qt::NoModifier, at);
-    EXPECT_TRUE(slider.isTracking());
-    EXPECT_NEAR(slider.value(), 250, 15);
-    EXPECT_NEAR(mixer.engine->current().rows[1].volume, 0.25f, 0.015f);
-    QTest::mouseRelease(&slider, Qt::LeftButton, Qt::NoModifier, at);
-    settle();
-    EXPECT_NEAR(mixer.model->rows.get()[1].volume, 0.25f, 0.015f);
+    EXPECT_EQ(slider.value(), 250);
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 //   open FREQ:AMP   open one more stream in this process
 //   close N         close stream N (numbered from 0 in opening order)
 //   pause N         deactivate stream N (its node leaves the running state); resume N undoes it
-//   fork FREQ:AMP   start a child process that plays that tone
+//   fork FREQ:AMP   start a child process that plays that tone (on the default output)
 //   quit
 // It reports on standard output: "streaming N NODE" when stream N plays, "forked PID",
 // "closed N", "paused N", "resumed N". --app-id ID gives the streams that application.id.
@@ -76,7 +76,6 @@ struct Tool {
     bool impulse = false;
     std::vector<std::unique_ptr<Stream>> streams;
     std::string input;
-    std::vector<std::string> options; // the program and its options as given, for a child
 };
 
 void say(const std::string& line) {
@@ -178,14 +177,11 @@ bool openStream(Tool& tool, const Tone& tone) {
     return true;
 }
 
-void forkPlayer(Tool& tool, const std::string& tone) {
-    std::vector<std::string> args = tool.options;
-    args.insert(args.end(), {"--name", tool.name + "-child", tone});
-    std::vector<char*> argv;
-    for (auto& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
+void forkPlayer(Tool& tool, std::string tone) {
+    std::string program = "brindell-tone";
+    std::string option = "--name";
+    std::string name = tool.name + "-child";
+    char* argv[] = {program.data(), option.data(), name.data(), tone.data(), nullptr};
     const pid_t parent = getpid();
     const pid_t child = fork();
     if (child == 0) {
@@ -196,7 +192,7 @@ void forkPlayer(Tool& tool, const std::string& tone) {
         // Its standard input is not ours: the child takes no commands.
         const int devNull = open("/dev/null", O_RDONLY);
         dup2(devNull, 0);
-        execv("/proc/self/exe", argv.data());
+        execv("/proc/self/exe", argv);
         _exit(127);
     }
     say(child > 0 ? "forked " + std::to_string(child) : "fork failed");
@@ -255,7 +251,6 @@ void onSignal(void* data, int /*signo*/) {
 
 int main(int argc, char** argv) {
     Tool tool;
-    tool.options = {argv[0]};
     std::vector<Tone> tones;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -267,14 +262,11 @@ int main(int argc, char** argv) {
             tool.impulse = true;
         } else if (Tone tone; parseTone(arg, tone)) {
             tones.push_back(tone);
-            continue;
         } else {
             std::fprintf(stderr, "usage: brindell-tone [--name N] [--target SINK] [--app-id ID] "
                                  "[--impulse] FREQ:AMP...\n");
             return 2;
         }
-        tool.options.insert(tool.options.end(), argv + i - (arg == "--impulse" ? 0 : 1),
-                            argv + i + 1);
     }
     pw_init(&argc, &argv);
     tool.loop = pw_main_loop_new(nullptr);

@@ -1,8 +1,6 @@
 #include "XvfbServer.h"
 
-#include <fcntl.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 // Last: Xlib's macros would rename words used above.
 #include <X11/Xlib.h>
@@ -10,29 +8,22 @@
 namespace brindell::test {
 
 XvfbServer::XvfbServer(const std::string& screen) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        error_ = "no pipe for Xvfb";
-        return;
-    }
     try {
         testing::ChildProcess::Options options;
-        options.argv = {"Xvfb", "-displayfd", "3",   "-screen", "0",
+        options.argv = {"Xvfb", "-displayfd", "1",   "-screen", "0",
                         screen, "-nolisten",  "tcp", "-noreset"};
         options.environment = testing::currentEnvironment();
-        options.extraFd = fds[1];
+        options.pipeStdout = true;
         server_ = std::make_unique<testing::ChildProcess>(options);
     } catch (const std::exception& e) {
         error_ = std::string("cannot start Xvfb: ") + e.what();
+        return;
     }
-    close(fds[1]);
     // Xvfb writes its display number and a newline once it accepts connections.
-    const auto number = testing::readLineFrom(fds[0], std::chrono::seconds(15));
-    close(fds[0]);
-    if (server_ && !number) {
-        error_ = "Xvfb did not report a display";
-    } else if (number) {
+    if (const auto number = server_->readLine(std::chrono::seconds(15))) {
         display_ = ":" + *number;
+    } else {
+        error_ = "Xvfb did not report a display";
     }
 }
 

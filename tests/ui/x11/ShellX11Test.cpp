@@ -138,11 +138,7 @@ TEST(TrayIconColour, ReadsTheTraysBackgroundAroundTheIcon) {
         ASSERT_TRUE(waitFor([&] {
             const auto read = trayBackgroundAround(icon);
             return read && read->rgb() == color.rgb();
-        })) << color.name().toStdString();
-        const QColor drawn =
-            trayIconColor({std::nullopt, color.lightness() > 128, color}, QApplication::palette());
-        EXPECT_GT(std::abs(drawn.lightness() - color.lightness()), 120)
-            << "the icon on " << color.name().toStdString() << " is " << drawn.name().toStdString();
+        })) << color.name().toStdString(); // what the icon makes of it is StatusItem's
     }
 }
 
