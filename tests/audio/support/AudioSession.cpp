@@ -3,6 +3,7 @@
 #include "support/TestFiles.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -179,6 +180,12 @@ void AudioSession::stopServer() {
 
 void AudioSession::stopWirePlumber() {
     wireplumber_.reset();
+}
+
+void AudioSession::freezeWirePlumber(bool frozen) {
+    if (wireplumber_) {
+        wireplumber_->signal(frozen ? SIGSTOP : SIGCONT);
+    }
 }
 
 void AudioSession::startWirePlumber(const std::string& expectedDefault) {

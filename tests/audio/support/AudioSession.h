@@ -88,6 +88,8 @@ public:
 
     // --- the session itself -----------------------------------------------------------------
     void stopWirePlumber();
+    // SIGSTOP (frozen) or SIGCONT to WirePlumber: it keeps its connection but answers nothing.
+    void freezeWirePlumber(bool frozen);
     // Starts it and waits until it chose a default again: the given sink (none: speakers).
     void startWirePlumber(const std::string& expectedDefault = {});
     // Stops pipewire, wireplumber and pipewire-pulse; startServer starts them again.
