@@ -4,12 +4,10 @@
 #include <arpa/inet.h>
 #include <cctype>
 #include <csignal>
-#include <fstream>
+#include <cstdlib>
 #include <netinet/in.h>
 #include <openssl/err.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
-#include <openssl/x509v3.h>
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
@@ -19,14 +17,8 @@
 namespace brindell::test {
 
 struct HttpsTestServer::Tls {
-    EVP_PKEY* key = nullptr;
-    X509* certificate = nullptr;
     SSL_CTX* context = nullptr;
-    ~Tls() {
-        SSL_CTX_free(context);
-        X509_free(certificate);
-        EVP_PKEY_free(key);
-    }
+    ~Tls() { SSL_CTX_free(context); }
 };
 
 namespace {
@@ -35,15 +27,6 @@ void check(bool ok, const char* what) {
     if (!ok) {
         throw std::runtime_error(std::string("test server: ") + what);
     }
-}
-
-void addExtension(X509* certificate, int nid, const char* value) {
-    X509V3_CTX context;
-    X509V3_set_ctx_nodb(&context);
-    X509V3_set_ctx(&context, certificate, certificate, nullptr, nullptr, 0);
-    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
-    check(extension != nullptr && X509_add_ext(certificate, extension, -1) == 1, "extension");
-    X509_EXTENSION_free(extension);
 }
 
 // Reads from the TLS connection until the predicate holds, the peer closes or time runs out.
@@ -66,34 +49,18 @@ HttpsTestServer::HttpsTestServer(const std::filesystem::path& folder, std::chron
     // A client that hangs up mid-answer must not end the test process.
     std::signal(SIGPIPE, SIG_IGN);
 
-    tls_->key = EVP_EC_gen("P-256");
-    check(tls_->key != nullptr, "key");
-    X509* certificate = tls_->certificate = X509_new();
-    check(certificate != nullptr, "certificate");
-    X509_set_version(certificate, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(certificate), static_cast<long>(time(nullptr)));
-    X509_gmtime_adj(X509_getm_notBefore(certificate), -60);
-    X509_gmtime_adj(X509_getm_notAfter(certificate), 24L * 3600);
-    X509_set_pubkey(certificate, tls_->key);
-    X509_NAME* name = X509_get_subject_name(certificate);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
-    X509_set_issuer_name(certificate, name);
-    addExtension(certificate, NID_basic_constraints, "critical,CA:TRUE");
-    addExtension(certificate, NID_key_usage, "critical,digitalSignature,keyCertSign");
-    addExtension(certificate, NID_subject_key_identifier, "hash");
-    addExtension(certificate, NID_subject_alt_name, "IP:127.0.0.1");
-    check(X509_sign(certificate, tls_->key, EVP_sha256()) > 0, "signing");
-    {
-        FILE* out = std::fopen(caFile_.c_str(), "w");
-        check(out != nullptr, "CA file");
-        const bool written = PEM_write_X509(out, certificate) == 1;
-        std::fclose(out);
-        check(written, "CA file");
-    }
+    // A throwaway self-signed certificate for 127.0.0.1 that clients can be told to trust.
+    const auto key = folder / "test-server-key.pem";
+    const std::string command =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1"
+        " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1"
+        " -addext keyUsage=critical,digitalSignature,keyCertSign -keyout '" +
+        key.native() + "' -out '" + caFile_.native() + "' 2>/dev/null";
+    check(std::system(command.c_str()) == 0, "openssl req");
     tls_->context = SSL_CTX_new(TLS_server_method());
-    check(tls_->context != nullptr && SSL_CTX_use_certificate(tls_->context, certificate) == 1 &&
-              SSL_CTX_use_PrivateKey(tls_->context, tls_->key) == 1,
+    check(tls_->context != nullptr &&
+              SSL_CTX_use_certificate_file(tls_->context, caFile_.c_str(), SSL_FILETYPE_PEM) == 1 &&
+              SSL_CTX_use_PrivateKey_file(tls_->context, key.c_str(), SSL_FILETYPE_PEM) == 1,
           "TLS context");
 
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

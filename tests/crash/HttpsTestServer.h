@@ -13,10 +13,10 @@
 namespace brindell::test {
 
 // A small HTTPS server for tests, over OpenSSL: listens on 127.0.0.1 only, on a free port, with
-// a throwaway self-signed certificate for 127.0.0.1 made at start (its PEM file is the CA file
-// clients must trust). Serves one connection at a time, answers each request with the next
-// scripted status (then 200), and records what it received. It stops in its destructor, and by
-// itself once its lifetime has passed, so a broken test cannot leave it running.
+// a throwaway self-signed certificate for 127.0.0.1 made at start with the openssl tool (its PEM
+// file is the CA file clients must trust). Serves one connection at a time, answers each request
+// with the next scripted status (then 200), and records what it received. It stops in its
+// destructor, and by itself once its lifetime has passed, so a broken test cannot leave it running.
 class HttpsTestServer {
 public:
     struct Request {
