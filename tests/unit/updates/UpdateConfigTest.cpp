@@ -1,8 +1,6 @@
 #include "updates/UpdateConfig.h"
 
-#include "updates/BuildMarker.h"
 #include "updates/InfoDictionary.h"
-#include "updates/UpdateController.h"
 
 #include <gtest/gtest.h>
 #include <regex>
@@ -83,18 +81,6 @@ TEST(InfoDictionary, TheBuildDescribesItselfAndCarriesNoUpdateFeedByDefault) {
     if (!dictionary.contains("SUFeedURL")) {
         EXPECT_FALSE(UpdateConfig::fromInfo(dictionary));
     }
-}
-
-TEST(UpdateController, IsAlwaysWithoutAController) {
-    UpdateController updates(
-        UpdateConfig::fromInfo(info("https://updates.example.com/appcast.xml", kKey32)));
-    EXPECT_TRUE(updates.config());
-    updates.start();
-    EXPECT_FALSE(updates.hasController());
-    EXPECT_FALSE(updates.canCheck());
-    updates.checkForUpdates();
-    EXPECT_FALSE(updates.canCheck());
-    EXPECT_FALSE(BuildMarker::current());
 }
 
 } // namespace
