@@ -83,9 +83,6 @@ protected:
 };
 
 TEST_F(PipeWireSystemControlTest, VolumeAndMuteReadTheSameAsInTheDesktopMixers) {
-    EXPECT_EQ(control->defaultOutputUID(), speakers);
-    EXPECT_EQ(control->mainDeviceUID(speakers), speakers);
-
     control->setVolume(speakers, 0.3f);
     const auto shown = wpctlVolume(speakers);
     ASSERT_TRUE(shown) << session.logs();
@@ -100,11 +97,9 @@ TEST_F(PipeWireSystemControlTest, VolumeAndMuteReadTheSameAsInTheDesktopMixers) 
     ASSERT_TRUE(control->volume(speakers));
     EXPECT_NEAR(*control->volume(speakers), 0.3f, 0.001f);
 
+    // (Round trips of volume and mute are the adapter contract's.)
     control->setMuted(speakers, true);
-    EXPECT_EQ(control->isMuted(speakers), std::optional<bool>(true));
     EXPECT_TRUE(wpctlVolume(speakers).value_or(WpctlVolume{}).muted);
-    control->setMuted(speakers, false);
-    EXPECT_EQ(control->isMuted(speakers), std::optional<bool>(false));
 
     // The other sink keeps its own level.
     ASSERT_TRUE(control->volume(headphones));
