@@ -6,6 +6,7 @@
 #include "support/AudioSession.h"
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sys/wait.h>
@@ -49,6 +50,27 @@ inline const nlohmann::json* appWithPid(const nlohmann::json& apps, int pid) {
         }
     }
     return nullptr;
+}
+
+// Waits until `ctl list --json` shows the apps as `wanted` would have them: empty then, else the
+// last list, for the failure message.
+inline std::string waitForList(AudioSession& session,
+                               const std::function<bool(const nlohmann::json& apps)>& wanted,
+                               std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
+    std::string last;
+    const bool shown = waitUntil(
+        [&] {
+            last = ctl(session, {"list", "--json"}).output;
+            return wanted(appsOf(last));
+        },
+        timeout);
+    return shown ? std::string() : last;
+}
+
+// The app of pid, listed and adjusted (no status); null otherwise.
+inline const nlohmann::json* adjustedApp(const nlohmann::json& apps, int pid) {
+    const auto* app = appWithPid(apps, pid);
+    return app != nullptr && (*app)["status"].is_null() ? app : nullptr;
 }
 
 // brindell as a user runs it, past the first run (the engine starts at once), on Qt's offscreen

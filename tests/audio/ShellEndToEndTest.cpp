@@ -68,16 +68,17 @@ protected:
     }
 
     // Presses keys at once (no delay between key down and up) and returns how many
-    // milliseconds after the key was sent the panel traced a new line starting with prefix, as
+    // milliseconds after xdotool was started the panel traced a new line starting with prefix, as
     // the line's own time stamp says; none when no such line came within 5 s.
     std::optional<double> answer(const std::string& keys, const std::string& prefix) {
         const std::string before = lastTrace(prefix);
-        if (!test::runOnDisplay(xvfb.display(), {"xdotool", "key", "--delay", "0", keys})) {
-            return std::nullopt;
-        }
+        // Taken before xdotool starts, so the figure is an upper bound: it holds xdotool's own run.
         const double sent = std::chrono::duration<double, std::milli>(
                                 std::chrono::steady_clock::now().time_since_epoch())
                                 .count();
+        if (!test::runOnDisplay(xvfb.display(), {"xdotool", "key", "--delay", "0", keys})) {
+            return std::nullopt;
+        }
         std::string line;
         if (!testing::waitUntil(
                 [&] {

@@ -84,22 +84,11 @@ TEST(Stress, TwentyPlayersAKillAndARestart) {
     const std::string log = session.folder() + "/brindell.log";
     auto brindell = testing::startBrindell(session, log);
     auto listed = [&](int count) {
-        std::string last;
-        const bool all = testing::waitUntil(
-            [&] {
-                const auto list = testing::ctl(session, {"list", "--json"});
-                last = list.output;
-                const auto apps = testing::appsOf(list.output);
-                for (int i = 0; i < count; ++i) {
-                    const auto* app = testing::appWithPid(apps, crowd[std::size_t(i)]->pid());
-                    if (app == nullptr || !(*app)["status"].is_null()) {
-                        return false;
-                    }
-                }
-                return true;
-            },
-            30s);
-        return all ? std::string() : last;
+        return testing::waitForList(session, [&](const nlohmann::json& apps) {
+            return std::all_of(crowd.begin(), crowd.begin() + count, [&](const auto& player) {
+                return testing::adjustedApp(apps, player->pid()) != nullptr;
+            });
+        });
     };
     ASSERT_EQ(listed(players / 2), "") << testing::readFile(log);
     for (int i = players / 2; i < players; ++i) {
@@ -260,18 +249,11 @@ TEST(Routing, AnotherMixersChoiceIsWhereTheAppPlaysAndStaysStored) {
     };
     // Waits until pid's row is adjusted and shows the output (none: the system default).
     auto rowOutput = [&](int pid, const char* uid) {
-        std::string last;
-        const bool shown = testing::waitUntil(
-            [&] {
-                last = testing::ctl(session, {"list", "--json"}).output;
-                const auto apps = testing::appsOf(last);
-                const auto* app = testing::appWithPid(apps, pid);
-                return app != nullptr && (*app)["status"].is_null() &&
-                       (uid == nullptr ? (*app)["outputUID"].is_null()
-                                       : (*app)["outputUID"] == uid);
-            },
-            30s);
-        return shown ? std::string() : last;
+        return testing::waitForList(session, [&](const nlohmann::json& apps) {
+            const auto* app = testing::adjustedApp(apps, pid);
+            return app != nullptr &&
+                   (uid == nullptr ? (*app)["outputUID"].is_null() : (*app)["outputUID"] == uid);
+        });
     };
     const auto both = [](double at440, double at660) {
         return LevelMeter::tonesNear({at440, at660});
@@ -374,18 +356,15 @@ TEST(RealClients, EachIsItsOwnRowAndAdjustedAlone) {
     ASSERT_TRUE(speakers.waitFor(LevelMeter::tonesNear({0.2, 0.2, 0.2, 0.2}), 20s))
         << speakers.recent();
 
-    std::string list;
-    ASSERT_TRUE(testing::waitUntil(
-        [&] {
-            list = testing::ctl(session, {"list", "--json"}).output;
-            const auto apps = testing::appsOf(list);
-            return std::all_of(clients.begin(), clients.end(), [&](const auto& client) {
-                const auto* app = testing::appWithPid(apps, client->pid());
-                return app != nullptr && (*app)["status"].is_null();
-            });
-        },
-        30s))
-        << list << testing::readFile(log);
+    ASSERT_EQ(testing::waitForList(
+                  session,
+                  [&](const nlohmann::json& apps) {
+                      return std::all_of(clients.begin(), clients.end(), [&](const auto& client) {
+                          return testing::adjustedApp(apps, client->pid()) != nullptr;
+                      });
+                  }),
+              "")
+        << testing::readFile(log);
     std::cout << testing::ctl(session, {"list"}).output;
     auto pidOf = [&](std::size_t i) { return std::to_string(clients[i]->pid()); };
     ASSERT_EQ(testing::ctl(session, {"set-volume", pidOf(0), "50%"}).status, 0);
