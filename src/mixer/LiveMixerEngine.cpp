@@ -748,9 +748,7 @@ MixerRow LiveMixerEngine::buildRow(const VisibleSource& visible) const {
         if (!session) {
             continue;
         }
-        // An app that another program routed shows where it plays.
-        row.outputUID =
-            session->requestedOutputUID ? session->requestedOutputUID : session->routedOutputUID;
+        row.outputUID = session->requestedOutputUID;
         if (const auto volume = manager_->volume(pid)) {
             row.volume = *volume;
         }
