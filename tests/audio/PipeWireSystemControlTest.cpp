@@ -298,7 +298,9 @@ TEST_F(PipeWireSystemControlTest, WhenTheChosenSinkVanishesTheMasterFollowsTheNe
     // A USB headset is plugged in and chosen.
     const auto module = session.plugInSink();
     ASSERT_FALSE(module.empty());
-    ASSERT_TRUE(testing::waitUntil([&] { return hw->isDeviceAlive("test-usb"); }, 5s));
+    // Each adapter has its own connection here: both must have seen it (its volume is known).
+    ASSERT_TRUE(testing::waitUntil(
+        [&] { return hw->isDeviceAlive("test-usb") && control->volume("test-usb"); }, 5s));
     std::exception_ptr error;
     queue->sync([&] {
         try {
