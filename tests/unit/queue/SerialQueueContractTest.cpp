@@ -33,12 +33,18 @@ void checkSerialQueue(QueueRig& rig) {
 
     // Submission order, work queued from work after it, and isCurrent only inside.
     std::atomic<bool> current{false};
+    std::atomic<bool> secondQueued{false};
     q->async([&] {
+        // "3" is queued from here, so after "2" only once "2" is in the queue.
+        while (!secondQueued) {
+            std::this_thread::yield();
+        }
         note("1");
         current = q->isCurrent();
         q->async([&] { note("3"); });
     });
     q->async([&] { note("2"); });
+    secondQueued = true;
     EXPECT_FALSE(q->isCurrent());
     ASSERT_TRUE(rig.eventually([&] {
         const std::lock_guard lock(mutex);
