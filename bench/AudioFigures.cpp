@@ -201,6 +201,7 @@ void panel(AudioSession& session) {
     auto brindell = session.run({BRINDELL_EXECUTABLE}, false, false,
                                 {{"QT_QPA_PLATFORM", "offscreen"},
                                  {"TMPDIR", session.folder()},
+                                 {"DBUS_STARTER_BUS_TYPE", "session"}, // no panel at start
                                  {"BRINDELL_PANEL_LOG", panelLog}});
     // Every app adjusted: ten rows, none with a status sentence.
     std::string listed;
@@ -285,6 +286,9 @@ std::unique_ptr<ChildProcess> startBrindell(AudioSession& session, const Build& 
     std::ofstream(config + "/onboarding.json") << R"({"version":1,"completed":true})";
     extra.emplace("QT_QPA_PLATFORM", "offscreen");
     extra.emplace("TMPDIR", session.folder());
+    // As the bus starts it: no panel at start. Without a tray brindell would open the panel,
+    // and its levels would be read throughout the CPU windows.
+    extra.emplace("DBUS_STARTER_BUS_TYPE", "session");
     return session.run({build.executable}, false, false, extra);
 }
 
