@@ -6,8 +6,8 @@
 #include "support/AudioSession.h"
 
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <sys/wait.h>
 
