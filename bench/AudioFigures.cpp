@@ -527,18 +527,6 @@ void toggle(const Build& build, int repeats) {
     }
     XSelectInput(display, XDefaultRootWindow(display), SubstructureNotifyMask);
     XSync(display, True);
-    // Without a tray the panel opens at start; the figures start from a closed panel.
-    if (!testing::waitUntil(
-            [&] {
-                auto close = session.run({build.executable, "ctl", "toggle"});
-                close->waitExit(10s);
-                return nextMap(display, false, 2s);
-            },
-            10s)) {
-        std::printf("%-7s toggle: the panel never closed\n", build.label.c_str());
-    }
-    std::this_thread::sleep_for(500ms);
-    XSync(display, True);
     std::vector<double> times;
     for (int i = 0; i < repeats; ++i) {
         const auto start = std::chrono::steady_clock::now();
