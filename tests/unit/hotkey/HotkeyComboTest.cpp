@@ -46,13 +46,6 @@ TEST(HotkeyCombo, DisplayStringNamesModifiersInFixedOrderThenTheKey) {
     EXPECT_EQ((HotkeyCombo{49, {0}}).displayString(), "Space");
 }
 
-TEST(HotkeyCombo, ReservedNeedsExactKeyAndModifiers) {
-    EXPECT_TRUE(isReserved({12, {HotkeyModifiers::command}}));
-    EXPECT_FALSE(isReserved({12, {HotkeyModifiers::command | HotkeyModifiers::shift}}));
-    EXPECT_TRUE(isReserved({49, {HotkeyModifiers::control}}));
-    EXPECT_FALSE(isReserved({49, {HotkeyModifiers::control | HotkeyModifiers::option}}));
-}
-
 TEST(HotkeyCombo, EventFlagsGiveTheModifierBitsAndIgnoreOtherFlags) {
     EXPECT_EQ(HotkeyModifiers::fromEventFlags(0x100000 | 0x020000).bits, 9);
     EXPECT_EQ(HotkeyModifiers::fromEventFlags(0x080000 | 0x040000).bits, 6);
