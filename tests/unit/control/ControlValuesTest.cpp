@@ -57,12 +57,6 @@ TEST(ControlVolume, MalformedAndOutOfRangeAreRefused) {
     }
 }
 
-TEST(ControlVolume, PercentText) {
-    EXPECT_EQ(percentText(0.3f), "30%");
-    EXPECT_EQ(percentText(0.835), "84%");
-    EXPECT_EQ(percentText(1.0), "100%");
-}
-
 TEST(ControlPid, OnlyPlainPositiveNumbers) {
     pid_type pid = 0;
     EXPECT_TRUE(parsePid("1234", &pid));
