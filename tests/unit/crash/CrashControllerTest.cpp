@@ -3,14 +3,9 @@
 #include "crash/fake/FakeCrashSender.h"
 #include "crash/fake/FakeDiagnosticPayloadService.h"
 #include "queue/DeterministicQueue.h"
-#include "queue/ThreadQueue.h"
 #include "settings/fake/MemorySettingsStorage.h"
 
-#include <atomic>
-#include <chrono>
-#include <future>
 #include <gtest/gtest.h>
-#include <thread>
 
 namespace brindell {
 namespace {
@@ -155,31 +150,6 @@ TEST_F(CrashControllerFake, DestructionCancelsTheSenderAndUnsubscribes) {
     EXPECT_TRUE(sender->cancelled());
     EXPECT_EQ(service->subscriberCount(), 0u);
     EXPECT_EQ(service->deliver({{clock, {diagnosticBlob("1.0.0")}}}), 0);
-}
-
-// With its own upload thread, as in the application: delivery on one thread, the upload on
-// another and the switch on the test's thread share the consent storage.
-TEST(CrashControllerThreads, DeliversFromAnotherThreadWhileTheSwitchMoves) {
-    auto storage = std::make_shared<MemorySettingsStorage>();
-    auto sender = std::make_shared<FakeCrashSender>();
-    auto service = std::make_shared<FakeDiagnosticPayloadService>();
-    std::promise<std::int64_t> done;
-    CrashController::Environment environment;
-    environment.makeSender = [&](const std::string&) { return sender; };
-    environment.diagnostics = service;
-    environment.now = [] { return 100.0; };
-    environment.onSubmitted = [&done](std::int64_t n) { done.set_value(n); };
-    auto controller = CrashController::create(endpoint, storage, environment);
-    controller->setIsOn(true);
-    std::thread delivery([&] { service->deliver({{100.0, {diagnosticBlob("2.0")}}}); });
-    for (int i = 0; i < 50; ++i) {
-        EXPECT_TRUE(controller->consent().isOn()); // reads race with the upload task's reads
-    }
-    delivery.join();
-    auto result = done.get_future();
-    ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready); // watchdog
-    EXPECT_EQ(result.get(), 1);
-    EXPECT_EQ(sender->bodies().size(), 1u);
 }
 
 } // namespace
