@@ -72,7 +72,7 @@ TEST_F(PerAppSettingsTest, AFailedStartRecordsNothing) {
     EXPECT_TRUE(hw->taps().empty());
 }
 
-TEST_F(PerAppSettingsTest, ResetReturnsEveryHelperToDefaultsAndWritesOnce) {
+TEST_F(PerAppSettingsTest, ResetReturnsEveryHelperToDefaultsAndWritesOnlyWhatWasStored) {
     settings.attach(player, browser);
     settings.attach(helper, browser);
     hw->addProcess(302);
@@ -95,25 +95,19 @@ TEST_F(PerAppSettingsTest, ResetReturnsEveryHelperToDefaultsAndWritesOnce) {
 
     settings.reset(browser);
     EXPECT_EQ(storage->saves, 1) << "nothing stored, nothing written";
-}
 
-TEST_F(PerAppSettingsTest, ResetAllWithAnEmptyTableWritesNothingButResetsEverySession) {
-    store->apps().clear();
-    settings.attach(player, browser);
-    settings.attach(helper, std::string("org.example.Other"));
-    manager->setVolume(player, 0.1f);
+    // Resetting all with an empty table writes nothing but resets every session.
     manager->setMuted(helper, true);
-    manager->setOutput(helper, "headphones");
-
+    manager->setOutput(302, "headphones");
     settings.resetAll();
-    EXPECT_EQ(storage->saves, 0);
-    EXPECT_EQ(session(player).volume, 1.0f);
+    EXPECT_EQ(storage->saves, 1);
     EXPECT_FALSE(session(helper).muted);
-    EXPECT_EQ(session(helper).requestedOutputUID, std::nullopt);
+    EXPECT_EQ(session(302).volume, 1.0f);
+    EXPECT_EQ(session(302).requestedOutputUID, std::nullopt);
 
     store->setVolume(0.3f, browser, false);
     settings.resetAll();
-    EXPECT_EQ(storage->saves, 1);
+    EXPECT_EQ(storage->saves, 2);
     EXPECT_TRUE(store->apps().empty());
 }
 
