@@ -55,16 +55,11 @@ protected:
         control->addDevice({"speakers", 1.0f, false, "", 1});
         control->setSystemDefault("speakers");
 
-        LiveMixerEngine::Parts parts;
-        parts.hardware = hw;
-        parts.processSource = processes;
-        parts.appInfo = std::make_shared<FakeAppInfoProvider>();
-        parts.systemControl = control;
-        parts.settingsStore = std::make_shared<AppSettingsStore>(storage);
-        parts.grouper = std::make_shared<FakeProcessGrouper>();
-        parts.workspace = workspace;
-        parts.ownPID = 1;
-        engine = LiveMixerEngine::create(std::move(parts)); // its own thread-backed queue
+        // No queue given: the engine makes its own thread-backed one.
+        engine = LiveMixerEngine::create({hw, processes, std::make_shared<FakeAppInfoProvider>(),
+                                          control, std::make_shared<AppSettingsStore>(storage),
+                                          std::make_shared<FakeProcessGrouper>(), workspace, 1,
+                                          LiveMixerEngine::Now(), nullptr});
         queue = engine->queue();
 
         renderer = std::thread([this] {

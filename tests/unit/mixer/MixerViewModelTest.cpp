@@ -89,7 +89,7 @@ TEST_F(MixerViewModelTest, RefreshRepublishesStateButRowsOnlyWhenTheyDiffer) {
     EXPECT_TRUE(modelRow(2).isMuted);
 }
 
-TEST_F(MixerViewModelTest, RefreshKeepsBoxesInStepAndDropsThoseOfGoneRows) {
+TEST_F(MixerViewModelTest, RefreshKeepsBoxesInStepAndDropsTheBoxesAndSelectionOfGoneRows) {
     const auto box = model->volumeBox(1);
     model->volumeBox(3);
     int boxChanges = 0;
@@ -101,10 +101,12 @@ TEST_F(MixerViewModelTest, RefreshKeepsBoxesInStepAndDropsThoseOfGoneRows) {
     model->refresh();
     EXPECT_EQ(boxChanges, 1) << "an unchanged value is not set again";
 
+    model->keyboardTarget.set(KeyboardTarget::row(3));
     engine->forgetSettings("com.example.browser"); // row 3
     scheduler.runPending();
     EXPECT_FALSE(model->hasVolumeBox(3));
     EXPECT_TRUE(model->hasVolumeBox(1));
+    EXPECT_FALSE(target());
 }
 
 TEST_F(MixerViewModelTest, RowActionsShowAtOnceAndTheVolumeCleanedButSentAsGiven) {
@@ -320,13 +322,6 @@ TEST_F(MixerViewModelTest, OutputOnMasterWrapsAroundAndNeedsADevice) {
     engine->setOnChange([&] { ++changes; });
     EXPECT_TRUE(key(KeyAction::output));
     EXPECT_EQ(changes, 0);
-}
-
-TEST_F(MixerViewModelTest, ASelectedRowThatDisappearsLeavesNothingSelected) {
-    model->keyboardTarget.set(KeyboardTarget::row(2));
-    engine->forgetSettings("com.example.call");
-    scheduler.runPending();
-    EXPECT_FALSE(target());
 }
 
 // The canned rows: 1 Music (ok, 0.8), 2 Video Call (ok, 1.0), 3 Browser Helper (ok, muted),
