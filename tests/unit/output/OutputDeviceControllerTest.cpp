@@ -134,7 +134,8 @@ TEST_F(OutputDeviceControllerTest,
     EXPECT_EQ(control->callCount("observeDevice"), 0u); // still watching the same device
 }
 
-TEST_F(OutputDeviceControllerTest, SetVolumePublishesTheResultAndNaNKeepsTheVolumeInForce) {
+TEST_F(OutputDeviceControllerTest,
+       SetVolumeAndMuteGoThroughTheSystemAndPublishAndNaNKeepsTheVolume) {
     start();
     EXPECT_EQ(onEngine([&] { controller->setVolume(0.7f); }), nullptr);
     EXPECT_EQ(control->device("speakers")->volume, 0.7f);
@@ -142,6 +143,16 @@ TEST_F(OutputDeviceControllerTest, SetVolumePublishesTheResultAndNaNKeepsTheVolu
     EXPECT_EQ(onEngine([&] { controller->setVolume(std::nanf("")); }), nullptr);
     EXPECT_EQ(control->device("speakers")->volume, 0.7f); // never a blast, never silence
     EXPECT_EQ(controller->state()->volume, 0.7f);
+
+    // A mute goes through the system, too, and a refused one is dropped.
+    EXPECT_EQ(onEngine([&] { controller->setMuted(true); }), nullptr);
+    EXPECT_EQ(control->device("speakers")->muted, true);
+    EXPECT_EQ(published.back()->isMuted, true);
+    control->fail(ControlOp::setMute, -5);
+    const std::size_t before = refreshes();
+    EXPECT_EQ(onEngine([&] { controller->setMuted(false); }), nullptr);
+    EXPECT_EQ(refreshes(), before);
+    EXPECT_EQ(controller->state()->isMuted, true);
 }
 
 TEST_F(OutputDeviceControllerTest, SetVolumeAndMuteRefusals) {
@@ -173,19 +184,6 @@ TEST_F(OutputDeviceControllerTest, SetVolumeAndMuteRefusals) {
     // Without a mute control nothing is asked of the system either.
     EXPECT_EQ(onEngine([&] { controller->setMuted(true); }), nullptr);
     EXPECT_EQ(control->callCount("setMuted"), 0u);
-}
-
-TEST_F(OutputDeviceControllerTest, MuteGoesThroughTheSystemAndIsDroppedWhenRefused) {
-    start();
-    EXPECT_EQ(onEngine([&] { controller->setMuted(true); }), nullptr);
-    EXPECT_EQ(control->device("speakers")->muted, true);
-    EXPECT_EQ(published.back()->isMuted, true);
-
-    control->fail(ControlOp::setMute, -5);
-    const std::size_t before = refreshes();
-    EXPECT_EQ(onEngine([&] { controller->setMuted(false); }), nullptr);
-    EXPECT_EQ(refreshes(), before);
-    EXPECT_EQ(controller->state()->isMuted, true);
 }
 
 TEST_F(OutputDeviceControllerTest, AnUnpluggedDeviceIsUnavailableAndNothingChanges) {
