@@ -41,7 +41,7 @@ TEST(ControlCommand, AppCommands) {
     EXPECT_TRUE(command.device.empty());
 }
 
-TEST(ControlCommand, ForgetOneOrAll) {
+TEST(ControlCommand, ForgetMasterJsonAndHelpForms) {
     auto command = parseControlCommand({"forget", "org.example.Player"});
     EXPECT_EQ(command.action, Action::forget);
     EXPECT_EQ(command.app, "org.example.Player");
@@ -49,24 +49,20 @@ TEST(ControlCommand, ForgetOneOrAll) {
     EXPECT_FALSE(refusal({"forget"}).empty());
     EXPECT_FALSE(refusal({"forget", "x", "--all"}).empty());
     EXPECT_FALSE(refusal({"forget", ""}).empty());
-}
 
-TEST(ControlCommand, MasterForms) {
     EXPECT_EQ(parseControlCommand({"master"}).action, Action::master);
     EXPECT_EQ(parseControlCommand({"master", "mute"}).action, Action::masterMute);
     EXPECT_EQ(parseControlCommand({"master", "unmute"}).action, Action::masterUnmute);
     EXPECT_EQ(parseControlCommand({"master", "toggle-mute"}).action, Action::masterToggleMute);
-    const auto command = parseControlCommand({"master", "+5%"});
+    command = parseControlCommand({"master", "+5%"});
     EXPECT_EQ(command.action, Action::setMasterVolume);
     EXPECT_EQ(command.volume, (VolumeChange{true, 0.05}));
     EXPECT_FALSE(refusal({"master", "loud"}).empty());
     EXPECT_FALSE(refusal({"master", "40%", "mute"}).empty());
-}
 
-TEST(ControlCommand, JsonAndHelpAnywhere) {
-    auto command = parseControlCommand({"list", "--json"});
-    EXPECT_EQ(command.action, Action::list);
-    EXPECT_TRUE(command.json);
+    // --json and help anywhere.
+    EXPECT_EQ(parseControlCommand({"list", "--json"}).action, Action::list);
+    EXPECT_TRUE(parseControlCommand({"list", "--json"}).json);
     EXPECT_TRUE(parseControlCommand({"--json", "outputs"}).json);
     EXPECT_EQ(parseControlCommand({"set-volume", "--help"}).action, Action::help);
     EXPECT_EQ(parseControlCommand({"help"}).action, Action::help);

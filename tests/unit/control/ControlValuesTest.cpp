@@ -27,15 +27,14 @@ MixerRow row(pid_type pid, std::optional<std::string> id, std::string name) {
     return r;
 }
 
-TEST(ControlVolume, AbsoluteForms) {
+TEST(ControlVolume, AbsoluteAndRelativeForms) {
     EXPECT_EQ(parseVolume("40%"), (VolumeChange{false, 0.4}));
     EXPECT_EQ(parseVolume("0.4"), (VolumeChange{false, 0.4}));
     EXPECT_EQ(parseVolume("100%"), (VolumeChange{false, 1.0}));
     EXPECT_EQ(parseVolume(".5"), (VolumeChange{false, 0.5}));
     EXPECT_DOUBLE_EQ(parseVolume("12.5%").amount, 0.125);
-}
 
-TEST(ControlVolume, RelativeFormsMoveAndClamp) {
+    // Relative forms move and clamp.
     const auto up = parseVolume("+5%");
     EXPECT_TRUE(up.relative);
     EXPECT_DOUBLE_EQ(up.appliedTo(0.5), 0.55);
