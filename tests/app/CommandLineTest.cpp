@@ -24,7 +24,7 @@ std::string errorOf(const Args& args) {
     return "(no error)";
 }
 
-TEST(CommandLine, SnapshotModesTakeAnOptionalPathAndTheLooks) {
+TEST(CommandLine, ModesReadTheirArgumentsAndTheLooks) {
     const CommandLine mixer =
         parse({"--reduce-transparency", "--mixer-snapshot", "out.png", "--increase-contrast",
                "--preview-state", "denied", "--preview-rows", "12"});
@@ -43,9 +43,8 @@ TEST(CommandLine, SnapshotModesTakeAnOptionalPathAndTheLooks) {
     EXPECT_TRUE(parse({"--preview-engine"}).previewEngine);
     EXPECT_EQ(parse({"--keytest", "--preview-state", "no-output"}).previewState,
               PreviewState::noOutput);
-}
 
-TEST(CommandLine, DiagnosticsReadTheirArguments) {
+    // Diagnostics read their arguments.
     EXPECT_EQ(parse({"--mastertest"}).mode, Mode::masterTest);
     EXPECT_EQ(parse({"--cycletest", "3"}).cycles, 3);
     const CommandLine route = parse({"--routetest", "4242"});

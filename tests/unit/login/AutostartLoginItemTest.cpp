@@ -109,7 +109,7 @@ TEST_F(AutostartLoginItemTest, TurningOnAndOffWritesAndRemovesTheEntry) {
     EXPECT_FALSE(model.message());
 }
 
-TEST_F(AutostartLoginItemTest, AFailingWriteReportsWhyAndLeavesTheDiskAlone) {
+TEST_F(AutostartLoginItemTest, AFailingWriteOrRemovalReportsWhyAndLeavesTheDiskAlone) {
     // A file where the autostart folder belongs (permission bits would not stop root).
     fs::create_directories(configHome);
     writeFile(configHome / "autostart", "not a folder");
@@ -119,11 +119,10 @@ TEST_F(AutostartLoginItemTest, AFailingWriteReportsWhyAndLeavesTheDiskAlone) {
     EXPECT_NE(model.message().value_or("").find((configHome / "autostart").string()),
               std::string::npos); // the message names the folder
     EXPECT_EQ(readFile(configHome / "autostart"), "not a folder");
-}
 
-TEST_F(AutostartLoginItemTest, AFailingRemovalReportsWhy) {
-    fs::create_directories(entry() / "inside"); // a folder in the entry's place cannot be unlinked
-    LaunchAtLoginModel model(std::make_shared<AutostartLoginItem>(configHome.string(), exe));
+    // A folder in the entry's place cannot be unlinked: the removal says why.
+    fs::remove(configHome / "autostart");
+    fs::create_directories(entry() / "inside");
     model.set(false);
     EXPECT_NE(model.message().value_or("").find(entry().string()), std::string::npos);
     EXPECT_EQ(model.status(), LoginItemStatus::notRegistered);
