@@ -166,7 +166,7 @@ TEST_F(XdgWorkspaceTest, OpensTheFirstInstalledSoundSettings) {
     EXPECT_FALSE(XdgWorkspace(options).openSoundSettings()); // no way to start programs
 }
 
-TEST(XdgWorkspaceOptions, ComeFromTheEnvironmentWithTheDesktopDefaults) {
+TEST(XdgWorkspaceOptions, ComeFromTheEnvironment) {
     const auto from = [](std::map<std::string, std::string> variables) {
         return XdgWorkspace::Options::fromEnvironment(
             [variables](const std::string& name) -> std::optional<std::string> {
@@ -174,16 +174,6 @@ TEST(XdgWorkspaceOptions, ComeFromTheEnvironmentWithTheDesktopDefaults) {
                 return found == variables.end() ? std::nullopt : std::optional(found->second);
             });
     };
-    const auto defaults = from({{"HOME", "/home/u"}});
-    EXPECT_EQ(defaults.dataDirs, (std::vector<std::string>{
-                                     "/home/u/.local/share", "/usr/local/share", "/usr/share",
-                                     "/home/u/.local/share/flatpak/exports/share",
-                                     "/var/lib/flatpak/exports/share", "/var/lib/snapd/desktop"}));
-    EXPECT_EQ(defaults.searchPath,
-              (std::vector<std::string>{"/usr/local/bin", "/usr/bin", "/bin"}));
-    EXPECT_EQ(defaults.locale, Locale{});
-    EXPECT_EQ(defaults.procRoot, "/proc");
-
     const auto set = from({{"HOME", "/home/u"},
                            {"XDG_DATA_HOME", "/data/home/"},
                            {"XDG_DATA_DIRS", "/var/lib/flatpak/exports/share:rel:/usr/share::"},
