@@ -12,14 +12,11 @@
 #include "support/TestSupport.h"
 
 #include <csignal>
-#include <fstream>
 #include <future>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <pwd.h>
 #include <sstream>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #ifndef CRASH_PROBE
 #error "CRASH_PROBE names the crashing test program"
@@ -147,31 +144,17 @@ TEST_F(CrashPipeline, AbortAndStackOverflowAreCaughtToo) {
     }
 }
 
-// Every number and string of a sent report, for checks that no local fact slipped through.
-void collect(const json& value, std::vector<std::string>& strings, std::vector<double>& numbers) {
-    if (value.is_string()) {
-        strings.push_back(value.get<std::string>());
-    } else if (value.is_number()) {
-        numbers.push_back(value.get<double>());
-    } else {
-        for (const auto& item : value) {
-            collect(item, strings, numbers);
-        }
-    }
-}
-
 TEST_F(CrashPipeline, TheNextStartSendsExactlyTheSanitisedReports) {
     const Seconds consentGiven = systemReferenceTime() - 60;
-    const Crash first = crash("segv");
-    const Crash second = crash("segv");
+    crash("segv");
+    crash("segv");
     const auto entries = stored();
     ASSERT_EQ(entries.size(), 2u);
+    // What the report makes of each diagnostic, and what it leaves out, is CrashReport's.
     std::vector<std::string> expected;
     for (const auto& entry : entries) {
-        expected.push_back([&] {
-            const Blob body = CrashReport::make(read(entry)).value().encoded();
-            return std::string(body.begin(), body.end());
-        }());
+        const Blob body = CrashReport::make(read(entry)).value().encoded();
+        expected.emplace_back(body.begin(), body.end());
     }
 
     // The next start: consent was given before the crashes; the endpoint refuses the second.
@@ -203,31 +186,6 @@ TEST_F(CrashPipeline, TheNextStartSendsExactlyTheSanitisedReports) {
     // Deleted on the delivery thread once handed over; the upload may finish first.
     EXPECT_TRUE(testing::waitUntil([&] { return stored().empty(); }))
         << "delivered diagnostics are deleted";
-
-    const passwd* user = getpwuid(getuid());
-    const std::string userName = user != nullptr ? user->pw_name : "";
-    const Crash* probes[] = {&first, &second};
-    for (std::size_t i = 0; i < requests.size(); ++i) {
-        const json sent = json::parse(requests[i].body);
-        std::vector<std::string> strings;
-        std::vector<double> numbers;
-        collect(sent, strings, numbers);
-        for (const auto& text : strings) {
-            EXPECT_EQ(text.find('/'), std::string::npos) << text;
-            if (userName.size() >= 4) {
-                EXPECT_EQ(text.find(userName), std::string::npos) << text;
-            }
-        }
-        const double crashTime = entries[i].crashTime;
-        // Outside the frames (whose offsets may equal any number) no value is the pid.
-        for (const char* key : {"v", "exceptionCode", "signal"}) {
-            EXPECT_NE(sent[key].get<double>(), probes[i]->pid) << key;
-        }
-        for (double number : numbers) {
-            EXPECT_GT(std::abs(number - crashTime), 86400.0) << "a time stamp";
-            EXPECT_GT(std::abs(number - (crashTime - referenceDateOffset)), 86400.0);
-        }
-    }
 }
 
 } // namespace
