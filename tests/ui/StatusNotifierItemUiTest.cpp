@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QMenu>
 #include <gtest/gtest.h>
-#include <optional>
 
 namespace brindell {
 namespace {
@@ -100,21 +99,6 @@ struct Item {
     std::unique_ptr<StatusItemController> status;
 };
 
-// A tray on a private bus, and Brindell's item started after it and shown in it.
-class ShownStatusNotifierItem : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
-        ASSERT_TRUE(tray.start());
-        item.emplace(bus.address());
-        ASSERT_TRUE(waitFor([&] { return item->status->notifierItem().isShown(); }));
-    }
-
-    SessionBus bus;
-    Tray tray{bus.address()};
-    std::optional<Item> item;
-};
-
 TEST(StatusNotifierItem, TakesOverFromTheToolkitIconWhileATrayWatcherIsThere) {
     SessionBus bus;
     ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
@@ -146,7 +130,9 @@ TEST(StatusNotifierItem, TakesOverFromTheToolkitIconWhileATrayWatcherIsThere) {
     EXPECT_FALSE(item.status->notifierItem().isShown());
 }
 
-TEST(StatusNotifierItem, AWatcherWithoutAHostShowsNothingUntilOneRegisters) {
+// A watcher without a host shows nothing until one registers; then the tray clicks and reads
+// the item.
+TEST(StatusNotifierItem, ShownOnceAHostIsThereTakesTheTraysClicksAndGivesItItsIcon) {
     SessionBus bus;
     ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
     Tray tray(bus.address());
@@ -158,44 +144,38 @@ TEST(StatusNotifierItem, AWatcherWithoutAHostShowsNothingUntilOneRegisters) {
     EXPECT_FALSE(item.status->isReachable());
     EXPECT_FALSE(item.status->trayIcon().isVisible());
     EXPECT_TRUE(item.status->trayPresent());
-
     tray.watcher->host = true;
     emit tray.watcher->StatusNotifierHostRegistered();
-    EXPECT_TRUE(waitFor([&] { return item.status->isReachable(); }));
-}
+    ASSERT_TRUE(waitFor([&] { return item.status->isReachable(); }));
 
-TEST_F(ShownStatusNotifierItem, TheTrayClicksScrollsAndMiddleClicks) {
     int toggles = 0;
     int mutes = 0;
     std::vector<int> steps;
-    item->status->onToggle = [&] { ++toggles; };
-    item->status->onToggleMasterMute = [&] { ++mutes; };
-    item->status->onMasterSteps = [&](int n) { steps.push_back(n); };
+    item.status->onToggle = [&] { ++toggles; };
+    item.status->onToggleMasterMute = [&] { ++mutes; };
+    item.status->onMasterSteps = [&](int n) { steps.push_back(n); };
 
-    tray.call(item->service(), QStringLiteral("Activate"), {1500, 12});
+    tray.call(item.service(), QStringLiteral("Activate"), {1500, 12});
     EXPECT_EQ(toggles, 1);
-    EXPECT_EQ(item->status->clickPoint(), QPoint(1500, 12)) << "the panel's anchor";
+    EXPECT_EQ(item.status->clickPoint(), QPoint(1500, 12)) << "the panel's anchor";
 
-    tray.call(item->service(), QStringLiteral("Scroll"), {120, QStringLiteral("vertical")});
-    tray.call(item->service(), QStringLiteral("Scroll"), {-240, QStringLiteral("vertical")});
-    tray.call(item->service(), QStringLiteral("Scroll"), {-1, QStringLiteral("vertical")});
-    tray.call(item->service(), QStringLiteral("Scroll"), {15, QStringLiteral("horizontal")});
-    tray.call(item->service(), QStringLiteral("Scroll"), {0, QStringLiteral("vertical")});
+    tray.call(item.service(), QStringLiteral("Scroll"), {120, QStringLiteral("vertical")});
+    tray.call(item.service(), QStringLiteral("Scroll"), {-240, QStringLiteral("vertical")});
+    tray.call(item.service(), QStringLiteral("Scroll"), {-1, QStringLiteral("vertical")});
+    tray.call(item.service(), QStringLiteral("Scroll"), {15, QStringLiteral("horizontal")});
+    tray.call(item.service(), QStringLiteral("Scroll"), {0, QStringLiteral("vertical")});
     EXPECT_EQ(steps, (std::vector<int>{1, -2, -1, 1}));
 
-    tray.call(item->service(), QStringLiteral("SecondaryActivate"), {1500, 12});
+    tray.call(item.service(), QStringLiteral("SecondaryActivate"), {1500, 12});
     EXPECT_EQ(mutes, 1);
     EXPECT_EQ(toggles, 1);
 
-    tray.call(item->service(), QStringLiteral("ContextMenu"), {1400, 20});
-    EXPECT_TRUE(item->status->menu()->isVisible());
-    EXPECT_EQ(item->status->menu()->actions().size(), 4);
-    item->status->menu()->hide();
-}
+    tray.call(item.service(), QStringLiteral("ContextMenu"), {1400, 20});
+    EXPECT_TRUE(item.status->menu()->isVisible());
+    EXPECT_EQ(item.status->menu()->actions().size(), 4);
+    item.status->menu()->hide();
 
-TEST_F(ShownStatusNotifierItem, GivesTheTrayAThemedIconToColourAndAPixmapForTraysWithoutIt) {
-
-    EXPECT_EQ(tray.property(item->service(), QStringLiteral("IconName")).toString(),
+    EXPECT_EQ(tray.property(item.service(), QStringLiteral("IconName")).toString(),
               "com.quorvel.taskor.brindell-symbolic");
     // The package installs the tray's drawing under that name. GTK trays recolour a symbolic
     // icon's fills only: a stroke would stay black on a dark panel.
@@ -204,11 +184,11 @@ TEST_F(ShownStatusNotifierItem, GivesTheTrayAThemedIconToColourAndAPixmapForTray
     const QByteArray svg = drawing.readAll();
     EXPECT_TRUE(svg.contains("fill=")) << svg.toStdString();
     EXPECT_FALSE(svg.contains("stroke")) << svg.toStdString();
-    EXPECT_EQ(tray.property(item->service(), QStringLiteral("Status")).toString(), "Active");
-    EXPECT_FALSE(tray.property(item->service(), QStringLiteral("ItemIsMenu")).toBool());
+    EXPECT_EQ(tray.property(item.service(), QStringLiteral("Status")).toString(), "Active");
+    EXPECT_FALSE(tray.property(item.service(), QStringLiteral("ItemIsMenu")).toBool());
 
     // a(iiay): one image, ARGB in network byte order, with opaque pixels in it.
-    const QVariant pixmaps = tray.property(item->service(), QStringLiteral("IconPixmap"));
+    const QVariant pixmaps = tray.property(item.service(), QStringLiteral("IconPixmap"));
     ASSERT_EQ(pixmaps.userType(), qMetaTypeId<QDBusArgument>());
     const auto argument = qvariant_cast<QDBusArgument>(pixmaps);
     argument.beginArray();
@@ -230,7 +210,7 @@ TEST_F(ShownStatusNotifierItem, GivesTheTrayAThemedIconToColourAndAPixmapForTray
     EXPECT_GT(opaque, width * height / 20);
 
     // (sa(iiay)ss): icon name, pixmaps, title, text.
-    const QVariant tip = tray.property(item->service(), QStringLiteral("ToolTip"));
+    const QVariant tip = tray.property(item.service(), QStringLiteral("ToolTip"));
     ASSERT_EQ(tip.userType(), qMetaTypeId<QDBusArgument>());
     EXPECT_EQ(qvariant_cast<QDBusArgument>(tip).currentSignature(), "(sa(iiay)ss)");
 }
