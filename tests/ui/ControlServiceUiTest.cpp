@@ -40,31 +40,22 @@ protected:
 
     void SetUp() override {
         ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
-        server = std::make_unique<QDBusConnection>(
-            QDBusConnection::connectToBus(bus.address(), QStringLiteral("control-server")));
-        client = std::make_unique<QDBusConnection>(
-            QDBusConnection::connectToBus(bus.address(), QStringLiteral("control-client")));
-        ASSERT_TRUE(server->isConnected());
-        ASSERT_TRUE(client->isConnected());
-        instance = std::make_unique<SingleInstance>(*server);
+        ASSERT_TRUE(server.isConnected() && client.isConnected());
+        instance = std::make_unique<SingleInstance>(server);
         instance->onActivate = [this] { actions.push_back("activate"); };
         ASSERT_EQ(instance->claim(), SingleInstance::Role::primary);
         ControlActions hooks;
         hooks.togglePanel = [this] { actions.push_back("toggle"); };
         hooks.showPanel = [this] { actions.push_back("show"); };
         hooks.openSettings = [this] { actions.push_back("settings"); };
-        service = std::make_unique<ControlService>(*instance, *server, *mixer.model,
-                                                   mixer.mainQueue, std::move(hooks));
+        service = std::make_unique<ControlService>(*instance, server, *mixer.model, mixer.mainQueue,
+                                                   std::move(hooks));
         controlbus::registerTypes();
     }
 
     void TearDown() override {
         service.reset();
         instance.reset();
-        server.reset();
-        client.reset();
-        QDBusConnection::disconnectFromBus(QStringLiteral("control-server"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("control-client"));
         settle();
     }
 
@@ -75,7 +66,7 @@ protected:
             QString::fromLatin1(controlbus::serviceName),
             QString::fromLatin1(controlbus::objectPath), interface, method);
         message.setArguments(arguments);
-        QDBusPendingCall pending = client->asyncCall(message, 10000);
+        QDBusPendingCall pending = client.asyncCall(message, 10000);
         EXPECT_TRUE(waitFor([&] { return pending.isFinished(); }, 15000)) << method.toStdString();
         return pending.reply();
     }
@@ -88,8 +79,8 @@ protected:
 
     SessionBus bus;
     PreviewMixer mixer;
-    std::unique_ptr<QDBusConnection> server;
-    std::unique_ptr<QDBusConnection> client;
+    testing::BusConnection server{bus.address(), QStringLiteral("control-server")};
+    testing::BusConnection client{bus.address(), QStringLiteral("control-client")};
     std::unique_ptr<SingleInstance> instance;
     std::unique_ptr<ControlService> service;
     std::vector<std::string> actions;
@@ -157,10 +148,10 @@ TEST_F(ControlServiceTest, PanelActionsAndActivateShareTheObject) {
 
 TEST_F(ControlServiceTest, ChangedFollowsEngineChangesAndIsCoalesced) {
     ChangedCounter counter;
-    ASSERT_TRUE(client->connect(QString::fromLatin1(controlbus::serviceName),
-                                QString::fromLatin1(controlbus::objectPath),
-                                QString::fromLatin1(controlbus::interfaceName),
-                                QStringLiteral("Changed"), &counter, SLOT(onChanged())));
+    ASSERT_TRUE(client.connect(QString::fromLatin1(controlbus::serviceName),
+                               QString::fromLatin1(controlbus::objectPath),
+                               QString::fromLatin1(controlbus::interfaceName),
+                               QStringLiteral("Changed"), &counter, SLOT(onChanged())));
     // A change on the audio side, not through the bus.
     mixer.engineChangesRow(2, [](MixerRow& row) { row.isActive = false; });
     ASSERT_TRUE(waitFor([&] { return counter.count >= 1; }));

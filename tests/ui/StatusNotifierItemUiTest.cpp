@@ -15,6 +15,7 @@
 namespace brindell {
 namespace {
 
+using testing::BusConnection;
 using testing::SessionBus;
 using testing::waitFor;
 
@@ -44,9 +45,7 @@ signals:
 // The watcher on its own connection; the host (the tray) calls the item from a third.
 struct Tray {
     explicit Tray(const QString& address)
-        : connection(QDBusConnection::connectToBus(address, QStringLiteral("tray"))),
-          watcher(new FakeWatcher(&root)) {}
-    ~Tray() { QDBusConnection::disconnectFromBus(QStringLiteral("tray")); }
+        : connection(address, QStringLiteral("tray")), watcher(new FakeWatcher(&root)) {}
 
     bool start() {
         return connection.registerObject(QStringLiteral("/StatusNotifierWatcher"), &root) &&
@@ -79,23 +78,18 @@ struct Tray {
         return connection.interface()->isServiceRegistered(service).value();
     }
 
-    QDBusConnection connection;
+    BusConnection connection;
     QObject root;
     FakeWatcher* watcher;
 };
 
 struct Item {
     explicit Item(const QString& address)
-        : connection(QDBusConnection::connectToBus(address, QStringLiteral("brindell"))) {
-        status = std::make_unique<StatusItemController>(std::nullopt, nullptr, connection);
-    }
-    ~Item() {
-        status.reset();
-        QDBusConnection::disconnectFromBus(QStringLiteral("brindell"));
-    }
+        : connection(address, QStringLiteral("brindell")),
+          status(std::make_unique<StatusItemController>(std::nullopt, nullptr, connection)) {}
     QString service() { return status->notifierItem().serviceName(); }
 
-    QDBusConnection connection;
+    BusConnection connection;
     std::unique_ptr<StatusItemController> status;
 };
 

@@ -6,6 +6,7 @@
 #include "shell/QtMainQueue.h"
 #include "support/TestSupport.h"
 
+#include <QDBusConnection>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -32,6 +33,16 @@ struct PreviewMixer {
     std::shared_ptr<PreviewMixerEngine> engine;
     std::shared_ptr<MixerViewModel> model;
     std::unique_ptr<MixerView> view;
+};
+
+// A named connection to a bus, closed when it goes.
+class BusConnection : public QDBusConnection {
+public:
+    BusConnection(const QString& address, const QString& name)
+        : QDBusConnection(connectToBus(address, name)) {}
+    ~BusConnection() { disconnectFromBus(name()); }
+    BusConnection(const BusConnection&) = delete;
+    BusConnection& operator=(const BusConnection&) = delete;
 };
 
 // The shared private session bus, its address as Qt takes it.
