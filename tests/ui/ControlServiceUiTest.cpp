@@ -35,9 +35,6 @@ public slots:
 // model. The test talks to it from a second connection, as `brindell ctl` would.
 class ControlServiceTest : public ::testing::Test {
 protected:
-    explicit ControlServiceTest(PreviewState state = PreviewState::canned)
-        : mixer(previewSnapshot(state, 0)) {}
-
     void SetUp() override {
         ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
         ASSERT_TRUE(server.isConnected() && client.isConnected());
@@ -86,7 +83,7 @@ protected:
     std::vector<std::string> actions;
 };
 
-TEST_F(ControlServiceTest, BadArgumentsGetAClearErrorAndChangeNothing) {
+TEST_F(ControlServiceTest, BadArgumentsAndMissingControlsGetAClearErrorAndChangeNothing) {
     const MixerSnapshot before = mixer.engine->current();
     const QString pid = QStringLiteral("1");
     const QString none;
@@ -111,14 +108,10 @@ TEST_F(ControlServiceTest, BadArgumentsGetAClearErrorAndChangeNothing) {
     settle();
     EXPECT_EQ(mixer.engine->current(), before);
     EXPECT_EQ(mixer.model->rows.get(), before.rows);
-}
 
-class FixedVolumeControlTest : public ControlServiceTest {
-protected:
-    FixedVolumeControlTest() : ControlServiceTest(PreviewState::fixedVolume) {}
-};
-
-TEST_F(FixedVolumeControlTest, AMasterWithoutControlsSaysSo) {
+    // A master without controls says so.
+    mixer.engine->publish(previewSnapshot(PreviewState::fixedVolume, 0));
+    settle();
     EXPECT_EQ(errorOf(QStringLiteral("SetMasterVolume"), {0.5}), controlbus::notSupported);
     EXPECT_EQ(errorOf(QStringLiteral("ToggleMasterMuted")), controlbus::notSupported);
     const auto master = controlbus::masterFromBus(
