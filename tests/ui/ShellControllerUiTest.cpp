@@ -175,24 +175,20 @@ TEST(ShellController, QuitFromTheMenuGoesThroughTheApplicationsQuit) {
     Shell s;
     s.shell->start();
     bool quitting = false;
-    auto connection =
-        QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { quitting = true; });
-    QMetaObject::Connection terminate = QObject::connect(
-        qApp, &QCoreApplication::aboutToQuit, s.shell.get(), [&] { s.shell->terminate(); });
+    QObject scope; // the connections and the watchdog end with the test
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, &scope, [&] {
+        quitting = true;
+        s.shell->terminate();
+    });
     // The quit entry is queued to the event loop; run one loop for it to end.
     QAction* quit = s.shell->status().menu()->actions().back();
     ASSERT_EQ(quit->text(), "Quit Brindell");
     QTimer::singleShot(0, quit, &QAction::trigger);
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(1); });
-    watchdog.start(5000);
+    QTimer::singleShot(5000, &scope, [] { QCoreApplication::exit(1); });
     EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_TRUE(quitting);
     EXPECT_TRUE(s.shell->isTerminated());
     EXPECT_EQ(s.calls.back(), "stopEngine");
-    QObject::disconnect(connection);
-    QObject::disconnect(terminate);
 }
 
 } // namespace
