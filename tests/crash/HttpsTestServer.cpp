@@ -16,11 +16,6 @@
 
 namespace brindell::test {
 
-struct HttpsTestServer::Tls {
-    SSL_CTX* context = nullptr;
-    ~Tls() { SSL_CTX_free(context); }
-};
-
 namespace {
 
 void check(bool ok, const char* what) {
@@ -45,7 +40,7 @@ template <typename Done> bool readUntil(SSL* ssl, std::string& data, Done done) 
 } // namespace
 
 HttpsTestServer::HttpsTestServer(const std::filesystem::path& folder, std::chrono::seconds lifetime)
-    : tls_(std::make_unique<Tls>()), caFile_(folder / "test-server-ca.pem") {
+    : context_(nullptr, SSL_CTX_free), caFile_(folder / "test-server-ca.pem") {
     // A client that hangs up mid-answer must not end the test process.
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -57,10 +52,11 @@ HttpsTestServer::HttpsTestServer(const std::filesystem::path& folder, std::chron
         " -addext keyUsage=critical,digitalSignature,keyCertSign -keyout '" +
         key.native() + "' -out '" + caFile_.native() + "' 2>/dev/null";
     check(std::system(command.c_str()) == 0, "openssl req");
-    tls_->context = SSL_CTX_new(TLS_server_method());
-    check(tls_->context != nullptr &&
-              SSL_CTX_use_certificate_file(tls_->context, caFile_.c_str(), SSL_FILETYPE_PEM) == 1 &&
-              SSL_CTX_use_PrivateKey_file(tls_->context, key.c_str(), SSL_FILETYPE_PEM) == 1,
+    context_.reset(SSL_CTX_new(TLS_server_method()));
+    check(context_ &&
+              SSL_CTX_use_certificate_file(context_.get(), caFile_.c_str(), SSL_FILETYPE_PEM) ==
+                  1 &&
+              SSL_CTX_use_PrivateKey_file(context_.get(), key.c_str(), SSL_FILETYPE_PEM) == 1,
           "TLS context");
 
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -120,7 +116,7 @@ void HttpsTestServer::run(std::chrono::steady_clock::time_point deadline) {
 void HttpsTestServer::serve(int client) {
     timeval timeout{5, 0}; // a stuck client cannot hold the server for long
     setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    SSL* ssl = SSL_new(tls_->context);
+    SSL* ssl = SSL_new(context_.get());
     SSL_set_fd(ssl, client);
     if (SSL_accept(ssl) != 1) {
         ++failedHandshakes_;
