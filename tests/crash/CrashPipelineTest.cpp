@@ -77,21 +77,15 @@ struct CrashPipeline : ::testing::Test {
     }
 };
 
-// The frame where the crash happened is the innermost: the last, as frames run outermost first.
-void expectCrashSiteInProbe(const CrashReport& report, std::uint64_t site) {
-    ASSERT_FALSE(report.frames.empty());
-    const auto& innermost = report.frames.back();
-    EXPECT_EQ(innermost.image, fs::path(CRASH_PROBE).filename().string());
-    EXPECT_EQ(innermost.uuid, probeUUID);
-    EXPECT_GE(innermost.offset, site);
-    EXPECT_LT(innermost.offset, site + siteReach) << "the crash is in the crashing function";
-}
-
-TEST_F(CrashPipeline, ACrashLeavesADiagnosticThatMakesAReportNamingTheProgram) {
+TEST_F(CrashPipeline, ASegfaultAnAbortAndAStackOverflowLeaveDiagnosticsThatMakeReports) {
     const Crash segv = crash("segv");
     EXPECT_EQ(segv.signal, SIGSEGV) << "the handler lets the signal end the process";
+    const Crash aborted = crash("abort");
+    EXPECT_EQ(aborted.signal, SIGABRT);
+    const Crash overflow = crash("overflow");
+    EXPECT_EQ(overflow.signal, SIGSEGV);
     const auto entries = stored();
-    ASSERT_EQ(entries.size(), 1u);
+    ASSERT_EQ(entries.size(), 3u);
     const std::string diagnostic = read(entries[0]);
     // The diagnostic holds the local facts the report must not carry.
     const json parsed = json::parse(diagnostic);
@@ -109,21 +103,17 @@ TEST_F(CrashPipeline, ACrashLeavesADiagnosticThatMakesAReportNamingTheProgram) {
     EXPECT_EQ(report->signal, SIGSEGV);
     EXPECT_EQ(report->exceptionCode, 1); // SEGV_MAPERR
     EXPECT_FALSE(report->os.empty());
-    expectCrashSiteInProbe(*report, segv.site);
-    // main called the crashing function: the probe appears again further out.
+    // The innermost frame, the last as frames run outermost first, is in the crashing function;
+    // main called it, so the probe appears again further out.
     ASSERT_GE(report->frames.size(), 2u);
-    EXPECT_EQ(report->frames[report->frames.size() - 2].image, report->frames.back().image);
-}
+    const auto& innermost = report->frames.back();
+    EXPECT_EQ(innermost.image, fs::path(CRASH_PROBE).filename().string());
+    EXPECT_EQ(innermost.uuid, probeUUID);
+    EXPECT_GE(innermost.offset, segv.site);
+    EXPECT_LT(innermost.offset, segv.site + siteReach);
+    EXPECT_EQ(report->frames[report->frames.size() - 2].image, innermost.image);
 
-TEST_F(CrashPipeline, AbortAndStackOverflowAreCaughtToo) {
-    const Crash aborted = crash("abort");
-    EXPECT_EQ(aborted.signal, SIGABRT);
-    const Crash overflow = crash("overflow");
-    EXPECT_EQ(overflow.signal, SIGSEGV);
-    const auto entries = stored();
-    ASSERT_EQ(entries.size(), 2u);
-
-    const auto abortReport = CrashReport::make(read(entries[0]));
+    const auto abortReport = CrashReport::make(read(entries[1]));
     ASSERT_TRUE(abortReport);
     EXPECT_EQ(abortReport->exceptionType, "EXC_CRASH");
     EXPECT_EQ(abortReport->signal, SIGABRT);
@@ -136,7 +126,7 @@ TEST_F(CrashPipeline, AbortAndStackOverflowAreCaughtToo) {
     EXPECT_TRUE(probeFrame);
 
     // The overflowed stack is far deeper than a report: the 64 innermost frames are kept.
-    const auto overflowReport = CrashReport::make(read(entries[1]));
+    const auto overflowReport = CrashReport::make(read(entries[2]));
     ASSERT_TRUE(overflowReport);
     EXPECT_EQ(overflowReport->frames.size(), CrashReport::maxFrames);
     for (const auto& frame : overflowReport->frames) {
