@@ -57,7 +57,6 @@ struct PortalOnBus {
 
 TEST(DesktopSettings, WithoutAPortalThePaletteDecidesWithOneItFollowsDarkStyleContrastAndMotion) {
     SessionBus bus;
-    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
     BusConnection ours(bus.address(), QStringLiteral("ours"));
     {
         DesktopSettings alone(ours);

@@ -60,7 +60,6 @@ LaterLaunch launchAgain(const QString& address,
 
 TEST(SingleInstance, ALaunchTheOwnerDoesNotAnswerExitsInsteadOfRunningBesideIt) {
     SessionBus bus;
-    ASSERT_FALSE(bus.address().isEmpty());
     testing::BusConnection owner(bus.address(), "silent");
     SilentOwner silent;
     ASSERT_TRUE(

@@ -10,6 +10,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 
 namespace brindell::testing {
 
@@ -45,9 +46,15 @@ public:
     BusConnection& operator=(const BusConnection&) = delete;
 };
 
-// The shared private session bus, its address as Qt takes it.
+// The shared private session bus, its address as Qt takes it. A bus that did not start fails the
+// test at once.
 class SessionBus : public PrivateBus {
 public:
+    SessionBus() {
+        if (PrivateBus::address().empty()) {
+            throw std::runtime_error("dbus-daemon did not start");
+        }
+    }
     QString address() const { return QString::fromStdString(PrivateBus::address()); }
 };
 
