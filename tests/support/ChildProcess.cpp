@@ -7,6 +7,7 @@
 #include <deque>
 #include <fcntl.h>
 #include <fstream>
+#include <numeric>
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
@@ -59,11 +60,7 @@ std::string tailOfFile(const std::string& path, std::size_t maxLines) {
             lines.pop_front();
         }
     }
-    std::string result;
-    for (const auto& line : lines) {
-        result += line;
-    }
-    return result;
+    return std::accumulate(lines.begin(), lines.end(), std::string());
 }
 
 ChildProcess::ChildProcess(Options options) {
