@@ -82,7 +82,7 @@ TEST_F(X11Hotkey, TheDefaultShortcutReachesTheHandlerOnTheMainThreadWhateverTheL
     EXPECT_EQ(presses, 104);
 }
 
-TEST_F(X11Hotkey, ACombinationGrabbedByAnotherClientIsRefusedAndNothingIsLeftGrabbed) {
+TEST_F(X11Hotkey, AGrabbedCombinationIsRefusedAndNothingIsLeftGrabbedOrKeptAfterUnregistering) {
     OtherClient other(xvfb.display());
     ASSERT_TRUE(other.connected());
     // The rival holds only the NumLock variant, so some of ours succeed before one fails.
@@ -96,10 +96,8 @@ TEST_F(X11Hotkey, ACombinationGrabbedByAnotherClientIsRefusedAndNothingIsLeftGra
     OtherClient third(xvfb.display());
     EXPECT_TRUE(third.grab("k", mod4 | shift));
     EXPECT_TRUE(third.grab("k", mod4 | shift | lock));
-}
 
-TEST_F(X11Hotkey, UnregisterAndDestructionReleaseEveryGrab) {
-    OtherClient other(xvfb.display());
+    // Unregistering and destruction release every grab.
     registrar->registerCombo(defaultCombo, [] {});
     const unsigned int mods = control | shift | mod4;
     EXPECT_FALSE(other.grab("m", mods));
