@@ -84,7 +84,7 @@ TEST(PanelController, HangsUnderTheTrayIconAndKeepsItsTopEdgeWhileTheContentGrow
     EXPECT_EQ(panel.controller.panel()->height(), 260);
 }
 
-TEST(PanelController, AnotherApplicationTakingActivationOrEscClosesIt) {
+TEST(PanelController, AnotherApplicationTakingActivationOrEscClosesItAndKeysGoToTheModelFirst) {
     Panel panel;
     panel.controller.show(std::nullopt);
     emit qApp->applicationStateChanged(Qt::ApplicationActive);
@@ -101,10 +101,8 @@ TEST(PanelController, AnotherApplicationTakingActivationOrEscClosesIt) {
     panel.key(Qt::Key_Escape);
     EXPECT_FALSE(panel.controller.isVisible());
     EXPECT_FALSE(panel.controller.isWatchingActivation());
-}
 
-TEST(PanelController, KeysGoToTheModelFirstAndTheRestToTheFocusedControl) {
-    Panel panel;
+    // Keys go to the model first and the rest to the focused control.
     panel.controller.show(std::nullopt);
     // Nothing chosen: Left means nothing to the model, so the focused slider takes it.
     VolumeSlider* slider = panel.controller.view()->rowView(1)->slider();
