@@ -54,7 +54,7 @@ TEST(MixerView, TheListGrowsWithItsRowsUpTo360ThenScrollsAndANoteStandsInForNone
     EXPECT_FALSE(mixer.view->list()->isVisible());
 }
 
-TEST(MixerView, RowsFollowTheModelsOrderReuseTheirWidgetsAndShowTheCursor) {
+TEST(MixerView, RowsFollowTheModelsOrderReuseTheirWidgetsAndShowTheCursorFadingAndMute) {
     PreviewMixer mixer;
     SourceRowView* game = mixer.view->rowView(4);
     ASSERT_NE(game, nullptr);
@@ -75,11 +75,8 @@ TEST(MixerView, RowsFollowTheModelsOrderReuseTheirWidgetsAndShowTheCursor) {
     EXPECT_FALSE(mixer.view->rowView(1)->keyboardCursor());
     mixer.model->keyboardTarget.set(KeyboardTarget::master());
     EXPECT_FALSE(mixer.view->rowView(2)->keyboardCursor());
-}
 
-// Browser Helper is inactive and muted; Music plays.
-TEST(MixerView, AnInactiveRowIsFadedAndAMutedOneShowsTheSlashedSpeaker) {
-    PreviewMixer mixer;
+    // Browser Helper is inactive and muted; Music plays.
     SourceRowView* helper = mixer.view->rowView(3);
     auto* effect = qobject_cast<QGraphicsOpacityEffect*>(helper->graphicsEffect());
     ASSERT_NE(effect, nullptr);

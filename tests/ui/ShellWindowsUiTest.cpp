@@ -110,39 +110,33 @@ struct Launch {
 
 // --- the first run -------------------------------------------------------------------------
 
-TEST(ShellWindows, AFirstRunShowsOnboardingAndNeitherTheEngineNorThePanel) {
-    Stored stored;
-    Launch launch(stored);
-    launch.shell->start();
-    ASSERT_TRUE(launch.onboardingShown());
-    EXPECT_EQ(launch.engineStarts, 0);
-    EXPECT_EQ(launch.diagnostics->subscriberCount(), 0u);
-
-    // Closed with its close button: nothing is finished, and the tray icon brings the same
-    // window back, never the panel.
-    OnboardingView* first = launch.onboarding();
-    first->close();
-    settle();
-    EXPECT_FALSE(launch.onboardingShown());
-    launch.clickTrayIcon();
-    EXPECT_TRUE(launch.onboardingShown());
-    EXPECT_EQ(launch.onboarding(), first);
-    EXPECT_FALSE(launch.shell->panel().isVisible());
-
-    // So does the shortcut.
-    first->close();
-    ASSERT_TRUE(launch.registrar->press(defaultCombo));
-    ASSERT_TRUE(waitFor([&] { return launch.onboardingShown(); }));
-    EXPECT_FALSE(launch.shell->panel().isVisible());
-    EXPECT_EQ(launch.engineStarts, 0);
-    EXPECT_FALSE(stored.onboarding->text());
-}
-
-TEST(ShellWindows, ContinueWithTheOptInStoresConsentStartsTheEngineAndShowsTheMixer) {
+// Continuing with the opt-in stores consent, starts the engine and shows the mixer.
+TEST(ShellWindows, AFirstRunShowsOnboardingUntilItContinuesWithTheOptIn) {
     Stored stored;
     {
         Launch launch(stored);
         launch.shell->start();
+        ASSERT_TRUE(launch.onboardingShown());
+        EXPECT_EQ(launch.engineStarts, 0);
+        EXPECT_EQ(launch.diagnostics->subscriberCount(), 0u);
+
+        // Closed with its close button: nothing is finished, and the tray icon brings the same
+        // window back, never the panel; so does the shortcut.
+        OnboardingView* first = launch.onboarding();
+        first->close();
+        settle();
+        EXPECT_FALSE(launch.onboardingShown());
+        launch.clickTrayIcon();
+        EXPECT_TRUE(launch.onboardingShown());
+        EXPECT_EQ(launch.onboarding(), first);
+        EXPECT_FALSE(launch.shell->panel().isVisible());
+        first->close();
+        ASSERT_TRUE(launch.registrar->press(defaultCombo));
+        ASSERT_TRUE(waitFor([&] { return launch.onboardingShown(); }));
+        EXPECT_FALSE(launch.shell->panel().isVisible());
+        EXPECT_EQ(launch.engineStarts, 0);
+        EXPECT_FALSE(stored.onboarding->text());
+
         QCheckBox* optIn = launch.welcome().crashReportsToggle();
         ASSERT_NE(optIn, nullptr);
         EXPECT_FALSE(optIn->isChecked()) << "off unless ticked";

@@ -95,7 +95,6 @@ struct Item {
 
 TEST(StatusNotifierItem, TakesOverFromTheToolkitIconWhileATrayWatcherIsThere) {
     SessionBus bus;
-    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
     Item item(bus.address());
     Tray tray(bus.address());
     EXPECT_TRUE(item.status->trayIcon().isVisible()) << "no watcher: the toolkit's icon";
@@ -128,7 +127,6 @@ TEST(StatusNotifierItem, TakesOverFromTheToolkitIconWhileATrayWatcherIsThere) {
 // the item.
 TEST(StatusNotifierItem, ShownOnceAHostIsThereTakesTheTraysClicksAndGivesItItsIcon) {
     SessionBus bus;
-    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
     Tray tray(bus.address());
     tray.watcher->host = false;
     ASSERT_TRUE(tray.start());
@@ -194,8 +192,7 @@ TEST(StatusNotifierItem, ShownOnceAHostIsThereTakesTheTraysClicksAndGivesItItsIc
     argument >> width >> height >> bytes;
     argument.endStructure();
     argument.endArray();
-    EXPECT_EQ(width, 64);
-    EXPECT_EQ(height, 64);
+    EXPECT_EQ(QSize(width, height), QSize(64, 64));
     ASSERT_EQ(bytes.size(), width * height * 4);
     int opaque = 0;
     for (qsizetype i = 0; i < bytes.size(); i += 4) {
