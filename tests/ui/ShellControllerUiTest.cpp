@@ -98,9 +98,27 @@ TEST(ShellController, TheTrayIconTogglesAndItsMenuReachesTheShell) {
     EXPECT_EQ(s.calls.back(), "resetAudio");
 }
 
-TEST(ShellController, ReopenedOrShownWithoutATrayIconItOpensButNeverClosesThePanel) {
-    Shell s; // no tray here: neither a watcher on a bus nor an XEmbed tray
+TEST(ShellController, TheTraysWheelAndMiddleClickSetTheMasterAndAReopenOnlyOpensThePanel) {
+    Shell s;
     s.shell->start();
+    settle();
+    ASSERT_TRUE(s.shell->model().master.get());
+    StatusItemController& status = s.shell->status();
+    for (const auto& [steps, volume] : {std::pair{1, 0.65F}, {-3, 0.5F}, {40, 1.0F}, {-40, 0.0F}}) {
+        status.onMasterSteps(steps);
+        EXPECT_NEAR(*s.shell->model().master.get()->volume, volume, 1e-4) << steps;
+    }
+    settle();
+    EXPECT_EQ(s.engine->snapshot().master->volume, 0.0F) << "the engine got it";
+
+    status.activated(QSystemTrayIcon::MiddleClick, Qt::NoModifier);
+    EXPECT_TRUE(*s.shell->model().master.get()->isMuted);
+    status.onToggleMasterMute();
+    EXPECT_FALSE(*s.shell->model().master.get()->isMuted);
+    EXPECT_FALSE(s.panelOpen());
+
+    // Without a tray (neither a watcher on a bus nor an XEmbed tray here), a reopen opens the
+    // panel but never closes it.
     ASSERT_FALSE(s.shell->status().isReachable());
     s.shell->reopen();
     EXPECT_TRUE(s.panelOpen());
@@ -113,30 +131,6 @@ TEST(ShellController, ReopenedOrShownWithoutATrayIconItOpensButNeverClosesThePan
     s.shell->model().keyboardTarget.set(KeyboardTarget::row(2));
     s.shell->togglePanel();
     EXPECT_FALSE(s.shell->model().keyboardTarget.get());
-}
-
-TEST(ShellController, TheTraysWheelStepsTheMasterVolumeAndItsMiddleClickMutes) {
-    Shell s;
-    s.shell->start();
-    settle();
-    ASSERT_TRUE(s.shell->model().master.get());
-    StatusItemController& status = s.shell->status();
-    status.onMasterSteps(1);
-    EXPECT_NEAR(*s.shell->model().master.get()->volume, 0.65F, 1e-4);
-    status.onMasterSteps(-3);
-    EXPECT_NEAR(*s.shell->model().master.get()->volume, 0.5F, 1e-4);
-    status.onMasterSteps(40);
-    EXPECT_EQ(*s.shell->model().master.get()->volume, 1.0F);
-    status.onMasterSteps(-40);
-    EXPECT_EQ(*s.shell->model().master.get()->volume, 0.0F);
-    settle();
-    EXPECT_EQ(s.engine->snapshot().master->volume, 0.0F) << "the engine got it";
-
-    status.activated(QSystemTrayIcon::MiddleClick, Qt::NoModifier);
-    EXPECT_TRUE(*s.shell->model().master.get()->isMuted);
-    status.onToggleMasterMute();
-    EXPECT_FALSE(*s.shell->model().master.get()->isMuted);
-    EXPECT_FALSE(s.panelOpen());
 }
 
 TEST(ShellController, ThePanelIsRemeasuredWhenRowsOrThePermissionChangeButNotForVolumes) {
