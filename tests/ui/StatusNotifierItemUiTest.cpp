@@ -93,20 +93,29 @@ struct Item {
     std::unique_ptr<StatusItemController> status;
 };
 
-TEST(StatusNotifierItem, TakesOverFromTheToolkitIconWhileATrayWatcherIsThere) {
+// Until a tray's watcher is there the toolkit's icon shows; a watcher without a host shows
+// nothing until one registers; then the tray takes the item, clicks it and reads its icon.
+TEST(StatusNotifierItem, TakesOverFromTheToolkitIconOnceATrayIsThereAndTakesItsClicks) {
     SessionBus bus;
     Item item(bus.address());
     Tray tray(bus.address());
     EXPECT_TRUE(item.status->trayIcon().isVisible()) << "no watcher: the toolkit's icon";
     EXPECT_FALSE(item.status->notifierItem().isShown());
 
-    // A tray that starts later gets the item.
+    tray.watcher->host = false;
     ASSERT_TRUE(tray.start());
+    ASSERT_TRUE(waitFor([&] { return tray.watcher->items.size() == 1; }));
+    waitFor([] { return false; }, 200);
+    EXPECT_FALSE(item.status->isReachable());
+    EXPECT_FALSE(item.status->trayIcon().isVisible());
+    EXPECT_TRUE(item.status->trayPresent());
+    tray.watcher->host = true;
+    emit tray.watcher->StatusNotifierHostRegistered();
+    ASSERT_TRUE(waitFor([&] { return item.status->isReachable(); }));
     ASSERT_TRUE(waitFor([&] { return item.status->notifierItem().isShown(); }));
     EXPECT_EQ(tray.watcher->items, QStringList{item.service()});
     EXPECT_TRUE(tray.hasOwner(item.service()));
     EXPECT_FALSE(item.status->trayIcon().isVisible()) << "one icon, not two";
-    EXPECT_TRUE(item.status->isReachable());
 
     // Hidden in settings: the name leaves the bus, so the tray drops the item.
     item.status->setVisible(false);
@@ -116,29 +125,6 @@ TEST(StatusNotifierItem, TakesOverFromTheToolkitIconWhileATrayWatcherIsThere) {
     item.status->setVisible(true);
     ASSERT_TRUE(waitFor([&] { return item.status->notifierItem().isShown(); }));
     EXPECT_EQ(tray.watcher->items.size(), 2);
-
-    // The tray goes away: the toolkit's icon stands in again.
-    tray.stop();
-    ASSERT_TRUE(waitFor([&] { return item.status->trayIcon().isVisible(); }));
-    EXPECT_FALSE(item.status->notifierItem().isShown());
-}
-
-// A watcher without a host shows nothing until one registers; then the tray clicks and reads
-// the item.
-TEST(StatusNotifierItem, ShownOnceAHostIsThereTakesTheTraysClicksAndGivesItItsIcon) {
-    SessionBus bus;
-    Tray tray(bus.address());
-    tray.watcher->host = false;
-    ASSERT_TRUE(tray.start());
-    Item item(bus.address());
-    ASSERT_TRUE(waitFor([&] { return tray.watcher->items.size() == 1; }));
-    waitFor([] { return false; }, 200);
-    EXPECT_FALSE(item.status->isReachable());
-    EXPECT_FALSE(item.status->trayIcon().isVisible());
-    EXPECT_TRUE(item.status->trayPresent());
-    tray.watcher->host = true;
-    emit tray.watcher->StatusNotifierHostRegistered();
-    ASSERT_TRUE(waitFor([&] { return item.status->isReachable(); }));
 
     int toggles = 0;
     int mutes = 0;
@@ -204,6 +190,11 @@ TEST(StatusNotifierItem, ShownOnceAHostIsThereTakesTheTraysClicksAndGivesItItsIc
     const QVariant tip = tray.property(item.service(), QStringLiteral("ToolTip"));
     ASSERT_EQ(tip.userType(), qMetaTypeId<QDBusArgument>());
     EXPECT_EQ(qvariant_cast<QDBusArgument>(tip).currentSignature(), "(sa(iiay)ss)");
+
+    // The tray goes away: the toolkit's icon stands in again.
+    tray.stop();
+    ASSERT_TRUE(waitFor([&] { return item.status->trayIcon().isVisible(); }));
+    EXPECT_FALSE(item.status->notifierItem().isShown());
 }
 
 } // namespace
