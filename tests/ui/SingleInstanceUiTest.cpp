@@ -58,7 +58,7 @@ LaterLaunch launchAgain(const QString& address,
     return result;
 }
 
-TEST(SingleInstance, ALaunchTheOwnerDoesNotAnswerExitsInsteadOfRunningBesideIt) {
+TEST(SingleInstance, ALaunchTheOwnerDoesNotAnswerExitsAndWithoutABusOneRunsAlone) {
     SessionBus bus;
     testing::BusConnection owner(bus.address(), "silent");
     SilentOwner silent;
@@ -78,9 +78,8 @@ TEST(SingleInstance, ALaunchTheOwnerDoesNotAnswerExitsInsteadOfRunningBesideIt) 
     EXPECT_EQ(refused.role, SingleInstance::Role::unanswered);
     EXPECT_THAT(refused.problem, ::testing::HasSubstr("refused to come forward"));
     EXPECT_TRUE(owner.interface()->isServiceRegistered(SingleInstance::serviceName));
-}
 
-TEST(SingleInstance, WithoutASessionBusItRunsAlone) {
+    // Without a session bus it runs alone.
     testing::BusConnection none(QStringLiteral("unix:path=/nonexistent/brindell-test-bus"), "none");
     SingleInstance alone(none);
     EXPECT_EQ(alone.claim(), SingleInstance::Role::standalone);
