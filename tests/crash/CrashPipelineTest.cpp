@@ -12,14 +12,11 @@
 #include "support/TestSupport.h"
 
 #include <csignal>
-#include <fstream>
 #include <future>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <pwd.h>
 #include <sstream>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #ifndef CRASH_PROBE
 #error "CRASH_PROBE names the crashing test program"
@@ -80,21 +77,15 @@ struct CrashPipeline : ::testing::Test {
     }
 };
 
-// The frame where the crash happened is the innermost: the last, as frames run outermost first.
-void expectCrashSiteInProbe(const CrashReport& report, std::uint64_t site) {
-    ASSERT_FALSE(report.frames.empty());
-    const auto& innermost = report.frames.back();
-    EXPECT_EQ(innermost.image, fs::path(CRASH_PROBE).filename().string());
-    EXPECT_EQ(innermost.uuid, probeUUID);
-    EXPECT_GE(innermost.offset, site);
-    EXPECT_LT(innermost.offset, site + siteReach) << "the crash is in the crashing function";
-}
-
-TEST_F(CrashPipeline, ACrashLeavesADiagnosticThatMakesAReportNamingTheProgram) {
+TEST_F(CrashPipeline, ASegfaultAnAbortAndAStackOverflowLeaveDiagnosticsThatMakeReports) {
     const Crash segv = crash("segv");
     EXPECT_EQ(segv.signal, SIGSEGV) << "the handler lets the signal end the process";
+    const Crash aborted = crash("abort");
+    EXPECT_EQ(aborted.signal, SIGABRT);
+    const Crash overflow = crash("overflow");
+    EXPECT_EQ(overflow.signal, SIGSEGV);
     const auto entries = stored();
-    ASSERT_EQ(entries.size(), 1u);
+    ASSERT_EQ(entries.size(), 3u);
     const std::string diagnostic = read(entries[0]);
     // The diagnostic holds the local facts the report must not carry.
     const json parsed = json::parse(diagnostic);
@@ -112,21 +103,17 @@ TEST_F(CrashPipeline, ACrashLeavesADiagnosticThatMakesAReportNamingTheProgram) {
     EXPECT_EQ(report->signal, SIGSEGV);
     EXPECT_EQ(report->exceptionCode, 1); // SEGV_MAPERR
     EXPECT_FALSE(report->os.empty());
-    expectCrashSiteInProbe(*report, segv.site);
-    // main called the crashing function: the probe appears again further out.
+    // The innermost frame, the last as frames run outermost first, is in the crashing function;
+    // main called it, so the probe appears again further out.
     ASSERT_GE(report->frames.size(), 2u);
-    EXPECT_EQ(report->frames[report->frames.size() - 2].image, report->frames.back().image);
-}
+    const auto& innermost = report->frames.back();
+    EXPECT_EQ(innermost.image, fs::path(CRASH_PROBE).filename().string());
+    EXPECT_EQ(innermost.uuid, probeUUID);
+    EXPECT_GE(innermost.offset, segv.site);
+    EXPECT_LT(innermost.offset, segv.site + siteReach);
+    EXPECT_EQ(report->frames[report->frames.size() - 2].image, innermost.image);
 
-TEST_F(CrashPipeline, AbortAndStackOverflowAreCaughtToo) {
-    const Crash aborted = crash("abort");
-    EXPECT_EQ(aborted.signal, SIGABRT);
-    const Crash overflow = crash("overflow");
-    EXPECT_EQ(overflow.signal, SIGSEGV);
-    const auto entries = stored();
-    ASSERT_EQ(entries.size(), 2u);
-
-    const auto abortReport = CrashReport::make(read(entries[0]));
+    const auto abortReport = CrashReport::make(read(entries[1]));
     ASSERT_TRUE(abortReport);
     EXPECT_EQ(abortReport->exceptionType, "EXC_CRASH");
     EXPECT_EQ(abortReport->signal, SIGABRT);
@@ -139,7 +126,7 @@ TEST_F(CrashPipeline, AbortAndStackOverflowAreCaughtToo) {
     EXPECT_TRUE(probeFrame);
 
     // The overflowed stack is far deeper than a report: the 64 innermost frames are kept.
-    const auto overflowReport = CrashReport::make(read(entries[1]));
+    const auto overflowReport = CrashReport::make(read(entries[2]));
     ASSERT_TRUE(overflowReport);
     EXPECT_EQ(overflowReport->frames.size(), CrashReport::maxFrames);
     for (const auto& frame : overflowReport->frames) {
@@ -147,31 +134,17 @@ TEST_F(CrashPipeline, AbortAndStackOverflowAreCaughtToo) {
     }
 }
 
-// Every number and string of a sent report, for checks that no local fact slipped through.
-void collect(const json& value, std::vector<std::string>& strings, std::vector<double>& numbers) {
-    if (value.is_string()) {
-        strings.push_back(value.get<std::string>());
-    } else if (value.is_number()) {
-        numbers.push_back(value.get<double>());
-    } else {
-        for (const auto& item : value) {
-            collect(item, strings, numbers);
-        }
-    }
-}
-
 TEST_F(CrashPipeline, TheNextStartSendsExactlyTheSanitisedReports) {
     const Seconds consentGiven = systemReferenceTime() - 60;
-    const Crash first = crash("segv");
-    const Crash second = crash("segv");
+    crash("segv");
+    crash("segv");
     const auto entries = stored();
     ASSERT_EQ(entries.size(), 2u);
+    // What the report makes of each diagnostic, and what it leaves out, is CrashReport's.
     std::vector<std::string> expected;
     for (const auto& entry : entries) {
-        expected.push_back([&] {
-            const Blob body = CrashReport::make(read(entry)).value().encoded();
-            return std::string(body.begin(), body.end());
-        }());
+        const Blob body = CrashReport::make(read(entry)).value().encoded();
+        expected.emplace_back(body.begin(), body.end());
     }
 
     // The next start: consent was given before the crashes; the endpoint refuses the second.
@@ -203,31 +176,6 @@ TEST_F(CrashPipeline, TheNextStartSendsExactlyTheSanitisedReports) {
     // Deleted on the delivery thread once handed over; the upload may finish first.
     EXPECT_TRUE(testing::waitUntil([&] { return stored().empty(); }))
         << "delivered diagnostics are deleted";
-
-    const passwd* user = getpwuid(getuid());
-    const std::string userName = user != nullptr ? user->pw_name : "";
-    const Crash* probes[] = {&first, &second};
-    for (std::size_t i = 0; i < requests.size(); ++i) {
-        const json sent = json::parse(requests[i].body);
-        std::vector<std::string> strings;
-        std::vector<double> numbers;
-        collect(sent, strings, numbers);
-        for (const auto& text : strings) {
-            EXPECT_EQ(text.find('/'), std::string::npos) << text;
-            if (userName.size() >= 4) {
-                EXPECT_EQ(text.find(userName), std::string::npos) << text;
-            }
-        }
-        const double crashTime = entries[i].crashTime;
-        // Outside the frames (whose offsets may equal any number) no value is the pid.
-        for (const char* key : {"v", "exceptionCode", "signal"}) {
-            EXPECT_NE(sent[key].get<double>(), probes[i]->pid) << key;
-        }
-        for (double number : numbers) {
-            EXPECT_GT(std::abs(number - crashTime), 86400.0) << "a time stamp";
-            EXPECT_GT(std::abs(number - (crashTime - referenceDateOffset)), 86400.0);
-        }
-    }
 }
 
 } // namespace

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <link.h>
+#include <string>
 
 namespace {
 
@@ -53,18 +53,13 @@ std::uintptr_t mainImageBase() {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
+    const std::string how = argc == 2 ? argv[1] : "";
+    void (*crash)() = how == "segv"       ? writeToUnmapped
+                      : how == "abort"    ? abortNow
+                      : how == "overflow" ? overflow
+                                          : nullptr;
+    if (crash == nullptr) {
         std::fprintf(stderr, "usage: crash_probe segv|abort|overflow\n");
-        return 2;
-    }
-    void (*crash)() = nullptr;
-    if (std::strcmp(argv[1], "segv") == 0) {
-        crash = writeToUnmapped;
-    } else if (std::strcmp(argv[1], "abort") == 0) {
-        crash = abortNow;
-    } else if (std::strcmp(argv[1], "overflow") == 0) {
-        crash = overflow;
-    } else {
         return 2;
     }
     if (!brindell::installCrashSignalHandler({"3.1.4", "2718"})) {

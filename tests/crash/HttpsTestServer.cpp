@@ -16,11 +16,6 @@
 
 namespace brindell::test {
 
-struct HttpsTestServer::Tls {
-    SSL_CTX* context = nullptr;
-    ~Tls() { SSL_CTX_free(context); }
-};
-
 namespace {
 
 void check(bool ok, const char* what) {
@@ -45,7 +40,7 @@ template <typename Done> bool readUntil(SSL* ssl, std::string& data, Done done) 
 } // namespace
 
 HttpsTestServer::HttpsTestServer(const std::filesystem::path& folder, std::chrono::seconds lifetime)
-    : tls_(std::make_unique<Tls>()), caFile_(folder / "test-server-ca.pem") {
+    : context_(nullptr, SSL_CTX_free), caFile_(folder / "test-server-ca.pem") {
     // A client that hangs up mid-answer must not end the test process.
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -57,10 +52,11 @@ HttpsTestServer::HttpsTestServer(const std::filesystem::path& folder, std::chron
         " -addext keyUsage=critical,digitalSignature,keyCertSign -keyout '" +
         key.native() + "' -out '" + caFile_.native() + "' 2>/dev/null";
     check(std::system(command.c_str()) == 0, "openssl req");
-    tls_->context = SSL_CTX_new(TLS_server_method());
-    check(tls_->context != nullptr &&
-              SSL_CTX_use_certificate_file(tls_->context, caFile_.c_str(), SSL_FILETYPE_PEM) == 1 &&
-              SSL_CTX_use_PrivateKey_file(tls_->context, key.c_str(), SSL_FILETYPE_PEM) == 1,
+    context_.reset(SSL_CTX_new(TLS_server_method()));
+    check(context_ &&
+              SSL_CTX_use_certificate_file(context_.get(), caFile_.c_str(), SSL_FILETYPE_PEM) ==
+                  1 &&
+              SSL_CTX_use_PrivateKey_file(context_.get(), key.c_str(), SSL_FILETYPE_PEM) == 1,
           "TLS context");
 
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -113,6 +109,7 @@ void HttpsTestServer::run(std::chrono::steady_clock::time_point deadline) {
         if (client >= 0) {
             serve(client);
             close(client);
+            ERR_clear_error();
         }
     }
 }
@@ -120,72 +117,68 @@ void HttpsTestServer::run(std::chrono::steady_clock::time_point deadline) {
 void HttpsTestServer::serve(int client) {
     timeval timeout{5, 0}; // a stuck client cannot hold the server for long
     setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    SSL* ssl = SSL_new(tls_->context);
+    const std::unique_ptr<SSL, decltype(&SSL_free)> connection(SSL_new(context_.get()), SSL_free);
+    SSL* ssl = connection.get();
     SSL_set_fd(ssl, client);
     if (SSL_accept(ssl) != 1) {
         ++failedHandshakes_;
-        SSL_free(ssl);
-        ERR_clear_error();
         return;
     }
     std::string data;
     std::size_t headerEnd = std::string::npos;
+    if (!readUntil(ssl, data,
+                   [&] { return (headerEnd = data.find("\r\n\r\n")) != std::string::npos; })) {
+        return;
+    }
     Request request;
-    bool complete = readUntil(
-        ssl, data, [&] { return (headerEnd = data.find("\r\n\r\n")) != std::string::npos; });
-    if (complete) {
-        std::istringstream head(data.substr(0, headerEnd + 2));
-        std::string line;
-        head >> request.method >> request.target;
-        std::getline(head, line);
-        while (std::getline(head, line, '\r') && head.ignore()) { // lines end in \r\n
-            if (const auto colon = line.find(':'); colon != std::string::npos) {
-                std::string name = line.substr(0, colon);
-                std::ranges::transform(name, name.begin(), [](unsigned char c) {
-                    return static_cast<char>(std::tolower(c));
-                });
-                request.headers[name] =
-                    line.substr(std::min(line.find_first_not_of(' ', colon + 1), line.size()));
-            }
-        }
-        const auto length = request.headers.find("content-length");
-        const std::size_t bodyLength =
-            length == request.headers.end() ? 0 : std::stoul(length->second);
-        complete = readUntil(ssl, data, [&] { return data.size() >= headerEnd + 4 + bodyLength; });
-        request.body = data.substr(headerEnd + 4, bodyLength);
-    }
-    if (complete) {
-        int status = 200;
-        {
-            std::lock_guard lock(mutex_);
-            if (requests_.size() < script_.size()) {
-                status = script_[requests_.size()];
-            }
-            requests_.push_back(request);
-        }
-        arrived_.notify_all();
-        if (silent_) {
-            // Hold the connection, unanswered, until the client hangs up or the server stops.
-            char discard[512];
-            while (!stopping_) {
-                pollfd waiting{client, POLLIN, 0};
-                if (poll(&waiting, 1, 50) > 0 && recv(client, discard, sizeof discard, 0) <= 0) {
-                    break;
-                }
-            }
-        } else {
-            const std::string answer =
-                "HTTP/1.1 " + std::to_string(status) + " Test\r\n" +
-                "Content-Type: text/plain\r\nContent-Length: 2\r\n" +
-                "Set-Cookie: session=tracking; Path=/; Max-Age=3600\r\n" +
-                (status / 100 == 3 ? "Location: " + url("/elsewhere") + "\r\n" : "") +
-                "Connection: close\r\n\r\nok";
-            SSL_write(ssl, answer.data(), static_cast<int>(answer.size()));
-            SSL_shutdown(ssl);
+    std::istringstream head(data.substr(0, headerEnd + 2));
+    std::string line;
+    head >> request.method >> request.target;
+    std::getline(head, line);
+    while (std::getline(head, line, '\r') && head.ignore()) { // lines end in \r\n
+        if (const auto colon = line.find(':'); colon != std::string::npos) {
+            std::string name = line.substr(0, colon);
+            std::ranges::transform(name, name.begin(), [](unsigned char c) {
+                return static_cast<char>(std::tolower(c));
+            });
+            request.headers[name] =
+                line.substr(std::min(line.find_first_not_of(' ', colon + 1), line.size()));
         }
     }
-    SSL_free(ssl);
-    ERR_clear_error();
+    const auto length = request.headers.find("content-length");
+    const std::size_t bodyLength = length == request.headers.end() ? 0 : std::stoul(length->second);
+    if (!readUntil(ssl, data, [&] { return data.size() >= headerEnd + 4 + bodyLength; })) {
+        return;
+    }
+    request.body = data.substr(headerEnd + 4, bodyLength);
+    int status = 200;
+    {
+        std::lock_guard lock(mutex_);
+        if (requests_.size() < script_.size()) {
+            status = script_[requests_.size()];
+        }
+        requests_.push_back(request);
+    }
+    arrived_.notify_all();
+    if (silent_) {
+        // Hold the connection, unanswered, until the client hangs up or the server stops.
+        char discard[512];
+        while (!stopping_) {
+            pollfd waiting{client, POLLIN, 0};
+            if (poll(&waiting, 1, 50) > 0 && recv(client, discard, sizeof discard, 0) <= 0) {
+                break;
+            }
+        }
+        return;
+    }
+    const std::string answer =
+        "HTTP/1.1 " + std::to_string(status) + " Test\r\n" +
+        "Content-Type: text/plain\r\nContent-Length: 2\r\n" +
+        "Set-Cookie: session=tracking; Path=/; Max-Age=3600\r\n" +
+        (status / 100 == 3 ? "Location: " + url("/elsewhere") + "\r\n" : "") +
+        "Connection: close\r\n\r\nok";
+    SSL_write(ssl, answer.data(), static_cast<int>(answer.size()));
+    SSL_shutdown(ssl);
 }
 
 } // namespace brindell::test

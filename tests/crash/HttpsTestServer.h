@@ -5,10 +5,13 @@
 #include <condition_variable>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+struct ssl_ctx_st;
 
 namespace brindell::test {
 
@@ -46,11 +49,10 @@ public:
     bool waitForRequests(std::size_t count, std::chrono::milliseconds limit) const;
 
 private:
-    struct Tls;
     void run(std::chrono::steady_clock::time_point deadline);
     void serve(int client);
 
-    std::unique_ptr<Tls> tls_;
+    std::unique_ptr<ssl_ctx_st, void (*)(ssl_ctx_st*)> context_;
     std::filesystem::path caFile_;
     int listener_ = -1;
     int port_ = 0;

@@ -2,26 +2,18 @@
 // must hold for any input: no crash, the table's invariants, an unreadable document giving the
 // empty writable table, and a written document reading back to the same table and text.
 
+#include "FuzzRequire.h"
 #include "settings/AppSettingsStore.h"
 #include "settings/fake/MemorySettingsStorage.h"
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string_view>
 
 namespace {
 
 using namespace brindell;
-
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "violated: %s\n", what);
-        std::abort();
-    }
-}
 
 void checkTable(const AppSettingsStore& store) {
     for (const auto& [bundleID, setting] : store.apps()) {

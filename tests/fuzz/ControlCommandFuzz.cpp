@@ -2,26 +2,18 @@
 // must hold for any input: no crash, only the control's own refusal, and every accepted volume
 // within range, so nothing out of range can reach the mixer.
 
+#include "FuzzRequire.h"
 #include "control/ControlCommand.h"
 #include "control/ControlReport.h"
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace {
 
 using namespace brindell;
-
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "violated: %s\n", what);
-        std::abort();
-    }
-}
 
 void checkVolume(const VolumeChange& change) {
     require(std::isfinite(change.amount), "a finite volume");

@@ -1,19 +1,13 @@
 // Feeds arbitrary bytes to CrashReport::make. Beyond not crashing, a report it makes must obey
 // the limits, encode, and pass through make again unchanged: sanitising is idempotent.
+#include "FuzzRequire.h"
 #include "crash/CrashReport.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <string_view>
 
 namespace {
-
-void require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
 
 nlohmann::json asDiagnostic(const brindell::CrashReport& report) {
     nlohmann::json metadata = {{"appVersion", report.version},
@@ -51,19 +45,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!report) {
         return 0;
     }
-    require(report->v == 1 && report->app == "brindell");
-    require(report->arch == "arm64" || report->arch == "x86_64");
-    require(report->frames.size() <= brindell::CrashReport::maxFrames);
+    require(report->v == 1 && report->app == "brindell", "version and app");
+    require(report->arch == "arm64" || report->arch == "x86_64", "a known architecture");
+    require(report->frames.size() <= brindell::CrashReport::maxFrames, "at most maxFrames");
     for (const auto& frame : report->frames) {
-        require(frame.offset <= brindell::CrashReport::maxOffset);
-        require(frame.image.find('/') == std::string::npos);
+        require(frame.offset <= brindell::CrashReport::maxOffset, "an offset within limits");
+        require(frame.image.find('/') == std::string::npos, "an image that is no path");
     }
-    if (report->signal) {
-        require(*report->signal >= 0 && *report->signal <= 64);
-    }
+    require(!report->signal || (*report->signal >= 0 && *report->signal <= 64), "a signal");
     const auto encoded = report->encoded();
-    require(!encoded.empty());
-    require(nlohmann::json::accept(encoded.begin(), encoded.end()));
-    require(brindell::CrashReport::make(asDiagnostic(*report).dump()) == report);
+    require(nlohmann::json::accept(encoded.begin(), encoded.end()), "JSON");
+    require(brindell::CrashReport::make(asDiagnostic(*report).dump()) == report, "idempotent");
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <deque>
 #include <fcntl.h>
 #include <fstream>
+#include <numeric>
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
@@ -59,11 +60,7 @@ std::string tailOfFile(const std::string& path, std::size_t maxLines) {
             lines.pop_front();
         }
     }
-    std::string result;
-    for (const auto& line : lines) {
-        result += line;
-    }
-    return result;
+    return std::accumulate(lines.begin(), lines.end(), std::string());
 }
 
 ChildProcess::ChildProcess(Options options) {
@@ -78,23 +75,21 @@ ChildProcess::ChildProcess(Options options) {
             envStrings.push_back(key + "=" + value);
         }
     }
-    std::vector<char*> envp;
-    for (auto& s : envStrings) {
-        envp.push_back(s.data());
-    }
-    envp.push_back(nullptr);
-    std::vector<char*> argv;
-    for (auto& a : options.argv) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
+    const auto pointers = [](std::vector<std::string>& strings) {
+        std::vector<char*> result;
+        for (auto& s : strings) {
+            result.push_back(s.data());
+        }
+        result.push_back(nullptr);
+        return result;
+    };
+    std::vector<char*> envp = pointers(envStrings);
+    std::vector<char*> argv = pointers(options.argv);
 
     int outPipe[2] = {-1, -1};
     int inPipe[2] = {-1, -1};
-    if (options.pipeStdout && pipe2(outPipe, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe: " + std::string(std::strerror(errno)));
-    }
-    if (options.pipeStdin && pipe2(inPipe, O_CLOEXEC) != 0) {
+    if ((options.pipeStdout && pipe2(outPipe, O_CLOEXEC) != 0) ||
+        (options.pipeStdin && pipe2(inPipe, O_CLOEXEC) != 0)) {
         throw std::runtime_error("pipe: " + std::string(std::strerror(errno)));
     }
     const std::string log = options.logFile.empty() ? "/dev/null" : options.logFile;
@@ -138,62 +133,49 @@ ChildProcess::ChildProcess(Options options) {
 
 ChildProcess::~ChildProcess() {
     stop();
-    if (stdout_ >= 0) {
-        close(stdout_);
-    }
-    if (stdin_ >= 0) {
-        close(stdin_);
+    for (const int fd : {stdout_, stdin_}) {
+        if (fd >= 0) {
+            close(fd);
+        }
     }
 }
 
 std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
-    while (true) {
-        auto newline = buffered_.find('\n');
-        if (newline != std::string::npos) {
-            std::string line = buffered_.substr(0, newline);
-            buffered_.erase(0, newline + 1);
-            return line;
-        }
-        if (stdout_ < 0) {
-            return std::nullopt;
-        }
+    for (auto newline = buffered_.find('\n'); newline == std::string::npos;
+         newline = buffered_.find('\n')) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) {
-            return std::nullopt;
-        }
         pollfd pfd{stdout_, POLLIN, 0};
+        if (stdout_ < 0 || left.count() <= 0) {
+            return std::nullopt;
+        }
         const int ready = poll(&pfd, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready <= 0) {
-            return std::nullopt;
-        }
         char chunk[4096];
-        const ssize_t n = read(stdout_, chunk, sizeof chunk);
-        if (n <= 0) {
+        const ssize_t n = ready > 0 ? read(stdout_, chunk, sizeof chunk) : 0;
+        if (n > 0) {
+            buffered_.append(chunk, static_cast<std::size_t>(n));
+        } else if (!(ready < 0 && errno == EINTR)) {
             return std::nullopt;
         }
-        buffered_.append(chunk, static_cast<std::size_t>(n));
     }
+    const auto newline = buffered_.find('\n');
+    std::string line = buffered_.substr(0, newline);
+    buffered_.erase(0, newline + 1);
+    return line;
 }
 
 std::optional<std::string> ChildProcess::waitForLine(const std::string& prefix,
                                                      std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
-    while (true) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        auto line = readLine(std::max(left, std::chrono::milliseconds(0)));
-        if (!line) {
-            return std::nullopt;
-        }
-        if (line->rfind(prefix, 0) == 0) {
+    while (auto line = readLine(std::max(
+               std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()),
+               std::chrono::milliseconds(0)))) {
+        if (line->starts_with(prefix)) {
             return line;
         }
     }
+    return std::nullopt;
 }
 
 bool ChildProcess::writeLine(const std::string& line) {

@@ -102,6 +102,4 @@ PrivateBus::PrivateBus() {
     }
 }
 
-PrivateBus::~PrivateBus() = default;
-
 } // namespace brindell::testing

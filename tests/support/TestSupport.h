@@ -70,9 +70,6 @@ private:
 class PrivateBus {
 public:
     PrivateBus();
-    ~PrivateBus();
-    PrivateBus(const PrivateBus&) = delete;
-    PrivateBus& operator=(const PrivateBus&) = delete;
     const std::string& address() const { return address_; }
 
 private:

@@ -35,36 +35,23 @@ public slots:
 // model. The test talks to it from a second connection, as `brindell ctl` would.
 class ControlServiceTest : public ::testing::Test {
 protected:
-    explicit ControlServiceTest(PreviewState state = PreviewState::canned)
-        : mixer(previewSnapshot(state, 0)) {}
-
     void SetUp() override {
-        ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
-        server = std::make_unique<QDBusConnection>(
-            QDBusConnection::connectToBus(bus.address(), QStringLiteral("control-server")));
-        client = std::make_unique<QDBusConnection>(
-            QDBusConnection::connectToBus(bus.address(), QStringLiteral("control-client")));
-        ASSERT_TRUE(server->isConnected());
-        ASSERT_TRUE(client->isConnected());
-        instance = std::make_unique<SingleInstance>(*server);
+        ASSERT_TRUE(server.isConnected() && client.isConnected());
+        instance = std::make_unique<SingleInstance>(server);
         instance->onActivate = [this] { actions.push_back("activate"); };
         ASSERT_EQ(instance->claim(), SingleInstance::Role::primary);
         ControlActions hooks;
         hooks.togglePanel = [this] { actions.push_back("toggle"); };
         hooks.showPanel = [this] { actions.push_back("show"); };
         hooks.openSettings = [this] { actions.push_back("settings"); };
-        service = std::make_unique<ControlService>(*instance, *server, *mixer.model,
-                                                   mixer.mainQueue, std::move(hooks));
+        service = std::make_unique<ControlService>(*instance, server, *mixer.model, mixer.mainQueue,
+                                                   std::move(hooks));
         controlbus::registerTypes();
     }
 
     void TearDown() override {
         service.reset();
         instance.reset();
-        server.reset();
-        client.reset();
-        QDBusConnection::disconnectFromBus(QStringLiteral("control-server"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("control-client"));
         settle();
     }
 
@@ -75,7 +62,7 @@ protected:
             QString::fromLatin1(controlbus::serviceName),
             QString::fromLatin1(controlbus::objectPath), interface, method);
         message.setArguments(arguments);
-        QDBusPendingCall pending = client->asyncCall(message, 10000);
+        QDBusPendingCall pending = client.asyncCall(message, 10000);
         EXPECT_TRUE(waitFor([&] { return pending.isFinished(); }, 15000)) << method.toStdString();
         return pending.reply();
     }
@@ -88,14 +75,14 @@ protected:
 
     SessionBus bus;
     PreviewMixer mixer;
-    std::unique_ptr<QDBusConnection> server;
-    std::unique_ptr<QDBusConnection> client;
+    testing::BusConnection server{bus.address(), QStringLiteral("control-server")};
+    testing::BusConnection client{bus.address(), QStringLiteral("control-client")};
     std::unique_ptr<SingleInstance> instance;
     std::unique_ptr<ControlService> service;
     std::vector<std::string> actions;
 };
 
-TEST_F(ControlServiceTest, BadArgumentsGetAClearErrorAndChangeNothing) {
+TEST_F(ControlServiceTest, BadArgumentsAndMissingControlsGetAClearErrorAndChangeNothing) {
     const MixerSnapshot before = mixer.engine->current();
     const QString pid = QStringLiteral("1");
     const QString none;
@@ -120,14 +107,10 @@ TEST_F(ControlServiceTest, BadArgumentsGetAClearErrorAndChangeNothing) {
     settle();
     EXPECT_EQ(mixer.engine->current(), before);
     EXPECT_EQ(mixer.model->rows.get(), before.rows);
-}
 
-class FixedVolumeControlTest : public ControlServiceTest {
-protected:
-    FixedVolumeControlTest() : ControlServiceTest(PreviewState::fixedVolume) {}
-};
-
-TEST_F(FixedVolumeControlTest, AMasterWithoutControlsSaysSo) {
+    // A master without controls says so.
+    mixer.engine->publish(previewSnapshot(PreviewState::fixedVolume, 0));
+    settle();
     EXPECT_EQ(errorOf(QStringLiteral("SetMasterVolume"), {0.5}), controlbus::notSupported);
     EXPECT_EQ(errorOf(QStringLiteral("ToggleMasterMuted")), controlbus::notSupported);
     const auto master = controlbus::masterFromBus(
@@ -137,7 +120,7 @@ TEST_F(FixedVolumeControlTest, AMasterWithoutControlsSaysSo) {
     EXPECT_EQ(master->muted, std::nullopt);
 }
 
-TEST_F(ControlServiceTest, PanelActionsAndActivateShareTheObject) {
+TEST_F(ControlServiceTest, PanelActionsAndActivateShareTheObjectWhichAnswersAfterTheServiceGoes) {
     call(QStringLiteral("TogglePanel"));
     call(QStringLiteral("ShowPanel"));
     call(QStringLiteral("OpenSettings"));
@@ -153,14 +136,22 @@ TEST_F(ControlServiceTest, PanelActionsAndActivateShareTheObject) {
     EXPECT_TRUE(text.contains(QStringLiteral("com.quorvel.taskor.brindell.Mixer")));
     EXPECT_TRUE(text.contains(QStringLiteral("org.freedesktop.Application")));
     EXPECT_TRUE(text.contains(QStringLiteral("a(issdbssb)"))) << text.toStdString();
+
+    // Once the service is gone its calls are refused, and the hand-over still answers.
+    service.reset();
+    EXPECT_EQ(errorOf(QStringLiteral("ListApps")), controlbus::unavailable);
+    EXPECT_EQ(call(QStringLiteral("Activate"), {QVariantMap()},
+                   QStringLiteral("org.freedesktop.Application"))
+                  .type(),
+              QDBusMessage::ReplyMessage);
 }
 
 TEST_F(ControlServiceTest, ChangedFollowsEngineChangesAndIsCoalesced) {
     ChangedCounter counter;
-    ASSERT_TRUE(client->connect(QString::fromLatin1(controlbus::serviceName),
-                                QString::fromLatin1(controlbus::objectPath),
-                                QString::fromLatin1(controlbus::interfaceName),
-                                QStringLiteral("Changed"), &counter, SLOT(onChanged())));
+    ASSERT_TRUE(client.connect(QString::fromLatin1(controlbus::serviceName),
+                               QString::fromLatin1(controlbus::objectPath),
+                               QString::fromLatin1(controlbus::interfaceName),
+                               QStringLiteral("Changed"), &counter, SLOT(onChanged())));
     // A change on the audio side, not through the bus.
     mixer.engineChangesRow(2, [](MixerRow& row) { row.isActive = false; });
     ASSERT_TRUE(waitFor([&] { return counter.count >= 1; }));
@@ -173,17 +164,6 @@ TEST_F(ControlServiceTest, ChangedFollowsEngineChangesAndIsCoalesced) {
     QTest::qWait(300);
     EXPECT_GE(counter.count, 1);
     EXPECT_LE(counter.count, 3);
-}
-
-TEST_F(ControlServiceTest, AfterTheServiceIsGoneCallsAreRefused) {
-    service.reset();
-    const QDBusMessage reply = call(QStringLiteral("ListApps"));
-    EXPECT_EQ(reply.errorName(), QString::fromLatin1(controlbus::unavailable));
-    // The hand-over still answers.
-    EXPECT_EQ(call(QStringLiteral("Activate"), {QVariantMap()},
-                   QStringLiteral("org.freedesktop.Application"))
-                  .type(),
-              QDBusMessage::ReplyMessage);
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 namespace brindell {
 namespace {
 
+using testing::BusConnection;
 using testing::SessionBus;
 using testing::waitFor;
 
@@ -34,14 +35,11 @@ public slots:
 
 struct PortalOnBus {
     explicit PortalOnBus(const QString& address)
-        : connection(QDBusConnection::connectToBus(address, QStringLiteral("portal"))) {
-        portal = new FakePortal(&root);
-    }
+        : connection(address, QStringLiteral("portal")), portal(new FakePortal(&root)) {}
     bool publish() {
         return connection.registerService(QStringLiteral("org.freedesktop.portal.Desktop")) &&
                connection.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &root);
     }
-    ~PortalOnBus() { QDBusConnection::disconnectFromBus(QStringLiteral("portal")); }
 
     // The portal announces a changed setting.
     void change(const QString& group, const QString& key, const QVariant& value) {
@@ -52,14 +50,24 @@ struct PortalOnBus {
         connection.send(signal);
     }
 
-    QDBusConnection connection;
+    BusConnection connection;
     QObject root;
-    FakePortal* portal = nullptr;
+    FakePortal* portal;
 };
 
-TEST(DesktopSettings, FollowsThePortalsDarkStyleContrastAndAnimations) {
+TEST(DesktopSettings, WithoutAPortalThePaletteDecidesWithOneItFollowsDarkStyleContrastAndMotion) {
     SessionBus bus;
-    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
+    BusConnection ours(bus.address(), QStringLiteral("ours"));
+    {
+        DesktopSettings alone(ours);
+        testing::settle();
+        const Appearance look = alone.appearance();
+        EXPECT_EQ(look.dark, PanelTheme::isDark(QGuiApplication::palette()));
+        EXPECT_FALSE(look.increaseContrast);
+        EXPECT_FALSE(look.reduceMotion);
+        EXPECT_FALSE(look.reduceTransparency) << "the offscreen platform blends";
+    }
+
     PortalOnBus desktop(bus.address());
     desktop.portal->values = {
         {QStringLiteral("org.freedesktop.appearance/color-scheme"), QVariant::fromValue(1u)},
@@ -68,49 +76,28 @@ TEST(DesktopSettings, FollowsThePortalsDarkStyleContrastAndAnimations) {
         {QStringLiteral("org.gnome.desktop.a11y.interface/high-contrast"), false},
     };
     ASSERT_TRUE(desktop.publish());
+    DesktopSettings settings(ours);
+    int changes = 0;
+    QObject::connect(&settings, &DesktopSettings::changed, [&] { ++changes; });
+    ASSERT_TRUE(waitFor([&] { return settings.appearance().reduceMotion; }));
+    EXPECT_TRUE(settings.appearance().dark);
+    EXPECT_FALSE(settings.appearance().increaseContrast);
 
-    QDBusConnection ours = QDBusConnection::connectToBus(bus.address(), QStringLiteral("ours"));
-    {
-        DesktopSettings settings(ours);
-        int changes = 0;
-        QObject::connect(&settings, &DesktopSettings::changed, [&] { ++changes; });
-        ASSERT_TRUE(waitFor([&] { return settings.appearance().reduceMotion; }));
-        EXPECT_TRUE(settings.appearance().dark);
-        EXPECT_FALSE(settings.appearance().increaseContrast);
+    // High contrast arrives later: stronger edges and an opaque panel.
+    desktop.change(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("contrast"),
+                   QVariant::fromValue(1u));
+    ASSERT_TRUE(waitFor([&] { return settings.appearance().increaseContrast; }));
+    EXPECT_TRUE(settings.appearance().reduceTransparency);
+    EXPECT_GE(changes, 2);
 
-        // High contrast arrives later: stronger edges and an opaque panel.
-        desktop.change(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("contrast"),
-                       QVariant::fromValue(1u));
-        ASSERT_TRUE(waitFor([&] { return settings.appearance().increaseContrast; }));
-        EXPECT_TRUE(settings.appearance().reduceTransparency);
-        EXPECT_GE(changes, 2);
-
-        // Unrelated settings change nothing.
-        const int before = changes;
-        desktop.change(QStringLiteral("org.gnome.desktop.interface"),
-                       QStringLiteral("clock-format"), QStringLiteral("24h"));
-        desktop.change(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"),
-                       QVariant::fromValue(0u));
-        ASSERT_TRUE(waitFor([&] { return !settings.appearance().dark; }));
-        EXPECT_EQ(changes, before + 1);
-    }
-    QDBusConnection::disconnectFromBus(QStringLiteral("ours"));
-}
-
-TEST(DesktopSettings, WithoutAPortalThePaletteDecides) {
-    SessionBus bus;
-    ASSERT_FALSE(bus.address().isEmpty());
-    QDBusConnection ours = QDBusConnection::connectToBus(bus.address(), QStringLiteral("alone"));
-    {
-        DesktopSettings settings(ours);
-        testing::settle();
-        const Appearance look = settings.appearance();
-        EXPECT_EQ(look.dark, PanelTheme::isDark(QGuiApplication::palette()));
-        EXPECT_FALSE(look.increaseContrast);
-        EXPECT_FALSE(look.reduceMotion);
-        EXPECT_FALSE(look.reduceTransparency) << "the offscreen platform blends";
-    }
-    QDBusConnection::disconnectFromBus(QStringLiteral("alone"));
+    // Unrelated settings change nothing.
+    const int before = changes;
+    desktop.change(QStringLiteral("org.gnome.desktop.interface"), QStringLiteral("clock-format"),
+                   QStringLiteral("24h"));
+    desktop.change(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"),
+                   QVariant::fromValue(0u));
+    ASSERT_TRUE(waitFor([&] { return !settings.appearance().dark; }));
+    EXPECT_EQ(changes, before + 1);
 }
 
 } // namespace

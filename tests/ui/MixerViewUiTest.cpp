@@ -28,29 +28,6 @@ QString accessibleText(QWidget* widget, QAccessible::Text text) {
     return face ? face->text(text) : QString();
 }
 
-TEST(MixerView, WithoutTheAudioServerThePanelSaysSoUntilItIsBack) {
-    PreviewMixer mixer;
-    MixerSnapshot gone;
-    gone.serverReachable = false;
-    gone.rows = mixer.engine->current().rows; // the last rows known are out of date
-    mixer.engine->publish(gone);
-    settle();
-    EXPECT_TRUE(mixer.view->emptyNote()->isVisible());
-    EXPECT_TRUE(mixer.view->emptyNote()->text().startsWith(
-        "Brindell can't reach the audio server. It keeps trying"))
-        << mixer.view->emptyNote()->text().toStdString();
-    EXPECT_FALSE(mixer.view->list()->isVisible());
-    MasterSection* master = mixer.view->masterSection();
-    EXPECT_EQ(master->deviceMenu()->text(), "No audio server");
-    EXPECT_FALSE(master->noVolumeNote()->isVisible());
-
-    mixer.engine->publish(PreviewMixerEngine::cannedSnapshot());
-    settle();
-    EXPECT_FALSE(mixer.view->emptyNote()->isVisible());
-    EXPECT_TRUE(mixer.view->list()->isVisible());
-    EXPECT_EQ(master->deviceMenu()->text(), "Built-in Speakers");
-}
-
 TEST(MixerView, TheListGrowsWithItsRowsUpTo360ThenScrollsAndANoteStandsInForNone) {
     PreviewMixer mixer;
     const int four = mixer.view->listHeight();
@@ -77,7 +54,7 @@ TEST(MixerView, TheListGrowsWithItsRowsUpTo360ThenScrollsAndANoteStandsInForNone
     EXPECT_FALSE(mixer.view->list()->isVisible());
 }
 
-TEST(MixerView, RowsFollowTheModelsOrderReuseTheirWidgetsAndShowTheCursor) {
+TEST(MixerView, RowsFollowTheModelsOrderReuseTheirWidgetsAndShowTheCursorFadingAndMute) {
     PreviewMixer mixer;
     SourceRowView* game = mixer.view->rowView(4);
     ASSERT_NE(game, nullptr);
@@ -98,11 +75,8 @@ TEST(MixerView, RowsFollowTheModelsOrderReuseTheirWidgetsAndShowTheCursor) {
     EXPECT_FALSE(mixer.view->rowView(1)->keyboardCursor());
     mixer.model->keyboardTarget.set(KeyboardTarget::master());
     EXPECT_FALSE(mixer.view->rowView(2)->keyboardCursor());
-}
 
-// Browser Helper is inactive and muted; Music plays.
-TEST(MixerView, AnInactiveRowIsFadedAndAMutedOneShowsTheSlashedSpeaker) {
-    PreviewMixer mixer;
+    // Browser Helper is inactive and muted; Music plays.
     SourceRowView* helper = mixer.view->rowView(3);
     auto* effect = qobject_cast<QGraphicsOpacityEffect*>(helper->graphicsEffect());
     ASSERT_NE(effect, nullptr);
@@ -123,15 +97,22 @@ TEST(MixerView, AnInactiveRowIsFadedAndAMutedOneShowsTheSlashedSpeaker) {
     EXPECT_DOUBLE_EQ(helper->slider()->opacity(), 1.0);
 }
 
-TEST(MixerView, TheResetEntryNeedsABundleIdentifier) {
+TEST(MixerView, TheResetEntryNeedsABundleIdentifierAndStatusLinesFollowThePresentation) {
     MixerSnapshot s = PreviewMixerEngine::cannedSnapshot();
     s.rows[1].bundleID.reset();
+    s.rows[0].status = MixerRowStatus::starting();
+    s.rows[2].status = MixerRowStatus::starting(); // not playing: says nothing
     PreviewMixer mixer(s);
+    SymbolTextLabel* waiting = mixer.view->rowView(4)->statusLine();
+    EXPECT_TRUE(waiting->isVisible());
+    EXPECT_EQ(waiting->tint(), Tint::warning);
+    EXPECT_EQ(mixer.view->rowView(1)->statusLine()->tint(), Tint::secondary);
+    EXPECT_FALSE(mixer.view->rowView(3)->statusLine()->isVisible());
+
     auto menu = mixer.view->rowView(2)->makeContextMenu();
     ASSERT_EQ(menu->actions().size(), 1);
     EXPECT_EQ(menu->actions().front()->text(), "Reset Video Call");
     EXPECT_FALSE(menu->actions().front()->isEnabled());
-
     auto music = mixer.view->rowView(1)->makeContextMenu();
     ASSERT_TRUE(music->actions().front()->isEnabled());
     music->actions().front()->trigger();
@@ -165,18 +146,6 @@ TEST(MixerView, OutputMenusNameTheCurrentOutput) {
     EXPECT_EQ(game->text(), "Monitor");
 }
 
-TEST(MixerView, StatusLinesFollowThePresentation) {
-    MixerSnapshot s = PreviewMixerEngine::cannedSnapshot();
-    s.rows[0].status = MixerRowStatus::starting();
-    s.rows[2].status = MixerRowStatus::starting(); // not playing: says nothing
-    PreviewMixer mixer(s);
-    SymbolTextLabel* waiting = mixer.view->rowView(4)->statusLine();
-    EXPECT_TRUE(waiting->isVisible());
-    EXPECT_EQ(waiting->tint(), Tint::warning);
-    EXPECT_EQ(mixer.view->rowView(1)->statusLine()->tint(), Tint::secondary);
-    EXPECT_FALSE(mixer.view->rowView(3)->statusLine()->isVisible());
-}
-
 TEST(MixerView, TheBannerSitsBetweenTheOutputAndTheList) {
     int soundSettingsOpened = 0;
     MixerViewOptions options;
@@ -208,7 +177,7 @@ TEST(MixerView, TheBannerSitsBetweenTheOutputAndTheList) {
     EXPECT_FALSE(banner->isVisible());
 }
 
-TEST(MixerView, TheOutputSectionShowsOnlyTheControlsTheDeviceHas) {
+TEST(MixerView, TheOutputSectionShowsOnlyTheControlsTheDeviceHasOrThatNoServerIsReached) {
     PreviewMixer mixer;
     MasterSection* master = mixer.view->masterSection();
     EXPECT_EQ(master->deviceMenu()->text(), "Built-in Speakers");
@@ -231,6 +200,25 @@ TEST(MixerView, TheOutputSectionShowsOnlyTheControlsTheDeviceHas) {
     mixer.engine->publish(previewSnapshot(PreviewState::noOutput, 0));
     settle();
     EXPECT_EQ(master->deviceMenu()->text(), "No output");
+
+    // Without the audio server the panel says so until it is back; the last rows known are out
+    // of date.
+    MixerSnapshot gone;
+    gone.serverReachable = false;
+    gone.rows = PreviewMixerEngine::cannedSnapshot().rows;
+    mixer.engine->publish(gone);
+    settle();
+    EXPECT_TRUE(mixer.view->emptyNote()->isVisible());
+    EXPECT_TRUE(mixer.view->emptyNote()->text().startsWith(
+        "Brindell can't reach the audio server. It keeps trying"));
+    EXPECT_FALSE(mixer.view->list()->isVisible());
+    EXPECT_EQ(master->deviceMenu()->text(), "No audio server");
+    EXPECT_FALSE(master->noVolumeNote()->isVisible());
+    mixer.engine->publish(PreviewMixerEngine::cannedSnapshot());
+    settle();
+    EXPECT_FALSE(mixer.view->emptyNote()->isVisible());
+    EXPECT_TRUE(mixer.view->list()->isVisible());
+    EXPECT_EQ(master->deviceMenu()->text(), "Built-in Speakers");
 }
 
 TEST(MixerView, TheFooterHintsAtTheKeysReachesSettingsAndCarriesABadge) {

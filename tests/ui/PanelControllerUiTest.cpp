@@ -53,11 +53,12 @@ struct Panel {
     PanelController controller;
 };
 
-TEST(PanelController, HangsUnderTheTrayIcon) {
-    Panel panel;
+TEST(PanelController, HangsUnderTheTrayIconAndKeepsItsTopEdgeWhileTheContentGrowsAndShrinks) {
+    Panel panel(previewSnapshot(PreviewState::empty, 0));
     int willShow = 0;
     panel.controller.onWillShow = [&] { ++willShow; };
     panel.controller.show(QRect(1000, 0, 24, 25));
+    settle();
     ASSERT_TRUE(panel.controller.isVisible());
     EXPECT_EQ(willShow, 1);
     const QRect frame = panel.controller.panel()->geometry();
@@ -66,33 +67,24 @@ TEST(PanelController, HangsUnderTheTrayIcon) {
     EXPECT_EQ(frame.size(), panel.controller.measure(true));
     EXPECT_DOUBLE_EQ(panel.controller.topEdge(), 1080 - 31);
     EXPECT_TRUE(panel.controller.isWatchingActivation());
-}
-
-TEST(PanelController, KeepsItsTopEdgeWhileTheContentGrowsAndShrinks) {
-    Panel panel(previewSnapshot(PreviewState::empty, 0));
-    panel.controller.show(QRect(1000, 0, 24, 25));
-    settle();
-    const int top = panel.controller.panel()->y();
-    const double topEdge = panel.controller.topEdge();
-    const int before = panel.controller.panel()->height();
 
     panel.engine->publish(PreviewMixerEngine::cannedSnapshot()); // four rows appear
     settle();
     panel.controller.relayout();
     settle();
-    EXPECT_GT(panel.controller.panel()->height(), before);
-    EXPECT_EQ(panel.controller.panel()->y(), top);
-    EXPECT_DOUBLE_EQ(panel.controller.topEdge(), topEdge);
+    EXPECT_GT(panel.controller.panel()->height(), frame.height());
+    EXPECT_EQ(panel.controller.panel()->y(), frame.y());
+    EXPECT_DOUBLE_EQ(panel.controller.topEdge(), 1080 - 31);
 
     // A resize from anywhere keeps the top edge too: 200 high, then 260.
     panel.controller.panel()->resize(380, 200);
-    EXPECT_EQ(panel.controller.panel()->y(), top);
+    EXPECT_EQ(panel.controller.panel()->y(), frame.y());
     panel.controller.panel()->resize(380, 260);
-    EXPECT_EQ(panel.controller.panel()->y(), top);
+    EXPECT_EQ(panel.controller.panel()->y(), frame.y());
     EXPECT_EQ(panel.controller.panel()->height(), 260);
 }
 
-TEST(PanelController, AnotherApplicationTakingActivationOrEscClosesIt) {
+TEST(PanelController, AnotherApplicationTakingActivationOrEscClosesItAndKeysGoToTheModelFirst) {
     Panel panel;
     panel.controller.show(std::nullopt);
     emit qApp->applicationStateChanged(Qt::ApplicationActive);
@@ -109,10 +101,8 @@ TEST(PanelController, AnotherApplicationTakingActivationOrEscClosesIt) {
     panel.key(Qt::Key_Escape);
     EXPECT_FALSE(panel.controller.isVisible());
     EXPECT_FALSE(panel.controller.isWatchingActivation());
-}
 
-TEST(PanelController, KeysGoToTheModelFirstAndTheRestToTheFocusedControl) {
-    Panel panel;
+    // Keys go to the model first and the rest to the focused control.
     panel.controller.show(std::nullopt);
     // Nothing chosen: Left means nothing to the model, so the focused slider takes it.
     VolumeSlider* slider = panel.controller.view()->rowView(1)->slider();

@@ -44,6 +44,7 @@ const QDBusArgument& operator>>(const QDBusArgument& in, FakePortalEntry& entry)
 
 namespace {
 
+using testing::BusConnection;
 using testing::SessionBus;
 using testing::waitFor;
 
@@ -155,14 +156,12 @@ private:
 
 struct PortalOnBus {
     explicit PortalOnBus(const QString& address)
-        : connection(QDBusConnection::connectToBus(address, QStringLiteral("portal"))),
-          portal(connection) {
+        : connection(address, QStringLiteral("portal")), portal(connection) {
         portal.moveToThread(&thread);
         thread.start();
     }
     ~PortalOnBus() {
         connection.unregisterObject(portalPath, QDBusConnection::UnregisterTree);
-        QDBusConnection::disconnectFromBus(QStringLiteral("portal"));
         thread.quit();
         thread.wait();
     }
@@ -170,26 +169,18 @@ struct PortalOnBus {
         return connection.registerVirtualObject(portalPath, &portal, QDBusConnection::SubPath) &&
                connection.registerService(QStringLiteral("org.freedesktop.portal.Desktop"));
     }
-    QDBusConnection connection;
+    BusConnection connection;
     QThread thread;
     FakeShortcutsPortal portal;
 };
 
-struct Ours {
-    explicit Ours(const QString& address)
-        : connection(QDBusConnection::connectToBus(address, QStringLiteral("ours"))) {}
-    ~Ours() { QDBusConnection::disconnectFromBus(QStringLiteral("ours")); }
-    QDBusConnection connection;
-};
-
 TEST(PortalShortcut, AsksForTheRecordedCombinationAndFollowsTheDesktopsBinding) {
     SessionBus bus;
-    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
     PortalOnBus desktop(bus.address());
     ASSERT_TRUE(desktop.publish());
-    Ours ours(bus.address());
+    BusConnection ours(bus.address(), QStringLiteral("ours"));
     {
-        PortalShortcut shortcut(ours.connection);
+        PortalShortcut shortcut(ours);
         int presses = 0;
         int reports = 0;
         shortcut.onTriggerChanged = [&] { ++reports; };
@@ -227,9 +218,8 @@ TEST(PortalShortcut, AsksForTheRecordedCombinationAndFollowsTheDesktopsBinding) 
 
 TEST(PortalShortcut, WithoutThePortalNoShortcutIsClaimed) {
     SessionBus bus;
-    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
-    Ours ours(bus.address());
-    PortalShortcut shortcut(ours.connection);
+    BusConnection ours(bus.address(), QStringLiteral("ours"));
+    PortalShortcut shortcut(ours);
     EXPECT_FALSE(shortcut.isAvailable());
     try {
         shortcut.registerCombo(defaultCombo, [] {});
@@ -242,7 +232,7 @@ TEST(PortalShortcut, WithoutThePortalNoShortcutIsClaimed) {
     PortalOnBus old(bus.address());
     old.portal.version = 0;
     ASSERT_TRUE(old.publish());
-    PortalShortcut again(ours.connection);
+    PortalShortcut again(ours);
     EXPECT_FALSE(again.isAvailable());
 }
 

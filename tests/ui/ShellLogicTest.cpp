@@ -80,7 +80,7 @@ TEST(PanelPlacement, AnIconOutsideATopBarIsNoAnchor) {
     EXPECT_EQ(place(380, 300, iconAt(1012), {first, second}, second), (Point{770, 1055 - 300 - 8}));
 }
 
-TEST(PanelPlacement, ConvertsFromAndToTheToolkitsCoordinates) {
+TEST(PanelPlacement, ConvertsFromAndToTheToolkitsCoordinatesAndOwnsTheTopEdge) {
     const Rect primary{0, 0, 1920, 1080};
     // The tray icon in a bar along the top: y 0 to 24 top-down is 1056 to 1080 bottom-up.
     EXPECT_EQ(PanelPlacement::fromTopDown({1000, 0, 24, 24}, primary), (Rect{1000, 1056, 24, 24}));
@@ -93,9 +93,8 @@ TEST(PanelPlacement, ConvertsFromAndToTheToolkitsCoordinates) {
     EXPECT_EQ(PanelPlacement::fromTopDown(shifted, shifted), (Rect{0, 0, 1920, 1080}));
     const Rect any{1500, 300, 380, 260};
     EXPECT_EQ(PanelPlacement::toTopDown(PanelPlacement::fromTopDown(any, shifted), shifted), any);
-}
 
-TEST(PanelPlacement, ThePointerOnTheTopEdgeIsOnThatDisplay) {
+    // The pointer on the top edge is on that display.
     const Rect frame = laptop.frame;
     EXPECT_TRUE(frame.contains({0, 1080}));
     EXPECT_FALSE(frame.contains({0, 0}));
@@ -114,7 +113,7 @@ MixerRow row(pid_type pid, MixerRowStatus status = MixerRowStatus::ok(), bool ac
 
 // Trays that report no icon rectangle: the panel opens at the clicked point, away from the
 // edge the tray is on, inside the visible frame. y-up: the bar at the top is above 1055.
-TEST(PanelPlacementAtAClick, OpensAwayFromTheEdgeTheTrayIsOn) {
+TEST(PanelPlacementAtAClick, OpensAwayFromTheEdgeTheTrayIsOnInsideTheVisibleFrame) {
     using PanelPlacement::placeAtPoint;
     // Top bar: hangs below the bar, centred on the click.
     EXPECT_EQ(placeAtPoint(380, 300, {1000, 1070}, {laptop}, laptop),
@@ -129,18 +128,14 @@ TEST(PanelPlacementAtAClick, OpensAwayFromTheEdgeTheTrayIsOn) {
     const Screen rightDock{{0, 0, 1920, 1080}, {0, 0, 1872, 1080}};
     EXPECT_EQ(placeAtPoint(380, 300, {1896, 500}, {rightDock}, rightDock),
               (Point{1872 - 8 - 380, 500 - 150}));
-}
 
-TEST(PanelPlacementAtAClick, StaysInsideTheVisibleFrameOfTheClickedDisplay) {
-    using PanelPlacement::placeAtPoint;
-    // The corner of a top bar, nearer the side than the top: still below the bar, pushed in
-    // from the side.
+    // Inside the visible frame of the clicked display. The corner of a top bar, nearer the side
+    // than the top: still below the bar, pushed in from the side.
     EXPECT_EQ(placeAtPoint(380, 300, {1915, 1070}, {laptop}, laptop),
               (Point{1920 - 8 - 380, 1055 - 8 - 300}));
     // A bar that reserves no space: the nearest edge of the display.
     EXPECT_EQ(placeAtPoint(380, 300, {1915, 500}, {laptop}, laptop).x, 1915 - 6 - 380);
     // A right dock clicked near the bottom: lifted into the frame.
-    const Screen rightDock{{0, 0, 1920, 1080}, {0, 0, 1872, 1080}};
     EXPECT_EQ(placeAtPoint(380, 300, {1896, 1000}, {rightDock}, rightDock).y, 1080 - 8 - 300);
     // Taller than the frame: the top stays in view.
     EXPECT_EQ(placeAtPoint(380, 2000, {1000, 1070}, {laptop}, laptop).y, 1055 - 8 - 2000);

@@ -45,13 +45,12 @@ LaterLaunch launchAgain(const QString& address,
     LaterLaunch result;
     std::atomic<bool> done{false};
     std::thread later([&] {
-        QDBusConnection connection = QDBusConnection::connectToBus(address, "later");
         {
+            testing::BusConnection connection(address, "later");
             SingleInstance instance(connection, nullptr, answerTimeoutMs);
             result.role = instance.claim();
             result.problem = instance.problem().toStdString();
         }
-        QDBusConnection::disconnectFromBus("later");
         done = true;
     });
     waitFor([&] { return done.load(); }, 20000);
@@ -59,10 +58,9 @@ LaterLaunch launchAgain(const QString& address,
     return result;
 }
 
-TEST(SingleInstance, ALaunchTheOwnerDoesNotAnswerExitsInsteadOfRunningBesideIt) {
+TEST(SingleInstance, ALaunchTheOwnerDoesNotAnswerExitsAndWithoutABusOneRunsAlone) {
     SessionBus bus;
-    ASSERT_FALSE(bus.address().isEmpty());
-    QDBusConnection owner = QDBusConnection::connectToBus(bus.address(), "silent");
+    testing::BusConnection owner(bus.address(), "silent");
     SilentOwner silent;
     ASSERT_TRUE(
         owner.registerObject(SingleInstance::objectPath, &silent, QDBusConnection::ExportAllSlots));
@@ -80,15 +78,11 @@ TEST(SingleInstance, ALaunchTheOwnerDoesNotAnswerExitsInsteadOfRunningBesideIt) 
     EXPECT_EQ(refused.role, SingleInstance::Role::unanswered);
     EXPECT_THAT(refused.problem, ::testing::HasSubstr("refused to come forward"));
     EXPECT_TRUE(owner.interface()->isServiceRegistered(SingleInstance::serviceName));
-    QDBusConnection::disconnectFromBus("silent");
-}
 
-TEST(SingleInstance, WithoutASessionBusItRunsAlone) {
-    QDBusConnection none = QDBusConnection::connectToBus(
-        QStringLiteral("unix:path=/nonexistent/brindell-test-bus"), "none");
+    // Without a session bus it runs alone.
+    testing::BusConnection none(QStringLiteral("unix:path=/nonexistent/brindell-test-bus"), "none");
     SingleInstance alone(none);
     EXPECT_EQ(alone.claim(), SingleInstance::Role::standalone);
-    QDBusConnection::disconnectFromBus("none");
 }
 
 } // namespace

@@ -10,7 +10,7 @@
 namespace brindell {
 namespace {
 
-TEST(StatusItem, OnlyARecordOfAHiddenIconHidesIt) {
+TEST(StatusItem, OnlyARecordOfAHiddenIconHidesItAndTheMenuHasAnUpdateEntryOnlyWithAChecker) {
     for (const char* stored : {"", "not json", R"({"version":2,"visible":false})",
                                R"({"version":1,"visible":"no"})", R"([false])"}) {
         auto storage = std::make_shared<MemorySettingsStorage>(stored);
@@ -23,15 +23,13 @@ TEST(StatusItem, OnlyARecordOfAHiddenIconHidesIt) {
         std::nullopt, std::make_shared<MemorySettingsStorage>(R"({"version":1,"visible":false})"));
     EXPECT_FALSE(hidden.isVisible());
     EXPECT_FALSE(hidden.anchorRect()) << "a hidden icon is no anchor";
-}
 
-TEST(StatusItem, WithoutAnUpdateCheckTheMenuHasFourEntries) {
-    StatusItemController status;
-    ASSERT_EQ(status.menu()->actions().size(), 4);
-    status.setOnCheckForUpdates([] {});
-    EXPECT_EQ(status.menu()->actions().size(), 5);
-    status.setOnCheckForUpdates(nullptr);
-    EXPECT_EQ(status.menu()->actions().size(), 4);
+    // Without an update check the menu has four entries.
+    ASSERT_EQ(unsaved.menu()->actions().size(), 4);
+    unsaved.setOnCheckForUpdates([] {});
+    EXPECT_EQ(unsaved.menu()->actions().size(), 5);
+    unsaved.setOnCheckForUpdates(nullptr);
+    EXPECT_EQ(unsaved.menu()->actions().size(), 4);
 }
 
 double luminance(const QColor& color) {

@@ -11,11 +11,11 @@
 #include <QFile>
 #include <QMenu>
 #include <gtest/gtest.h>
-#include <optional>
 
 namespace brindell {
 namespace {
 
+using testing::BusConnection;
 using testing::SessionBus;
 using testing::waitFor;
 
@@ -45,9 +45,7 @@ signals:
 // The watcher on its own connection; the host (the tray) calls the item from a third.
 struct Tray {
     explicit Tray(const QString& address)
-        : connection(QDBusConnection::connectToBus(address, QStringLiteral("tray"))),
-          watcher(new FakeWatcher(&root)) {}
-    ~Tray() { QDBusConnection::disconnectFromBus(QStringLiteral("tray")); }
+        : connection(address, QStringLiteral("tray")), watcher(new FakeWatcher(&root)) {}
 
     bool start() {
         return connection.registerObject(QStringLiteral("/StatusNotifierWatcher"), &root) &&
@@ -80,56 +78,44 @@ struct Tray {
         return connection.interface()->isServiceRegistered(service).value();
     }
 
-    QDBusConnection connection;
+    BusConnection connection;
     QObject root;
     FakeWatcher* watcher;
 };
 
 struct Item {
     explicit Item(const QString& address)
-        : connection(QDBusConnection::connectToBus(address, QStringLiteral("brindell"))) {
-        status = std::make_unique<StatusItemController>(std::nullopt, nullptr, connection);
-    }
-    ~Item() {
-        status.reset();
-        QDBusConnection::disconnectFromBus(QStringLiteral("brindell"));
-    }
+        : connection(address, QStringLiteral("brindell")),
+          status(std::make_unique<StatusItemController>(std::nullopt, nullptr, connection)) {}
     QString service() { return status->notifierItem().serviceName(); }
 
-    QDBusConnection connection;
+    BusConnection connection;
     std::unique_ptr<StatusItemController> status;
 };
 
-// A tray on a private bus, and Brindell's item started after it and shown in it.
-class ShownStatusNotifierItem : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
-        ASSERT_TRUE(tray.start());
-        item.emplace(bus.address());
-        ASSERT_TRUE(waitFor([&] { return item->status->notifierItem().isShown(); }));
-    }
-
+// Until a tray's watcher is there the toolkit's icon shows; a watcher without a host shows
+// nothing until one registers; then the tray takes the item, clicks it and reads its icon.
+TEST(StatusNotifierItem, TakesOverFromTheToolkitIconOnceATrayIsThereAndTakesItsClicks) {
     SessionBus bus;
-    Tray tray{bus.address()};
-    std::optional<Item> item;
-};
-
-TEST(StatusNotifierItem, TakesOverFromTheToolkitIconWhileATrayWatcherIsThere) {
-    SessionBus bus;
-    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
     Item item(bus.address());
     Tray tray(bus.address());
     EXPECT_TRUE(item.status->trayIcon().isVisible()) << "no watcher: the toolkit's icon";
     EXPECT_FALSE(item.status->notifierItem().isShown());
 
-    // A tray that starts later gets the item.
+    tray.watcher->host = false;
     ASSERT_TRUE(tray.start());
+    ASSERT_TRUE(waitFor([&] { return tray.watcher->items.size() == 1; }));
+    waitFor([] { return false; }, 200);
+    EXPECT_FALSE(item.status->isReachable());
+    EXPECT_FALSE(item.status->trayIcon().isVisible());
+    EXPECT_TRUE(item.status->trayPresent());
+    tray.watcher->host = true;
+    emit tray.watcher->StatusNotifierHostRegistered();
+    ASSERT_TRUE(waitFor([&] { return item.status->isReachable(); }));
     ASSERT_TRUE(waitFor([&] { return item.status->notifierItem().isShown(); }));
     EXPECT_EQ(tray.watcher->items, QStringList{item.service()});
     EXPECT_TRUE(tray.hasOwner(item.service()));
     EXPECT_FALSE(item.status->trayIcon().isVisible()) << "one icon, not two";
-    EXPECT_TRUE(item.status->isReachable());
 
     // Hidden in settings: the name leaves the bus, so the tray drops the item.
     item.status->setVisible(false);
@@ -140,62 +126,34 @@ TEST(StatusNotifierItem, TakesOverFromTheToolkitIconWhileATrayWatcherIsThere) {
     ASSERT_TRUE(waitFor([&] { return item.status->notifierItem().isShown(); }));
     EXPECT_EQ(tray.watcher->items.size(), 2);
 
-    // The tray goes away: the toolkit's icon stands in again.
-    tray.stop();
-    ASSERT_TRUE(waitFor([&] { return item.status->trayIcon().isVisible(); }));
-    EXPECT_FALSE(item.status->notifierItem().isShown());
-}
-
-TEST(StatusNotifierItem, AWatcherWithoutAHostShowsNothingUntilOneRegisters) {
-    SessionBus bus;
-    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
-    Tray tray(bus.address());
-    tray.watcher->host = false;
-    ASSERT_TRUE(tray.start());
-    Item item(bus.address());
-    ASSERT_TRUE(waitFor([&] { return tray.watcher->items.size() == 1; }));
-    waitFor([] { return false; }, 200);
-    EXPECT_FALSE(item.status->isReachable());
-    EXPECT_FALSE(item.status->trayIcon().isVisible());
-    EXPECT_TRUE(item.status->trayPresent());
-
-    tray.watcher->host = true;
-    emit tray.watcher->StatusNotifierHostRegistered();
-    EXPECT_TRUE(waitFor([&] { return item.status->isReachable(); }));
-}
-
-TEST_F(ShownStatusNotifierItem, TheTrayClicksScrollsAndMiddleClicks) {
     int toggles = 0;
     int mutes = 0;
     std::vector<int> steps;
-    item->status->onToggle = [&] { ++toggles; };
-    item->status->onToggleMasterMute = [&] { ++mutes; };
-    item->status->onMasterSteps = [&](int n) { steps.push_back(n); };
+    item.status->onToggle = [&] { ++toggles; };
+    item.status->onToggleMasterMute = [&] { ++mutes; };
+    item.status->onMasterSteps = [&](int n) { steps.push_back(n); };
 
-    tray.call(item->service(), QStringLiteral("Activate"), {1500, 12});
+    tray.call(item.service(), QStringLiteral("Activate"), {1500, 12});
     EXPECT_EQ(toggles, 1);
-    EXPECT_EQ(item->status->clickPoint(), QPoint(1500, 12)) << "the panel's anchor";
+    EXPECT_EQ(item.status->clickPoint(), QPoint(1500, 12)) << "the panel's anchor";
 
-    tray.call(item->service(), QStringLiteral("Scroll"), {120, QStringLiteral("vertical")});
-    tray.call(item->service(), QStringLiteral("Scroll"), {-240, QStringLiteral("vertical")});
-    tray.call(item->service(), QStringLiteral("Scroll"), {-1, QStringLiteral("vertical")});
-    tray.call(item->service(), QStringLiteral("Scroll"), {15, QStringLiteral("horizontal")});
-    tray.call(item->service(), QStringLiteral("Scroll"), {0, QStringLiteral("vertical")});
+    tray.call(item.service(), QStringLiteral("Scroll"), {120, QStringLiteral("vertical")});
+    tray.call(item.service(), QStringLiteral("Scroll"), {-240, QStringLiteral("vertical")});
+    tray.call(item.service(), QStringLiteral("Scroll"), {-1, QStringLiteral("vertical")});
+    tray.call(item.service(), QStringLiteral("Scroll"), {15, QStringLiteral("horizontal")});
+    tray.call(item.service(), QStringLiteral("Scroll"), {0, QStringLiteral("vertical")});
     EXPECT_EQ(steps, (std::vector<int>{1, -2, -1, 1}));
 
-    tray.call(item->service(), QStringLiteral("SecondaryActivate"), {1500, 12});
+    tray.call(item.service(), QStringLiteral("SecondaryActivate"), {1500, 12});
     EXPECT_EQ(mutes, 1);
     EXPECT_EQ(toggles, 1);
 
-    tray.call(item->service(), QStringLiteral("ContextMenu"), {1400, 20});
-    EXPECT_TRUE(item->status->menu()->isVisible());
-    EXPECT_EQ(item->status->menu()->actions().size(), 4);
-    item->status->menu()->hide();
-}
+    tray.call(item.service(), QStringLiteral("ContextMenu"), {1400, 20});
+    EXPECT_TRUE(item.status->menu()->isVisible());
+    EXPECT_EQ(item.status->menu()->actions().size(), 4);
+    item.status->menu()->hide();
 
-TEST_F(ShownStatusNotifierItem, GivesTheTrayAThemedIconToColourAndAPixmapForTraysWithoutIt) {
-
-    EXPECT_EQ(tray.property(item->service(), QStringLiteral("IconName")).toString(),
+    EXPECT_EQ(tray.property(item.service(), QStringLiteral("IconName")).toString(),
               "com.quorvel.taskor.brindell-symbolic");
     // The package installs the tray's drawing under that name. GTK trays recolour a symbolic
     // icon's fills only: a stroke would stay black on a dark panel.
@@ -204,11 +162,11 @@ TEST_F(ShownStatusNotifierItem, GivesTheTrayAThemedIconToColourAndAPixmapForTray
     const QByteArray svg = drawing.readAll();
     EXPECT_TRUE(svg.contains("fill=")) << svg.toStdString();
     EXPECT_FALSE(svg.contains("stroke")) << svg.toStdString();
-    EXPECT_EQ(tray.property(item->service(), QStringLiteral("Status")).toString(), "Active");
-    EXPECT_FALSE(tray.property(item->service(), QStringLiteral("ItemIsMenu")).toBool());
+    EXPECT_EQ(tray.property(item.service(), QStringLiteral("Status")).toString(), "Active");
+    EXPECT_FALSE(tray.property(item.service(), QStringLiteral("ItemIsMenu")).toBool());
 
     // a(iiay): one image, ARGB in network byte order, with opaque pixels in it.
-    const QVariant pixmaps = tray.property(item->service(), QStringLiteral("IconPixmap"));
+    const QVariant pixmaps = tray.property(item.service(), QStringLiteral("IconPixmap"));
     ASSERT_EQ(pixmaps.userType(), qMetaTypeId<QDBusArgument>());
     const auto argument = qvariant_cast<QDBusArgument>(pixmaps);
     argument.beginArray();
@@ -220,8 +178,7 @@ TEST_F(ShownStatusNotifierItem, GivesTheTrayAThemedIconToColourAndAPixmapForTray
     argument >> width >> height >> bytes;
     argument.endStructure();
     argument.endArray();
-    EXPECT_EQ(width, 64);
-    EXPECT_EQ(height, 64);
+    EXPECT_EQ(QSize(width, height), QSize(64, 64));
     ASSERT_EQ(bytes.size(), width * height * 4);
     int opaque = 0;
     for (qsizetype i = 0; i < bytes.size(); i += 4) {
@@ -230,9 +187,14 @@ TEST_F(ShownStatusNotifierItem, GivesTheTrayAThemedIconToColourAndAPixmapForTray
     EXPECT_GT(opaque, width * height / 20);
 
     // (sa(iiay)ss): icon name, pixmaps, title, text.
-    const QVariant tip = tray.property(item->service(), QStringLiteral("ToolTip"));
+    const QVariant tip = tray.property(item.service(), QStringLiteral("ToolTip"));
     ASSERT_EQ(tip.userType(), qMetaTypeId<QDBusArgument>());
     EXPECT_EQ(qvariant_cast<QDBusArgument>(tip).currentSignature(), "(sa(iiay)ss)");
+
+    // The tray goes away: the toolkit's icon stands in again.
+    tray.stop();
+    ASSERT_TRUE(waitFor([&] { return item.status->trayIcon().isVisible(); }));
+    EXPECT_FALSE(item.status->notifierItem().isShown());
 }
 
 } // namespace

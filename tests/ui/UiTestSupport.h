@@ -6,9 +6,11 @@
 #include "shell/QtMainQueue.h"
 #include "support/TestSupport.h"
 
+#include <QDBusConnection>
 #include <QString>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 
 namespace brindell::testing {
 
@@ -34,9 +36,25 @@ struct PreviewMixer {
     std::unique_ptr<MixerView> view;
 };
 
-// The shared private session bus, its address as Qt takes it.
+// A named connection to a bus, closed when it goes.
+class BusConnection : public QDBusConnection {
+public:
+    BusConnection(const QString& address, const QString& name)
+        : QDBusConnection(connectToBus(address, name)) {}
+    ~BusConnection() { disconnectFromBus(name()); }
+    BusConnection(const BusConnection&) = delete;
+    BusConnection& operator=(const BusConnection&) = delete;
+};
+
+// The shared private session bus, its address as Qt takes it. A bus that did not start fails the
+// test at once.
 class SessionBus : public PrivateBus {
 public:
+    SessionBus() {
+        if (PrivateBus::address().empty()) {
+            throw std::runtime_error("dbus-daemon did not start");
+        }
+    }
     QString address() const { return QString::fromStdString(PrivateBus::address()); }
 };
 

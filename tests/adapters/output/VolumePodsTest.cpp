@@ -18,17 +18,12 @@ namespace brindell::mastervolume {
 namespace {
 
 // Pods as the server might send them, good or bad.
-class Pod {
-public:
-    Pod() { spa_pod_builder_init(&b_, buffer_, sizeof buffer_); }
-    struct spa_pod_builder* b() {
-        return &b_;
-    }
-    const struct spa_pod* pod() const { return reinterpret_cast<const struct spa_pod*>(buffer_); }
+struct Pod {
+    Pod() { spa_pod_builder_init(&builder, buffer, sizeof buffer); }
+    const struct spa_pod* pod() const { return reinterpret_cast<const struct spa_pod*>(buffer); }
 
-private:
-    alignas(8) std::uint8_t buffer_[8192] = {};
-    struct spa_pod_builder b_ {};
+    alignas(8) std::uint8_t buffer[8192] = {};
+    spa_pod_builder builder{};
 };
 
 // (Props on a sink's node make the round trip through a real server in the audio tier.)
@@ -65,20 +60,20 @@ TEST(VolumePods, MalformedParametersReadAsAbsent) {
     EXPECT_FALSE(parseRoute(nullptr));
 
     Pod notAnObject;
-    spa_pod_builder_int(notAnObject.b(), 5);
+    spa_pod_builder_int(&notAnObject.builder, 5);
     EXPECT_FALSE(parseProps(notAnObject.pod()));
     EXPECT_FALSE(parseRoute(notAnObject.pod()));
 
     // Volumes of the wrong type, a mute that is no Bool.
     Pod wrongTypes;
     struct spa_pod_frame f {};
-    spa_pod_builder_push_object(wrongTypes.b(), &f, SPA_TYPE_OBJECT_Props, SPA_PARAM_Props);
+    spa_pod_builder_push_object(&wrongTypes.builder, &f, SPA_TYPE_OBJECT_Props, SPA_PARAM_Props);
     const std::int32_t ints[] = {1, 2};
-    spa_pod_builder_prop(wrongTypes.b(), SPA_PROP_channelVolumes, 0);
-    spa_pod_builder_array(wrongTypes.b(), sizeof(std::int32_t), SPA_TYPE_Int, 2, ints);
-    spa_pod_builder_prop(wrongTypes.b(), SPA_PROP_mute, 0);
-    spa_pod_builder_int(wrongTypes.b(), 1);
-    spa_pod_builder_pop(wrongTypes.b(), &f);
+    spa_pod_builder_prop(&wrongTypes.builder, SPA_PROP_channelVolumes, 0);
+    spa_pod_builder_array(&wrongTypes.builder, sizeof(std::int32_t), SPA_TYPE_Int, 2, ints);
+    spa_pod_builder_prop(&wrongTypes.builder, SPA_PROP_mute, 0);
+    spa_pod_builder_int(&wrongTypes.builder, 1);
+    spa_pod_builder_pop(&wrongTypes.builder, &f);
     const auto props = parseProps(wrongTypes.pod());
     ASSERT_TRUE(props);
     EXPECT_FALSE(props->channelVolumes);
@@ -88,27 +83,27 @@ TEST(VolumePods, MalformedParametersReadAsAbsent) {
     // More channels than any sink has.
     Pod tooMany;
     std::vector<float> many(200, 0.5f);
-    spa_pod_builder_push_object(tooMany.b(), &f, SPA_TYPE_OBJECT_Props, SPA_PARAM_Props);
-    spa_pod_builder_prop(tooMany.b(), SPA_PROP_channelVolumes, 0);
-    spa_pod_builder_array(tooMany.b(), sizeof(float), SPA_TYPE_Float, 200, many.data());
-    spa_pod_builder_pop(tooMany.b(), &f);
+    spa_pod_builder_push_object(&tooMany.builder, &f, SPA_TYPE_OBJECT_Props, SPA_PARAM_Props);
+    spa_pod_builder_prop(&tooMany.builder, SPA_PROP_channelVolumes, 0);
+    spa_pod_builder_array(&tooMany.builder, sizeof(float), SPA_TYPE_Float, 200, many.data());
+    spa_pod_builder_pop(&tooMany.builder, &f);
     EXPECT_FALSE(parseProps(tooMany.pod())->channelVolumes);
 
     // A route without its device index is no route; one without props has none.
     Pod noDevice;
-    spa_pod_builder_push_object(noDevice.b(), &f, SPA_TYPE_OBJECT_ParamRoute, SPA_PARAM_Route);
-    spa_pod_builder_prop(noDevice.b(), SPA_PARAM_ROUTE_index, 0);
-    spa_pod_builder_int(noDevice.b(), 1);
-    spa_pod_builder_pop(noDevice.b(), &f);
+    spa_pod_builder_push_object(&noDevice.builder, &f, SPA_TYPE_OBJECT_ParamRoute, SPA_PARAM_Route);
+    spa_pod_builder_prop(&noDevice.builder, SPA_PARAM_ROUTE_index, 0);
+    spa_pod_builder_int(&noDevice.builder, 1);
+    spa_pod_builder_pop(&noDevice.builder, &f);
     EXPECT_FALSE(parseRoute(noDevice.pod()));
 
     Pod noProps;
-    spa_pod_builder_push_object(noProps.b(), &f, SPA_TYPE_OBJECT_ParamRoute, SPA_PARAM_Route);
-    spa_pod_builder_prop(noProps.b(), SPA_PARAM_ROUTE_index, 0);
-    spa_pod_builder_int(noProps.b(), 1);
-    spa_pod_builder_prop(noProps.b(), SPA_PARAM_ROUTE_device, 0);
-    spa_pod_builder_int(noProps.b(), 4);
-    spa_pod_builder_pop(noProps.b(), &f);
+    spa_pod_builder_push_object(&noProps.builder, &f, SPA_TYPE_OBJECT_ParamRoute, SPA_PARAM_Route);
+    spa_pod_builder_prop(&noProps.builder, SPA_PARAM_ROUTE_index, 0);
+    spa_pod_builder_int(&noProps.builder, 1);
+    spa_pod_builder_prop(&noProps.builder, SPA_PARAM_ROUTE_device, 0);
+    spa_pod_builder_int(&noProps.builder, 4);
+    spa_pod_builder_pop(&noProps.builder, &f);
     const auto route = parseRoute(noProps.pod());
     ASSERT_TRUE(route);
     EXPECT_EQ(route->device, 4);

@@ -71,19 +71,16 @@ TEST(LinuxWorkspace, HearsTheEndOfASleepFromLogind) {
     QDBusConnection::disconnectFromBus("logind");
 }
 
-TEST(LinuxWorkspace, WithoutABusThereIsNoWakeAndNoError) {
+TEST(LinuxWorkspace, WithoutABusThereIsNoWakeAndNoErrorAndItStartsTheSoundSettings) {
     TempFolder tree;
     std::unique_ptr<WakeObservation> observation; // outliving the workspace is harmless
     LinuxWorkspace workspace({isolated(tree), "unix:path=" + tree.path("no-bus-here")});
     EXPECT_FALSE(workspace.listensForWake());
     observation = workspace.observeWake([] {});
     EXPECT_EQ(workspace.parentPID(::getpid()), ::getppid());
-}
 
-TEST(LinuxWorkspace, StartsTheSoundSettingsProgram) {
-    TempFolder tree;
-    LinuxWorkspace workspace({isolated(tree), "unix:path=" + tree.path("no-bus-here")});
-    EXPECT_FALSE(workspace.openSoundSettings()); // nothing installed
+    // It starts the sound settings program, once there is one.
+    EXPECT_FALSE(workspace.openSoundSettings());
 
     const std::string marker = tree.path("launched");
     tree.write("bin/systemsettings",

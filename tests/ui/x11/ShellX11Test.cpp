@@ -113,14 +113,14 @@ TEST(TrayIconColour, FollowsTheColoursTheTrayNames) {
     EXPECT_FALSE(x11TrayForeground()) << "the tray left";
 }
 
-// A bar of the given colour across the top right of the screen, as a tray draws itself.
-std::unique_ptr<QWidget> bar(const QColor& color) {
+// A plain window of one colour: a tray's bar, an icon.
+std::unique_ptr<QWidget> patch(const QColor& color, const QRect& where) {
     auto widget = std::make_unique<QWidget>(nullptr, Qt::Window | Qt::FramelessWindowHint);
     QPalette palette;
     palette.setColor(QPalette::Window, color);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
-    widget->setGeometry(1000, 0, 280, 30);
+    widget->setGeometry(where);
     widget->show();
     return widget;
 }
@@ -128,13 +128,10 @@ std::unique_ptr<QWidget> bar(const QColor& color) {
 TEST(TrayIconColour, ReadsTheTraysBackgroundAroundTheIcon) {
     const QRect icon(1100, 4, 22, 22);
     for (const QColor& color : {QColor(0x20, 0x20, 0x20), QColor(0xf0, 0xf0, 0xf0)}) {
-        const auto tray = bar(color);
+        const auto tray = patch(color, QRect(1000, 0, 280, 30)); // across the top right
         // An icon beside ours in the ring does not sway the reading.
-        QWidget neighbour(nullptr, Qt::Window | Qt::FramelessWindowHint);
-        neighbour.setPalette(QPalette(QColor(0xff, 0x00, 0x80)));
-        neighbour.setAutoFillBackground(true);
-        neighbour.setGeometry(icon.right() + 2, icon.top(), 22, 22);
-        neighbour.show();
+        const auto neighbour =
+            patch(QColor(0xff, 0x00, 0x80), QRect(icon.right() + 2, icon.top(), 22, 22));
         ASSERT_TRUE(waitFor([&] {
             const auto read = trayBackgroundAround(icon);
             return read && read->rgb() == color.rgb();
