@@ -65,6 +65,11 @@ public:
     // status("string property").
     virtual std::string defaultOutputDeviceUID() = 0;
 
+    // The output another program routed the process's playback to (the user's choice in another
+    // mixer, kept by the system for the app, or the app's own), none when it follows the default
+    // output. The routing this interface's own taps make is never such a choice. Never throws.
+    virtual std::optional<std::string> routedOutputDeviceUID(AudioObjectID processObject) = 0;
+
     // Every device in the system's order, aggregates and input-only devices included; a device
     // without a readable UID is left out. Errors: status("list size"), status("list").
     virtual std::vector<AudioDeviceInfo> outputDevices() = 0;

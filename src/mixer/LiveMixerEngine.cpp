@@ -748,7 +748,9 @@ MixerRow LiveMixerEngine::buildRow(const VisibleSource& visible) const {
         if (!session) {
             continue;
         }
-        row.outputUID = session->requestedOutputUID;
+        // An app that another program routed shows where it plays.
+        row.outputUID =
+            session->requestedOutputUID ? session->requestedOutputUID : session->routedOutputUID;
         if (const auto volume = manager_->volume(pid)) {
             row.volume = *volume;
         }

@@ -75,8 +75,9 @@ struct MixerRow {
     std::optional<std::string> icon;
     float volume = 1.0f; // 0 to 1
     bool isMuted = false;
-    bool isActive = true;                 // playing now; false while a stopped app stays listed
-    std::optional<std::string> outputUID; // none: the system default output
+    bool isActive = true; // playing now; false while a stopped app stays listed
+    // none: the system default output; a device the user chose here or routed the app to elsewhere
+    std::optional<std::string> outputUID;
     MixerRowStatus status;
     // Every process of the row playing now (instances and helpers), ascending; each names the
     // row, as pid does.

@@ -262,6 +262,28 @@ std::optional<std::string> TapSessionManager::readDefaultOutput() {
     }
 }
 
+std::optional<std::string> TapSessionManager::readRoutedOutput(AudioObjectID processObject) {
+    std::optional<std::string> routed;
+    try {
+        routed = hardware_->routedOutputDeviceUID(processObject);
+    } catch (...) {
+        return std::nullopt; // never throws by contract
+    }
+    // A routed device that is gone plays the app on the default output, so does the session.
+    if (routed && !deviceAlive(*routed)) {
+        return std::nullopt;
+    }
+    return routed;
+}
+
+std::optional<std::string> TapSessionManager::followedOutput(Session& session) {
+    session.routedOutputUID = readRoutedOutput(session.processObjectID);
+    if (session.routedOutputUID) {
+        return session.routedOutputUID;
+    }
+    return readDefaultOutput();
+}
+
 void TapSessionManager::build(Session& session, bool tapMuted) {
     const std::string name = namePrefix_ + " " + std::to_string(session.pid);
     session.tap = hardware_->createTap(session.processObjectID, name, tapMuted);
@@ -392,11 +414,14 @@ void TapSessionManager::start(pid_type pid, const std::optional<std::string>& ou
         throw StartError::processNotFound();
     }
     std::string resolved;
+    std::optional<std::string> routed;
     if (outputUID) {
         if (!deviceAlive(*outputUID)) {
             throw StartError::deviceUnavailable();
         }
         resolved = *outputUID;
+    } else if (routed = readRoutedOutput(processObjectID); routed) {
+        resolved = *routed;
     } else {
         try {
             resolved = hardware_->defaultOutputDeviceUID();
@@ -410,6 +435,7 @@ void TapSessionManager::start(pid_type pid, const std::optional<std::string>& ou
     created->processObjectID = processObjectID;
     created->requestedOutputUID = outputUID;
     created->resolvedOutputUID = resolved;
+    created->routedOutputUID = routed;
     created->ioState = std::make_shared<TapIOState>(1.0f, false);
     try {
         build(*created, false);
@@ -462,8 +488,9 @@ bool TapSessionManager::setOutput(pid_type pid, const std::optional<std::string>
     std::string target;
     if (outputUID) {
         target = *outputUID;
+        found->routedOutputUID.reset();
     } else {
-        target = readDefaultOutput().value_or(found->resolvedOutputUID);
+        target = followedOutput(*found).value_or(found->resolvedOutputUID);
     }
     const auto kind = found->state.kind();
     if (outputUID == found->requestedOutputUID && target == found->resolvedOutputUID &&
@@ -586,9 +613,9 @@ void TapSessionManager::poll() {
             }
             const bool starting = s->state.kind() == TapSessionState::Kind::starting;
             if (!s->requestedOutputUID) {
-                const auto defaultUID = readDefaultOutput();
-                if (defaultUID && *defaultUID != s->resolvedOutputUID && deviceAlive(*defaultUID)) {
-                    s->resolvedOutputUID = *defaultUID;
+                const auto followed = followedOutput(*s);
+                if (followed && *followed != s->resolvedOutputUID && deviceAlive(*followed)) {
+                    s->resolvedOutputUID = *followed;
                     rebuild(s);
                     break;
                 }
@@ -603,7 +630,7 @@ void TapSessionManager::poll() {
             if (s->requestedOutputUID) {
                 target = *s->requestedOutputUID;
             } else {
-                target = readDefaultOutput().value_or(s->resolvedOutputUID);
+                target = followedOutput(*s).value_or(s->resolvedOutputUID);
             }
             if (!deviceAlive(target)) {
                 break; // the countdown runs only while the device is there

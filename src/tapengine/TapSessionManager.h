@@ -120,6 +120,9 @@ public:
         // None: the session follows the system default output.
         std::optional<std::string> requestedOutputUID;
         std::string resolvedOutputUID; // the device the chain is (or is to be) built on
+        // With no requested output: where another program routed the app, which the session
+        // plays on instead of the default output while it is there.
+        std::optional<std::string> routedOutputUID;
         TapSessionState state = TapSessionState::starting();
         std::optional<TapHandle> tap;
         std::optional<AudioObjectID> aggregate;
@@ -201,9 +204,9 @@ public:
     std::shared_ptr<Session> session(pid_type pid) const;
     bool isPolling() const { return timer_ != nullptr; }
 
-    // Starts a session on outputUID (none: the system default output) at volume 1.0,
-    // unmuted. Replaces a failed session. On failure nothing is kept and nothing is sent.
-    // Throws StartError.
+    // Starts a session on outputUID (none: where another program routed the app, else the
+    // system default output) at volume 1.0, unmuted. Replaces a failed session. On failure nothing
+    // is kept and nothing is sent. Throws StartError.
     void start(pid_type pid, const std::optional<std::string>& outputUID);
     // Removes and tears down the session and reports it ended(stopped); unknown pid: nothing.
     void stop(pid_type pid);
@@ -229,7 +232,8 @@ public:
     // null queue, std::logic_error when the manager is not owned by a std::shared_ptr.
     void startPolling(Seconds interval, std::shared_ptr<SerialQueue> queue);
     void stopPolling();
-    // Checks every session once: process exit, device loss and return, default-output moves,
+    // Checks every session once: process exit, device loss and return, moves of the default
+    // output or of another program's routing (for sessions with no requested output),
     // and confirmation of a tap that delivered sound.
     void poll();
 
@@ -262,6 +266,11 @@ private:
     bool deviceAlive(const std::string& uid);
     // The default output's UID, none when it cannot be read.
     std::optional<std::string> readDefaultOutput();
+    // Where another program routed the process, when that device is alive.
+    std::optional<std::string> readRoutedOutput(AudioObjectID processObject);
+    // Where a session with no requested output plays: the routed output, else the default
+    // output. Keeps the routed one in the session.
+    std::optional<std::string> followedOutput(Session& session);
 
     const std::string namePrefix_;
     const std::string uidPrefix_;

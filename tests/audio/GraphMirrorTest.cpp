@@ -295,5 +295,30 @@ TEST_F(GraphMirrorTest, MetadataAboutANodeGoesWithTheNodeAndUnknownObjectsChange
     EXPECT_EQ(mirror.metadataEntries().size(), 1u);
 }
 
+TEST_F(GraphMirrorTest, AStreamIsRoutedWhereWirePlumberWouldTakeIt) {
+    sink(1, "speakers");                                                         // serial 100
+    sink(2, "headphones");                                                       // serial 101
+    sink(3, "com.quorvel.Brindell.agg.X", {{perAppSinkMarker, "true"}});         // serial 102
+    add(Kind::node, 4, {{"media.class", "Audio/Source"}, {"node.name", "mic"}}); // serial 103
+    add(Kind::node, 9, {{"media.class", "Stream/Output/Audio"}, {"target.object", "speakers"}});
+    using Entry = std::optional<GraphMirror::MetadataEntry>;
+    auto object = [](const std::string& value) { return Entry({9, "target.object", "", value}); };
+    auto node = [](const std::string& value) { return Entry({9, "target.node", "Spa:Id", value}); };
+
+    // target.object is a serial (as pactl writes it) or a name; target.node an id.
+    EXPECT_EQ(mirror.routedSink(9, object("101"), node("1")), "headphones");
+    EXPECT_EQ(mirror.routedSink(9, object("headphones"), std::nullopt), "headphones");
+    EXPECT_EQ(mirror.routedSink(9, std::nullopt, node("2")), "headphones");
+    // Without metadata the stream's own properties; "-1" follows the default.
+    EXPECT_EQ(mirror.routedSink(9, std::nullopt, std::nullopt), "speakers");
+    EXPECT_EQ(mirror.routedSink(9, std::nullopt, node("-1")), std::nullopt);
+    // A target.object WirePlumber cannot find routes to the default, whatever target.node says.
+    EXPECT_EQ(mirror.routedSink(9, object("999"), node("2")), std::nullopt);
+    // No user's sink: a per-app sink, a source, an unknown node.
+    EXPECT_EQ(mirror.routedSink(9, object("102"), std::nullopt), std::nullopt);
+    EXPECT_EQ(mirror.routedSink(9, std::nullopt, node("4")), std::nullopt);
+    EXPECT_EQ(mirror.routedSink(5, std::nullopt, std::nullopt), std::nullopt);
+}
+
 } // namespace
 } // namespace brindell

@@ -122,6 +122,16 @@ void FakeAudioHardware::setServerReachable(bool reachable) {
     reportDeviceChange(lock);
 }
 
+void FakeAudioHardware::setRoutedOutput(pid_type pid, std::optional<std::string> uid) {
+    std::unique_lock lock(mutex_);
+    if (uid) {
+        routedOutputs_[pid] = std::move(*uid);
+    } else {
+        routedOutputs_.erase(pid);
+    }
+    reportDeviceChange(lock);
+}
+
 bool FakeAudioHardware::isServerReachable() const {
     std::lock_guard lock(mutex_);
     return serverReachable_;
@@ -138,6 +148,7 @@ void FakeAudioHardware::removeProcess(pid_type pid) {
     std::lock_guard lock(mutex_);
     processes_.erase(pid);
     signals_.erase(pid);
+    routedOutputs_.erase(pid);
 }
 
 void FakeAudioHardware::setProcessSignal(pid_type pid, float amplitude) {
@@ -407,6 +418,18 @@ std::string FakeAudioHardware::defaultOutputDeviceUID() {
     }
     step(Op::readDefaultUID);
     return *defaultOutput_;
+}
+
+std::optional<std::string> FakeAudioHardware::routedOutputDeviceUID(AudioObjectID processObject) {
+    std::lock_guard lock(mutex_);
+    for (const auto& [pid, id] : processes_) {
+        if (id == processObject) {
+            if (auto routed = routedOutputs_.find(pid); routed != routedOutputs_.end()) {
+                return routed->second;
+            }
+        }
+    }
+    return std::nullopt;
 }
 
 std::vector<AudioDeviceInfo> FakeAudioHardware::outputDevices() {

@@ -75,6 +75,9 @@ public:
 
     AudioObjectID addProcess(pid_type pid); // a fresh process object id
     void removeProcess(pid_type pid);       // the process exited
+    // Where another program routed the process (none: the default output); reports a device
+    // change, as the platform does.
+    void setRoutedOutput(pid_type pid, std::optional<std::string> uid);
     // What the process plays: a constant sample value on every channel (0: silence).
     void setProcessSignal(pid_type pid, float amplitude);
 
@@ -117,6 +120,7 @@ public:
     void stopIO(const IOHandle& handle) override;
     AudioObjectID processObject(pid_type pid) override;
     std::string defaultOutputDeviceUID() override;
+    std::optional<std::string> routedOutputDeviceUID(AudioObjectID processObject) override;
     std::vector<AudioDeviceInfo> outputDevices() override;
     bool isDeviceAlive(const std::string& uid) override;
     std::vector<TapListEntry> listTaps() override;
@@ -149,6 +153,7 @@ private:
     std::optional<std::string> defaultOutput_;
     std::map<pid_type, AudioObjectID> processes_;
     std::map<pid_type, float> signals_;
+    std::map<pid_type, std::string> routedOutputs_;
     std::map<AudioObjectID, Tap> taps_;
     std::map<AudioObjectID, Aggregate> aggregates_;
     std::map<std::uint64_t, IOProc> io_;

@@ -363,6 +363,53 @@ bool GraphMirror::isDevice(std::uint32_t node) const {
     return object != nullptr && deviceRole(*object) != DeviceRole::none;
 }
 
+std::optional<std::string> GraphMirror::routedSink(std::uint32_t stream,
+                                                   const std::optional<MetadataEntry>& object,
+                                                   const std::optional<MetadataEntry>& node) const {
+    std::string_view value;
+    bool bySerial = false;
+    if (object) {
+        value = object->value;
+        bySerial = true;
+    } else if (node) {
+        value = node->value;
+    } else if (const Object* own = findKind(stream, Kind::node)) {
+        value = prop(own->props, "target.object");
+        bySerial = !value.empty();
+        if (value.empty()) {
+            value = prop(own->props, "node.target");
+        }
+    }
+    if (value.empty() || value == "-1") {
+        return std::nullopt;
+    }
+    // A number names the node by serial (target.object) or id; anything else, or a number
+    // that names no node, by node.name or object.path.
+    const Object* target = nullptr;
+    if (const auto number = parseInt<std::uint64_t>(value)) {
+        for (const auto& [id, candidate] : objects_) {
+            if (candidate.kind == Kind::node && (bySerial ? candidate.serial : id) == *number) {
+                target = &candidate;
+                break;
+            }
+        }
+    }
+    if (target == nullptr) {
+        for (const auto& [id, candidate] : objects_) {
+            if (candidate.kind == Kind::node && (prop(candidate.props, "node.name") == value ||
+                                                 prop(candidate.props, "object.path") == value)) {
+                target = &candidate;
+                break;
+            }
+        }
+    }
+    if (target == nullptr || deviceRole(*target) != DeviceRole::sink || isPerAppSink(target->id)) {
+        return std::nullopt;
+    }
+    const std::string_view name = prop(target->props, "node.name");
+    return name.empty() ? std::nullopt : std::optional<std::string>(name);
+}
+
 std::optional<std::string> GraphMirror::preferredSink() const {
     std::optional<std::string> best;
     std::int64_t bestPriority = 0;

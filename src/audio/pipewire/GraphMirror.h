@@ -120,6 +120,15 @@ public:
     bool isDeviceAlive(std::string_view uid) const;
     bool isDevice(std::uint32_t node) const;
     bool isPerAppSink(std::uint32_t node) const;
+    // The sink a playback stream is routed to by the targets of its own, read as WirePlumber
+    // reads them: the metadata's target.object (a serial or a node.name) over its target.node (an
+    // id), over the stream's target.object / node.target properties. The two metadata entries
+    // are passed in, so that a caller can read the targets the stream had before it moved it.
+    // None when the stream follows the default output ("-1", no target), or when the target is
+    // no sink of the user's (unknown, a per-app sink).
+    std::optional<std::string> routedSink(std::uint32_t stream,
+                                          const std::optional<MetadataEntry>& object,
+                                          const std::optional<MetadataEntry>& node) const;
     // The sink WirePlumber would pick by priority among the ones that are neither per-app sinks
     // nor in error, by node.name; none when there is no such sink.
     std::optional<std::string> preferredSink() const;

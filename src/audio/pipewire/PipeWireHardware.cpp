@@ -66,7 +66,8 @@ struct PipeWireHardware::Impl {
         bool muted = false;
         AudioObjectID aggregate = 0; // the per-app sink reading it, 0 while none does
 
-        // Muted: the streams moved to the sink, with their targets from before.
+        // Muted: the streams moved to the sink, with the targets of their own: from before the
+        // move, or set by another program since.
         struct Prior {
             std::optional<GraphMirror::MetadataEntry> object;
             std::optional<GraphMirror::MetadataEntry> node;
@@ -97,6 +98,9 @@ struct PipeWireHardware::Impl {
     std::map<AudioObjectID, Aggregate> aggregates;
     AudioObjectID nextTapID = firstTapID;
     std::string lastRealDefault;
+    // The node.names of every per-app sink this connection made: a move naming one of them is
+    // undone by deactivate, never stale.
+    std::set<std::string> ownSinkNames;
     // While the session manager is away our links are dropped, and they come back only once it
     // has taken charge of the graph again (see holdLinksForSessionManager).
     bool holdLinks = false;
@@ -123,6 +127,10 @@ struct PipeWireHardware::Impl {
                         const std::vector<std::uint32_t>& streams);
     void reconcileLinks(Tap& tap, std::uint32_t sink, const std::vector<std::uint32_t>& streams);
     void deactivate(Tap& tap);
+    void keepStoredTarget(std::uint32_t stream, const Tap::Prior& prior);
+    void storeTargetNode(std::uint32_t stream, const GraphMirror::MetadataEntry& node);
+    void followTarget(std::uint32_t stream, const std::string& key);
+    std::optional<std::string> routedSink(const GraphMirror& mirror, std::uint32_t stream) const;
     void guardDefault();
     void sweepStaleTargets();
     void dropConnectionObjects();
@@ -188,6 +196,12 @@ void PipeWireHardware::Impl::onGraphChange(const GraphChange& change) {
         }
         if (change.subject != 0 && change.key == targetObjectKey && graph->isSettled()) {
             sweepStaleTargets();
+        }
+        if (change.subject != 0 && (change.key == targetObjectKey || change.key == targetNodeKey)) {
+            followTarget(change.subject, change.key);
+            // Where a stream is routed decides where its app's tapped sound goes.
+            devicesChanged =
+                graph->read([&](const GraphMirror& m) { return m.isOutputStream(change.subject); });
         }
         break;
     case GraphChange::What::metadataBound:
@@ -396,6 +410,7 @@ void PipeWireHardware::Impl::reconcileMoved(Tap& tap, const Aggregate& aggregate
         // only when it can resolve it as a serial, so it never stores a Brindell sink.
         if (graph->setMetadata(stream, targetObjectKey, "Spa:String",
                                aggregate.request.uid.c_str()) == 0) {
+            keepStoredTarget(stream, prior);
             tap.moved[stream] = std::move(prior);
         }
     }
@@ -433,20 +448,87 @@ void PipeWireHardware::Impl::reconcileLinks(Tap& tap, std::uint32_t sink,
     tap.links.reconcile(*graph, wanted);
 }
 
+void PipeWireHardware::Impl::keepStoredTarget(std::uint32_t stream, const Tap::Prior& prior) {
+    // Our move made restore-stream forget the target it keeps for the app (the user's choice in
+    // another mixer). target.node names that choice again: restore-stream stores it, while
+    // WirePlumber routes by target.object, our move, as long as that is set. So the app keeps
+    // its choice should it quit, or we be killed, before the move is undone.
+    if (prior.node) {
+        storeTargetNode(stream, *prior.node);
+        return;
+    }
+    const auto id = graph->read([&](const GraphMirror& m) -> std::optional<std::uint32_t> {
+        const auto sink = m.routedSink(stream, prior.object, std::nullopt);
+        return sink ? m.deviceID(*sink) : std::nullopt;
+    });
+    if (prior.object && id) {
+        storeTargetNode(stream, {stream, targetNodeKey, "Spa:Id", std::to_string(*id)});
+    }
+}
+
+void PipeWireHardware::Impl::storeTargetNode(std::uint32_t stream,
+                                             const GraphMirror::MetadataEntry& node) {
+    // Writing the value a key already has changes nothing, and nobody hears of it: restore-stream
+    // only stores a target that changes. So it goes and comes back.
+    graph->setMetadata(stream, targetNodeKey, nullptr, nullptr);
+    graph->setMetadata(stream, targetNodeKey, node.type.c_str(), node.value.c_str());
+}
+
+void PipeWireHardware::Impl::followTarget(std::uint32_t stream, const std::string& key) {
+    const auto entry = graph->read([&](const GraphMirror& m) { return m.metadata(stream, key); });
+    if (key == targetObjectKey && entry && startsWith(entry->value, options.ownNamePrefix)) {
+        return; // a move of ours
+    }
+    for (auto& [id, tap] : taps) {
+        auto moved = tap.moved.find(stream);
+        auto aggregate = aggregates.find(tap.aggregate);
+        if (moved == tap.moved.end() || aggregate == aggregates.end()) {
+            continue;
+        }
+        // Another program (a mixer, the session manager) chose where the stream goes: that is
+        // its own target from now on, to report and to go back to.
+        if (key == targetNodeKey) {
+            if (entry) { // a removal is our own, on its way back (storeTargetNode)
+                moved->second.node = entry;
+            }
+            continue;
+        }
+        moved->second.object = entry;
+        // It took the stream out of the per-app sink: back in, the sound goes on to the new
+        // choice once the session follows it.
+        graph->setMetadata(stream, targetObjectKey, "Spa:String",
+                           aggregate->second.request.uid.c_str());
+        keepStoredTarget(stream, moved->second);
+    }
+}
+
+std::optional<std::string> PipeWireHardware::Impl::routedSink(const GraphMirror& m,
+                                                              std::uint32_t stream) const {
+    for (const auto& [id, tap] : taps) {
+        if (auto moved = tap.moved.find(stream); moved != tap.moved.end()) {
+            return m.routedSink(stream, moved->second.object, moved->second.node);
+        }
+    }
+    auto object = m.metadata(stream, targetObjectKey);
+    if (object && startsWith(object->value, options.ownNamePrefix)) {
+        object.reset(); // a move of ours, being undone or left by a killed run
+    }
+    return m.routedSink(stream, object, m.metadata(stream, targetNodeKey));
+}
+
 void PipeWireHardware::Impl::deactivate(Tap& tap) {
     tap.links.clear();
     for (auto& [stream, prior] : tap.moved) {
-        // Put the stream's own target back. Re-writing an existing target.node makes the session
-        // manager remember it again, after our move made it forget.
+        // Put the stream's own target back. Removing target.object makes restore-stream forget
+        // the app's target; storing target.node after it makes it remember again.
         if (prior.object) {
             graph->setMetadata(stream, targetObjectKey, prior.object->type.c_str(),
                                prior.object->value.c_str());
         } else {
             graph->setMetadata(stream, targetObjectKey, nullptr, nullptr);
-        }
-        if (prior.node) {
-            graph->setMetadata(stream, targetNodeKey, prior.node->type.c_str(),
-                               prior.node->value.c_str());
+            if (prior.node) {
+                storeTargetNode(stream, *prior.node);
+            }
         }
     }
     tap.moved.clear();
@@ -520,7 +602,8 @@ void PipeWireHardware::Impl::sweepStaleTargets() {
         std::vector<Stale> result;
         for (const auto& entry : m.metadataEntries()) {
             if (entry.subject != 0 && entry.key == targetObjectKey &&
-                startsWith(entry.value, options.ownNamePrefix) && !m.nodeByName(entry.value)) {
+                startsWith(entry.value, options.ownNamePrefix) && !m.nodeByName(entry.value) &&
+                !ownSinkNames.contains(entry.value)) {
                 result.push_back({entry.subject, m.metadata(entry.subject, targetNodeKey)});
             }
         }
@@ -529,8 +612,7 @@ void PipeWireHardware::Impl::sweepStaleTargets() {
     for (const Stale& entry : stale) {
         graph->setMetadata(entry.subject, targetObjectKey, nullptr, nullptr);
         if (entry.node) {
-            graph->setMetadata(entry.subject, targetNodeKey, entry.node->type.c_str(),
-                               entry.node->value.c_str());
+            storeTargetNode(entry.subject, *entry.node);
         }
     }
 }
@@ -753,6 +835,7 @@ AudioObjectID PipeWireHardware::createAggregate(const AggregateSpec& request) {
         return node != nullptr ? node->serial : 0;
     });
     impl.aggregates[id] = Impl::Aggregate{id, serial, request, std::move(proxy)};
+    impl.ownSinkNames.insert(request.uid);
     tap->aggregate = id;
     impl.reconcileTaps();
     if (int res = impl.graph->roundTrip(impl.options.timeout); res < 0) {
@@ -945,6 +1028,23 @@ std::string PipeWireHardware::defaultOutputDeviceUID() {
         throw AudioHardwareError::noSuchObject();
     }
     return *uid;
+}
+
+std::optional<std::string> PipeWireHardware::routedOutputDeviceUID(AudioObjectID processObject) {
+    Impl& impl = *impl_;
+    PipeWireGraph::Lock lock(*impl.graph); // the taps' records
+    return impl.graph->read([&](const GraphMirror& m) -> std::optional<std::string> {
+        const auto pid = m.pidOfProcessObject(processObject);
+        if (!pid) {
+            return std::nullopt;
+        }
+        for (const std::uint32_t stream : m.outputStreams(*pid)) {
+            if (auto sink = impl.routedSink(m, stream)) {
+                return sink;
+            }
+        }
+        return std::nullopt;
+    });
 }
 
 std::vector<AudioDeviceInfo> PipeWireHardware::outputDevices() {

@@ -30,7 +30,10 @@ void startSharedGraph(PipeWireGraph& graph, double timeout = 5.0);
 // - device: an Audio/Sink (or source, duplex) node; UID node.name, name node.description;
 // - tap: the adapter's own record; it takes effect when an aggregate reads it: an unmuted tap
 //   links every output stream of the process to the per-app sink beside its own route, a muted
-//   one moves them there with target.object metadata; streams opened later are covered too;
+//   one moves them there with target.object metadata; streams opened later are covered too.
+//   The streams' own targets (another mixer's choice, which WirePlumber stores per app) are
+//   kept: reported as the routed output, followed when changed meanwhile, left stored in
+//   WirePlumber and put back when the move ends;
 // - aggregate: a per-app null sink owned by this connection, never the default output;
 // - IO procedure: a pw_filter node from the sink's monitor to the output device whose process
 //   callback runs the IOBlock on the data thread, in the same graph cycle as the device.
@@ -72,6 +75,7 @@ public:
     void stopIO(const IOHandle& handle) override;
     AudioObjectID processObject(pid_type pid) override;
     std::string defaultOutputDeviceUID() override;
+    std::optional<std::string> routedOutputDeviceUID(AudioObjectID processObject) override;
     std::vector<AudioDeviceInfo> outputDevices() override;
     bool isDeviceAlive(const std::string& uid) override;
     std::vector<TapListEntry> listTaps() override;

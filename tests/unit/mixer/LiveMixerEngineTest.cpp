@@ -458,6 +458,20 @@ TEST_F(LiveMixerEngineTest, ARememberedOutputThatIsGoneWaitsForItsReturn) {
     EXPECT_EQ(engine->snapshot().outputs.size(), 3u) << "the device change renewed the list";
 }
 
+TEST_F(LiveMixerEngineTest, AnOutputChosenInAnotherProgramIsShownAndNotRemembered) {
+    startEngine();
+    play(300, player);
+    run(1.0);
+    hw->setRoutedOutput(300, "headphones");
+    run(1.0);
+    EXPECT_EQ(row(300)->outputUID, "headphones");
+    EXPECT_EQ(session(300)->resolvedOutputUID, "headphones");
+    EXPECT_EQ(stored(player), std::nullopt);
+    hw->setRoutedOutput(300, std::nullopt);
+    run(1.0);
+    EXPECT_EQ(row(300)->outputUID, std::nullopt);
+}
+
 TEST_F(LiveMixerEngineTest, MasterActionsGoToTheSystemOutput) {
     startEngine();
     engine->setMasterMuted(true);

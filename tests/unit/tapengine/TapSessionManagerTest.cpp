@@ -270,6 +270,40 @@ TEST_F(TapSessionManagerTest, ASessionFollowingTheDefaultWaitsForADeviceAndMoves
     EXPECT_EQ(session().resolvedOutputUID, "headphones");
 }
 
+TEST_F(TapSessionManagerTest, ASessionFollowingTheDefaultPlaysWhereAnotherProgramRoutedTheApp) {
+    hw->setRoutedOutput(app, "headphones");
+    activate(app);
+    EXPECT_EQ(hw->aggregates().at(0).request.outputDeviceUID, "headphones");
+    EXPECT_EQ(session().routedOutputUID, "headphones");
+
+    // Moved back elsewhere while adjusted: followed; the default then rules again.
+    hw->setRoutedOutput(app, "speakers");
+    manager->poll();
+    EXPECT_EQ(takeEvents(), std::vector{Event::stateChanged(app, State::starting())});
+    EXPECT_EQ(hw->aggregates().at(0).request.outputDeviceUID, "speakers");
+    hw->setRoutedOutput(app, std::nullopt);
+    hw->setDefaultOutput("headphones");
+    manager->poll();
+    EXPECT_EQ(hw->aggregates().at(0).request.outputDeviceUID, "headphones");
+    EXPECT_EQ(session().routedOutputUID, std::nullopt);
+
+    // A routed device that is gone plays on the default, as the app itself would.
+    hw->setRoutedOutput(app, "speakers");
+    hw->setDeviceAlive("speakers", false);
+    manager->poll();
+    EXPECT_EQ(session().resolvedOutputUID, "headphones");
+    EXPECT_EQ(session().routedOutputUID, std::nullopt);
+
+    // An output chosen here wins over any routing.
+    hw->setDeviceAlive("speakers", true);
+    ASSERT_TRUE(manager->setOutput(app, "headphones"));
+    manager->poll();
+    EXPECT_EQ(session().resolvedOutputUID, "headphones");
+    EXPECT_EQ(session().routedOutputUID, std::nullopt);
+    ASSERT_TRUE(manager->setOutput(app, std::nullopt));
+    EXPECT_EQ(session().resolvedOutputUID, "speakers");
+}
+
 TEST_F(TapSessionManagerTest, AnExplicitOutputIsWaitedForAndNeverSwappedForTheDefault) {
     activate(app, "headphones");
     hw->setDefaultOutput("speakers");
