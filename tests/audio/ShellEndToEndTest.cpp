@@ -156,7 +156,7 @@ TEST_F(ShellEndToEnd, TheShortcutOpensThePanelAndItsKeysChangeTheChosenAppsLevel
 // The panel never waits for the audio server. Two more players of the app come back from a
 // pause while WirePlumber is frozen: each start of theirs waits for WirePlumber (their per-app
 // sinks get no ports) until it times out, one behind the other. Meanwhile the panel opens,
-// moves its keyboard target and changes the app's volume, each answered within 50 ms; once
+// moves its keyboard target and changes the app's volume, each answered at once; once
 // WirePlumber goes on, all three players play at the new volume.
 TEST_F(ShellEndToEnd, WithWirePlumberFrozenThePanelAnswersAtOnceAndCatchesUpAfter) {
     auto first = testing::startTone(session, toneProgram, {"660:0.5"}, 1);
