@@ -88,7 +88,10 @@ struct Launch {
         return window != nullptr ? *window : throw std::logic_error("no such window");
     }
     OnboardingView* onboarding() const { return windows->onboardingWindow(); }
-    bool onboardingShown() const { return onboarding() != nullptr && onboarding()->isVisible(); }
+    bool onboardingShown() const {
+        const OnboardingView* window = onboarding(); // once: the optimiser sees it checked
+        return window != nullptr && window->isVisible();
+    }
     OnboardingView& welcome() const { return must(onboarding()); }
     SettingsView& settings() {
         windows->openSettings();
