@@ -217,12 +217,8 @@ std::string targetNodeOf(AudioSession& session, const std::string& node) {
 bool moveInOtherMixer(AudioSession& session, int pid, const std::string& sink) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         // One line of JSON, ended here: the reader takes whole lines.
-        auto pactl = session.run({"/bin/sh", "-c", "pactl -f json list sink-inputs; echo"}, true);
-        std::string text;
-        while (const auto line = pactl->readLine(5s)) {
-            text += *line;
-        }
-        pactl->waitExit(5s);
+        const std::string text =
+            session.outputOf({"/bin/sh", "-c", "pactl -f json list sink-inputs; echo"});
         std::optional<std::pair<std::string, std::string>> input; // its index and node id
         const auto inputs = nlohmann::json::parse(text, nullptr, false);
         for (const auto& each : inputs.is_array() ? inputs : nlohmann::json::array()) {

@@ -285,14 +285,18 @@ std::optional<std::string> AudioSession::variable(const std::string& name) const
     return found->second;
 }
 
-nlohmann::json AudioSession::dump() {
-    auto child = run({"pw-dump", "--no-colors"}, true);
+std::string AudioSession::outputOf(const std::vector<std::string>& argv) {
+    auto child = run(argv, true);
     std::string text;
     while (auto line = child->readLine(5s)) {
         text += *line + "\n";
     }
     child->waitExit(5s);
-    auto parsed = nlohmann::json::parse(text, nullptr, false);
+    return text;
+}
+
+nlohmann::json AudioSession::dump() {
+    auto parsed = nlohmann::json::parse(outputOf({"pw-dump", "--no-colors"}), nullptr, false);
     return parsed.is_discarded() ? nlohmann::json::array() : parsed;
 }
 

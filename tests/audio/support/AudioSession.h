@@ -71,6 +71,8 @@ public:
 
     // --- the graph, as another client sees it (pw-dump) ------------------------------------
     nlohmann::json dump();
+    // What a command prints, whole lines only, once it ends (5 s at most per line).
+    std::string outputOf(const std::vector<std::string>& argv);
     std::optional<std::string> defaultSink();
     std::optional<std::string> configuredSink();
     // Every metadata value in the graph.
